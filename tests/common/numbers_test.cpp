@@ -1,0 +1,52 @@
+#include "common/numbers.h"
+
+#include <clocale>
+
+#include <gtest/gtest.h>
+
+using common::FormatFixed;
+using common::ParseDouble;
+using common::ParseInt;
+
+TEST(ParseDouble, AcceptsDecimalPointAndSurroundingBlanks) {
+    EXPECT_DOUBLE_EQ(*ParseDouble("5133.0000"), 5133.0);
+    EXPECT_DOUBLE_EQ(*ParseDouble("  1500"), 1500.0);
+    EXPECT_DOUBLE_EQ(*ParseDouble(" -7 "), -7.0);
+    EXPECT_DOUBLE_EQ(*ParseDouble("+1.5e3"), 1500.0);
+    EXPECT_DOUBLE_EQ(*ParseDouble(".5"), 0.5);
+}
+
+TEST(ParseDouble, RejectsWhatIsNotANumber) {
+    for (const char* bad : {"", "   ", "1,5", "12abc", "nan", "inf", "0x10", "1.2.3", "-", "--1"})
+        EXPECT_FALSE(ParseDouble(bad).has_value()) << bad;
+}
+
+TEST(ParseInt, AcceptsBlanksRejectsFractions) {
+    EXPECT_EQ(*ParseInt("  300"), 300);
+    EXPECT_EQ(*ParseInt("-7"), -7);
+    EXPECT_FALSE(ParseInt("2.5").has_value());
+    EXPECT_FALSE(ParseInt("").has_value());
+    EXPECT_FALSE(ParseInt("99999999999999999999").has_value());
+}
+
+TEST(FormatFixed, RoundsToSignificantDigitsThenWritesDecimals) {
+    EXPECT_EQ(FormatFixed(12.34, 3, 2), "12.30");
+    EXPECT_EQ(FormatFixed(6.0, 3, 2), "6.00");
+    EXPECT_EQ(FormatFixed(1013.2, 5, 1), "1013.2");
+    EXPECT_EQ(FormatFixed(987.5, 7, 1), "987.5");
+    EXPECT_EQ(FormatFixed(0.123456, 3, 2), "0.12");
+    EXPECT_EQ(FormatFixed(1234.5, 7, 0), "1234");
+    EXPECT_EQ(FormatFixed(262.14, 3, 2), "262.00");
+    EXPECT_EQ(FormatFixed(-3.0, 7, 1), "-3.0");
+    EXPECT_EQ(FormatFixed(-0.04, 7, 1), "0.0");
+    EXPECT_EQ(FormatFixed(0.0, 7, 1), "0.0");
+}
+
+TEST(FormatFixed, IgnoresTheProcessLocale) {
+    const char* old = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = old ? old : "C";
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale here";
+    EXPECT_EQ(FormatFixed(1013.2, 5, 1), "1013.2");
+    EXPECT_DOUBLE_EQ(*ParseDouble("1013.2"), 1013.2);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+}
