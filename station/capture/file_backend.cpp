@@ -1,0 +1,68 @@
+#include "station/capture/file_backend.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+
+namespace capture {
+namespace {
+
+constexpr std::size_t kChunkFrames = 4096;
+
+}  // namespace
+
+FileBackend::~FileBackend() { CloseSource(); }
+
+bool FileBackend::OpenSource(std::string& error, double& rate) {
+    SF_INFO info{};
+    file_ = sf_open(path_.c_str(), SFM_READ, &info);
+    if (file_ == nullptr) {
+        error = "cannot read audio file \"" + path_ + "\": " + sf_strerror(nullptr);
+        return false;
+    }
+    if (info.channels < 1 || info.samplerate < 1) {
+        error = "audio file \"" + path_ + "\" has no usable channels or sample rate";
+        CloseSource();
+        return false;
+    }
+    channels_ = info.channels;
+    rate = info.samplerate;
+    framesExpected_ = info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
+    framesRead_ = 0;
+    interleaved_.resize(kChunkFrames * static_cast<std::size_t>(channels_));
+    return true;
+}
+
+void FileBackend::CloseSource() {
+    if (file_ != nullptr) {
+        sf_close(file_);
+        file_ = nullptr;
+    }
+}
+
+std::size_t FileBackend::ReadMono(float* out, std::size_t count, ReaderContext&, End& end) {
+    const auto want = static_cast<sf_count_t>(std::min(count, kChunkFrames));
+    const sf_count_t got = sf_readf_float(file_, interleaved_.data(), want);
+    if (got <= 0) {
+        end.ended = true;
+        if (sf_error(file_) != SF_ERR_NO_ERROR) {
+            end.message = "error reading audio file \"" + path_ + "\": " + sf_strerror(file_);
+        } else if (framesRead_ < framesExpected_) {
+            end.message = "audio file \"" + path_ + "\" ends early: " +
+                          std::to_string(framesRead_) + " of " +
+                          std::to_string(framesExpected_) + " frames";
+        }
+        return 0;
+    }
+    framesRead_ += got;
+    const float scale = 1.0f / static_cast<float>(channels_);
+    for (sf_count_t i = 0; i < got; ++i) {
+        const float* frame = interleaved_.data() + i * channels_;
+        float sum = 0.0f;
+        for (int c = 0; c < channels_; ++c) sum += frame[c];
+        out[i] = channels_ == 1 ? sum : sum * scale;
+    }
+    return static_cast<std::size_t>(got);
+}
+
+}  // namespace capture

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "station/capture/pcm_backend.h"
+
+typedef struct sf_private_tag SNDFILE;
+
+namespace capture {
+
+// Plays an audio file in any format libsndfile reads, mixed to mono.
+class FileBackend : public PcmBackend {
+public:
+    FileBackend(std::string path, bool realtime) : PcmBackend(realtime), path_(std::move(path)) {}
+    ~FileBackend() override;
+
+protected:
+    bool OpenSource(std::string& error, double& rate) override;
+    std::size_t ReadMono(float* out, std::size_t count, ReaderContext& context, End& end) override;
+    void CloseSource() override;
+
+private:
+    std::string path_;
+    SNDFILE* file_ = nullptr;
+    int channels_ = 1;
+    std::int64_t framesExpected_ = 0;  // from the header; 0 when unknown
+    std::int64_t framesRead_ = 0;
+    std::vector<float> interleaved_;
+};
+
+}  // namespace capture

@@ -1,0 +1,130 @@
+#include "station/capture/pcm_backend.h"
+
+#include <samplerate.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace capture {
+namespace {
+
+constexpr std::size_t kResampleChunk = 4096;  // input frames per resampler call
+
+}  // namespace
+
+PcmBackend::~PcmBackend() {
+    if (resampler_ != nullptr) src_delete(resampler_);
+}
+
+bool PcmBackend::Open(const Format& format, std::string& error) {
+    format_ = format;
+    double rate = 0;
+    if (!OpenSource(error, rate)) return false;
+    if (rate <= 0) {
+        error = "the source has no sample rate";
+        CloseSource();
+        return false;
+    }
+    ratio_ = format.frameRate / rate;
+    if (rate != format.frameRate) {
+        int err = 0;
+        resampler_ = src_new(SRC_SINC_MEDIUM_QUALITY, 1, &err);
+        if (resampler_ == nullptr || src_is_valid_ratio(ratio_) == 0) {
+            error = resampler_ == nullptr ? std::string("resampler: ") + src_strerror(err)
+                                          : "cannot resample from " + std::to_string(rate) +
+                                                " Hz to " + std::to_string(format.frameRate) +
+                                                " Hz";
+            Close();
+            return false;
+        }
+        input_.resize(kResampleChunk);
+    }
+    output_.resize(static_cast<std::size_t>(format.BufferFrames()));
+    return true;
+}
+
+void PcmBackend::Close() {
+    if (resampler_ != nullptr) {
+        src_delete(resampler_);
+        resampler_ = nullptr;
+    }
+    CloseSource();
+}
+
+std::size_t PcmBackend::Produce(float* out, std::size_t count, ReaderContext& context) {
+    if (resampler_ == nullptr) {
+        if (end_.ended) return 0;
+        return ReadMono(out, count, context, end_);
+    }
+    std::size_t produced = 0;
+    while (produced < count && !drained_) {
+        if (inputCount_ == 0 && !end_.ended) {
+            inputStart_ = 0;
+            inputCount_ = ReadMono(input_.data(), input_.size(), context, end_);
+            if (inputCount_ == 0 && !end_.ended) break;  // stop requested
+        }
+        SRC_DATA data{};
+        data.data_in = input_.data() + inputStart_;
+        data.input_frames = static_cast<long>(inputCount_);
+        data.data_out = out + produced;
+        data.output_frames = static_cast<long>(count - produced);
+        data.end_of_input = end_.ended ? 1 : 0;
+        data.src_ratio = ratio_;
+        const int err = src_process(resampler_, &data);
+        if (err != 0) {
+            end_.ended = true;
+            end_.message = std::string("resampler: ") + src_strerror(err);
+            drained_ = true;
+            break;
+        }
+        inputStart_ += static_cast<std::size_t>(data.input_frames_used);
+        inputCount_ -= static_cast<std::size_t>(data.input_frames_used);
+        produced += static_cast<std::size_t>(data.output_frames_gen);
+        if (end_.ended && inputCount_ == 0 && data.output_frames_gen == 0) drained_ = true;
+    }
+    return produced;
+}
+
+Fill PcmBackend::Read(std::span<char> out, ReaderContext& context) {
+    Fill fill;
+    const auto frames = std::min(out.size() / static_cast<std::size_t>(format_.BlockAlign()),
+                                 output_.size());
+    if (realtime_ && framesOut_ == 0) paceStart_ = std::chrono::steady_clock::now();
+    std::size_t produced = 0;
+    while (produced < frames && !context.StopRequested()) {
+        const std::size_t got = Produce(output_.data() + produced, frames - produced, context);
+        if (got == 0) break;
+        produced += got;
+    }
+    Encode(output_.data(), produced, out.data());
+    fill.bytes = produced * static_cast<std::size_t>(format_.BlockAlign());
+    fill.ended = end_.ended && (resampler_ == nullptr || drained_);
+    if (fill.ended) fill.message = end_.message;
+    if (realtime_ && produced > 0) {
+        // Hand the block out when it would have been complete on the air.
+        framesOut_ += static_cast<long long>(produced);
+        const auto due = paceStart_ + std::chrono::microseconds(framesOut_ * 1000000LL /
+                                                                format_.frameRate);
+        context.SleepUntil(due);
+    }
+    return fill;
+}
+
+void PcmBackend::Encode(const float* mono, std::size_t frames, char* out) const {
+    for (std::size_t i = 0; i < frames; ++i) {
+        const long scaled = std::lround(static_cast<double>(mono[i]) * 32768.0);
+        const auto sample = static_cast<std::int16_t>(std::clamp(scaled, -32768L, 32767L));
+        for (int c = 0; c < format_.channels; ++c) {
+            if (format_.bits == 8) {
+                *out++ = static_cast<char>((sample >> 8) + 128);
+            } else {
+                const auto bits = static_cast<std::uint16_t>(sample);
+                *out++ = static_cast<char>(bits & 0xFF);
+                *out++ = static_cast<char>(bits >> 8);
+            }
+        }
+    }
+}
+
+}  // namespace capture
