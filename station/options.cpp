@@ -1,0 +1,87 @@
+#include "station/options.h"
+
+#include "common/numbers.h"
+
+namespace station {
+
+std::string StationUsage() {
+    return "Usage: tavrin [options]\n"
+           "Receiving station for weather-balloon probes: decodes the probe's 1200-baud FSK\n"
+           "telemetry from sound-card audio and uploads good frames to a collecting server.\n"
+           "\n"
+           "  --device NAME        ALSA capture device (default: \"default\")\n"
+           "  --input FILE         decode a recording (WAV, FLAC, OGG, ...) instead\n"
+           "  --input -            decode raw signed 16-bit little-endian mono 12000 Hz from stdin\n"
+           "  --realtime           play a recording at the pace it was recorded\n"
+           "  --headless           no window: frames on standard output, messages on standard error\n"
+           "  --server HOST[:PORT] connect to a collecting server (default port 3001)\n"
+           "  --call CALL          station call sign (default: CALL from tavrin.ini)\n"
+           "  --locator LOC        station locator (default: LOCATOR from tavrin.ini)\n"
+           "  --no-log             do not write the flight log tavrin-YYYY-MM-DD.log\n"
+           "  --help               show this help\n"
+           "  --version            show the version\n";
+}
+
+std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std::string>& args) {
+    StationOptions o;
+    bool deviceGiven = false;
+    bool inputGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) -> bool {
+            if (i + 1 >= args.size() || args[i + 1].empty()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--headless") {
+            o.headless = true;
+        } else if (a == "--realtime") {
+            o.realtime = true;
+        } else if (a == "--no-log") {
+            o.flightLog = false;
+        } else if (a == "--device") {
+            if (!value(o.device)) return "--device needs an ALSA device name";
+            deviceGiven = true;
+        } else if (a == "--input") {
+            if (!value(v)) return "--input needs a file name, or - for standard input";
+            inputGiven = true;
+            if (v == "-") {
+                o.input = StationOptions::Input::Stdin;
+            } else {
+                o.input = StationOptions::Input::File;
+                o.file = v;
+            }
+        } else if (a == "--server") {
+            if (!value(v)) return "--server needs HOST or HOST:PORT";
+            const auto colon = v.rfind(':');
+            if (colon != std::string::npos) {
+                const auto port = common::ParseInt(v.substr(colon + 1));
+                if (!port || *port < 1 || *port > 65535)
+                    return "--server: port must be a number from 1 to 65535 in \"" + v + "\"";
+                o.port = static_cast<int>(*port);
+                v.resize(colon);
+            }
+            if (v.empty()) return "--server: host name missing in \"" + args[i] + "\"";
+            o.server = v;
+        } else if (a == "--call") {
+            if (!value(v)) return "--call needs a call sign";
+            o.call = v;
+        } else if (a == "--locator") {
+            if (!value(v)) return "--locator needs a Maidenhead locator";
+            o.locator = v;
+        } else {
+            return "unknown argument \"" + a + "\" (see tavrin --help)";
+        }
+    }
+    if (deviceGiven && inputGiven) return "--device and --input exclude each other";
+    if (o.realtime && o.input == StationOptions::Input::Alsa)
+        return "--realtime only applies to --input";
+    return o;
+}
+
+}  // namespace station

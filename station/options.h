@@ -1,0 +1,32 @@
+// Command line of tavrin, parsed without Qt so it can be tested on its own.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace station {
+
+inline constexpr int kStationPort = 3001;
+
+struct StationOptions {
+    enum class Input { Alsa, File, Stdin };
+    Input input = Input::Alsa;
+    std::string device = "default";  // ALSA device name
+    std::string file;                // recorded audio for Input::File
+    bool realtime = false;           // pace a recording as it was recorded
+    bool headless = false;
+    bool flightLog = true;
+    std::string server;  // empty: no uplink from the command line
+    int port = kStationPort;
+    std::optional<std::string> call, locator;  // override tavrin.ini
+    bool help = false;
+    bool version = false;
+};
+
+// The options, or an error message for the user.
+std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std::string>& args);
+std::string StationUsage();
+
+}  // namespace station

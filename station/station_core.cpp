@@ -1,0 +1,115 @@
+#include "station/station_core.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+namespace station {
+
+void History::Add(const std::array<std::uint16_t, 16>& words, int secondsOfDay) {
+    Record r{};
+    for (int k = 0; k < 16; ++k) r[k] = words[k];
+    r[kTimeSlot - 1] = secondsOfDay;
+    records_.push_back(r);
+}
+
+std::int32_t History::Slot(int record, int slot) const {
+    if (record < 1 || record >= Counter() || slot < 1 || slot > kSlots)
+        throw std::out_of_range("history slot out of range");
+    return records_[static_cast<std::size_t>(record - 1)][static_cast<std::size_t>(slot - 1)];
+}
+
+FlightLog::FlightLog(std::string folder) : folder_(std::move(folder)) {}
+
+FlightLog::~FlightLog() {
+    if (file_) std::fclose(file_);
+}
+
+std::string FlightLog::FileName(std::chrono::system_clock::time_point now) {
+    const std::time_t tt = std::chrono::system_clock::to_time_t(now);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "tavrin-%04d-%02d-%02d.log", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday);
+    return buf;
+}
+
+bool FlightLog::Append(int frameNumber, const demod::Frame& frame, const TelemetryDisplay& display,
+                       std::chrono::system_clock::time_point now, std::string& error) {
+    const std::string name = folder_ + "/" + FileName(now);
+    if (name != openName_ || !file_) {
+        if (file_) std::fclose(file_);
+        file_ = std::fopen(name.c_str(), "a");
+        openName_ = name;
+        if (!file_) {
+            error = "cannot write the flight log " + name + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    const int n = std::fprintf(file_, "# frame %d %s %s\n%s\n%s\n", frameNumber,
+                               frame.checksumOk ? "ok" : "BAD",
+                               demod::Label3Text(frame.received, frame.computed).c_str(),
+                               display.gps.c_str(), display.dataLine.c_str());
+    if (n < 0 || std::fflush(file_) != 0) {
+        error = "cannot write the flight log " + name + ": " + std::strerror(errno);
+        std::fclose(file_);
+        file_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+StationCore::StationCore() : StationCore(Options{}) {}
+
+StationCore::StationCore(Options options)
+    : options_(std::move(options)), log_(options_.logFolder) {
+    // The synchroniser runs inside the demodulator's noexcept sample loop: a failure while
+    // showing one frame is reported, not allowed to end the station.
+    sync_.SetHandler([this](const demod::Frame& f) {
+        try {
+            ausgabe(f);
+        } catch (const std::exception& e) {
+            if (OnMessage) OnMessage(std::string("frame not shown: ") + e.what());
+        }
+    });
+    demod_.SetBitSink(&sync_);
+}
+
+bool StationCore::AudioIn1BufferFilled(const char* buffer, int& size) {
+    return demod_.ProcessBuffer(reinterpret_cast<const std::int16_t*>(buffer), size);
+}
+
+void StationCore::SetStation(std::string callField, std::string locatorField) {
+    callField_ = std::move(callField);
+    locatorField_ = std::move(locatorField);
+}
+
+void StationCore::ausgabe(const demod::Frame& frame) {
+    const auto now = options_.clock();
+    FrameReport report;
+    report.number = ++frames_;
+    report.ok = frame.checksumOk;
+    if (frame.checksumOk) ++good_;
+    report.label3 = demod::Label3Text(frame.received, frame.computed);
+    report.label3Colour = frame.checksumOk ? demod::kLabel3Green : demod::kLabel3Red;
+    report.display = DecodeTelemetry(frame, LocalDateTimeText(now));
+    history_.Add(frame.words, SecondsSinceLocalMidnight(now));
+
+    if (options_.flightLog && !logFailed_) {
+        std::string error;
+        if (!log_.Append(report.number, frame, report.display, now, error)) {
+            logFailed_ = true;  // said once; decoding goes on
+            if (OnMessage) OnMessage(error);
+        }
+    }
+    if (OnFrame) OnFrame(report);
+
+    // The one place a frame leaves the station. Nothing is queued while the uplink is down:
+    // the flight log keeps those frames.
+    if (frame.checksumOk && UplinkActive && UplinkSend && UplinkActive())
+        UplinkSend(UploadText(callField_, locatorField_, report.display));
+}
+
+}  // namespace station

@@ -1,0 +1,112 @@
+// The station's core behind one facade: audio buffers in, decoded frames out. The window and
+// the headless driver both drive it and only show what it reports.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "station/demod/frame_sync.h"
+#include "station/demod/fsk_demodulator.h"
+#include "station/telemetry.h"
+
+namespace station {
+
+// Raw words of every frame, for the stored-value plot. Grows with the flight (80 bytes a
+// frame, some 0.3 MB an hour at one frame a second) instead of overflowing a fixed table.
+class History {
+public:
+    static constexpr int kSlots = 20;
+    static constexpr int kTimeSlot = 17;  // seconds since local midnight; slots 1..16 hold the words
+    using Record = std::array<std::int32_t, kSlots>;
+
+    void Add(const std::array<std::uint16_t, 16>& words, int secondsOfDay);
+    // The record counter: starts at 1, one more than the records stored.
+    int Counter() const noexcept { return static_cast<int>(records_.size()) + 1; }
+    // Slot 1..20 of record 1..Counter()-1.
+    std::int32_t Slot(int record, int slot) const;
+
+private:
+    std::vector<Record> records_;
+};
+
+// "tavrin-YYYY-MM-DD.log" in a folder: every frame, good or bad, flushed as it comes, so a
+// flight outlives a crash or a lost server. A new day starts a new file.
+class FlightLog {
+public:
+    explicit FlightLog(std::string folder = ".");
+    ~FlightLog();
+    FlightLog(const FlightLog&) = delete;
+    FlightLog& operator=(const FlightLog&) = delete;
+
+    // False when the file cannot be written; `error` then says why (reported once by the caller).
+    bool Append(int frameNumber, const demod::Frame& frame, const TelemetryDisplay& display,
+                std::chrono::system_clock::time_point now, std::string& error);
+    static std::string FileName(std::chrono::system_clock::time_point now);
+
+private:
+    std::string folder_;
+    std::string openName_;
+    std::FILE* file_ = nullptr;
+};
+
+// What one frame produced, for the front end to show.
+struct FrameReport {
+    int number = 0;  // 1, 2, ... counted from start
+    bool ok = false;
+    std::string label3;
+    std::uint32_t label3Colour = 0;
+    TelemetryDisplay display;
+};
+
+class StationCore {
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+    struct Options {
+        bool flightLog = true;
+        std::string logFolder = ".";
+        Clock clock = [] { return std::chrono::system_clock::now(); };
+    };
+
+    StationCore();
+    explicit StationCore(Options options);
+
+    // The capture's buffer-filled handler: every sample through the demodulator, frames through
+    // ausgabe. Returns true so the buffer goes back to the capture.
+    bool AudioIn1BufferFilled(const char* buffer, int& size);
+
+    // Called by the frame synchroniser for every completed frame.
+    void ausgabe(const demod::Frame& frame);
+
+    demod::FskDemodulator& Demodulator() noexcept { return demod_; }
+    const History& history() const noexcept { return history_; }
+    int Frames() const noexcept { return frames_; }
+    int GoodFrames() const noexcept { return good_; }
+
+    // The station's call sign and locator fields as the operator typed them.
+    void SetStation(std::string callField, std::string locatorField);
+
+    // Front-end hooks.
+    std::function<void(const FrameReport&)> OnFrame;
+    std::function<void(const std::string&)> OnMessage;  // problems worth telling the operator
+    // The uplink: whether it is up, and how to send one text. Only good frames are offered.
+    std::function<bool()> UplinkActive;
+    std::function<void(const std::string&)> UplinkSend;
+
+private:
+    Options options_;
+    demod::FskDemodulator demod_;
+    demod::FrameSync sync_;
+    History history_;
+    FlightLog log_;
+    bool logFailed_ = false;
+    int frames_ = 0;
+    int good_ = 0;
+    std::string callField_, locatorField_;
+};
+
+}  // namespace station

@@ -1,0 +1,54 @@
+#include "station/options.h"
+
+#include <gtest/gtest.h>
+
+using station::ParseStationArgs;
+using station::StationOptions;
+
+namespace {
+StationOptions Ok(std::vector<std::string> args) {
+    auto r = ParseStationArgs(args);
+    EXPECT_TRUE(std::holds_alternative<StationOptions>(r))
+        << (std::holds_alternative<std::string>(r) ? std::get<std::string>(r) : "");
+    return std::holds_alternative<StationOptions>(r) ? std::get<StationOptions>(r)
+                                                     : StationOptions{};
+}
+std::string Err(std::vector<std::string> args) {
+    auto r = ParseStationArgs(args);
+    return std::holds_alternative<std::string>(r) ? std::get<std::string>(r) : "";
+}
+}  // namespace
+
+TEST(StationOptions, Defaults) {
+    const auto o = Ok({});
+    EXPECT_EQ(o.input, StationOptions::Input::Alsa);
+    EXPECT_EQ(o.device, "default");
+    EXPECT_EQ(o.port, 3001);
+    EXPECT_TRUE(o.flightLog);
+    EXPECT_FALSE(o.headless);
+}
+
+TEST(StationOptions, InputsServerAndStation) {
+    auto o = Ok({"--input", "flight.wav", "--realtime", "--headless", "--server", "example.org:4001",
+                 "--call", "DL1ABC", "--locator", "JN49EA", "--no-log"});
+    EXPECT_EQ(o.input, StationOptions::Input::File);
+    EXPECT_EQ(o.file, "flight.wav");
+    EXPECT_TRUE(o.realtime);
+    EXPECT_EQ(o.server, "example.org");
+    EXPECT_EQ(o.port, 4001);
+    EXPECT_EQ(*o.call, "DL1ABC");
+    EXPECT_FALSE(o.flightLog);
+    EXPECT_EQ(Ok({"--input", "-"}).input, StationOptions::Input::Stdin);
+    EXPECT_EQ(Ok({"--server", "localhost"}).port, 3001);
+    EXPECT_EQ(Ok({"--device", "hw:1"}).device, "hw:1");
+}
+
+TEST(StationOptions, ClearErrors) {
+    EXPECT_NE(Err({"--bogus"}).find("--bogus"), std::string::npos);
+    EXPECT_FALSE(Err({"--input"}).empty());
+    EXPECT_FALSE(Err({"--server", "host:99999"}).empty());
+    EXPECT_FALSE(Err({"--server", "host:abc"}).empty());
+    EXPECT_FALSE(Err({"--server", ":3001"}).empty());
+    EXPECT_FALSE(Err({"--device", "hw:0", "--input", "x.wav"}).empty());
+    EXPECT_FALSE(Err({"--realtime"}).empty());
+}
