@@ -1,0 +1,68 @@
+// Phase-continuous two-tone FSK at 1200 baud into 16-bit samples at 12000 samples/s:
+// bit 1 (mark) 2400 Hz, bit 0 (space) 1200 Hz.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace probegen {
+
+inline constexpr int kSampleRate = 12000;  // samples/s
+inline constexpr double kBaud = 1200.0;    // bits/s, 10 samples per bit
+inline constexpr double kMarkHz = 2400.0, kSpaceHz = 1200.0;
+
+struct ModulatorOptions {
+    double amplitude = 8000.0;  // tone peak, sample units (full scale 32767)
+    // Transmitter bit-rate error in ppm: +1000 sends 1201.2 bits/s. Tones are not shifted.
+    double clockErrorPpm = 0.0;
+    // White Gaussian noise, RMS in sample units over the whole 0..6000 Hz band. See NoiseRmsForSnr.
+    double noiseRms = 0.0;
+    std::uint32_t seed = 1;
+};
+
+// The noise RMS that gives `snrDb` = 10 log10(tone power / noise power), both over the full
+// 0..6000 Hz band, for a tone of peak `amplitude` (tone power amplitude^2 / 2).
+double NoiseRmsForSnr(double amplitude, double snrDb);
+
+class Modulator {
+public:
+    explicit Modulator(const ModulatorOptions& options = {});
+
+    // Appends the samples of one bit slot: those sample instants that fall before the bit's
+    // end on the transmitter clock (10 per bit without clock error, 9 or 11 now and then with).
+    void AppendBit(int bit, std::vector<std::int16_t>& out);
+    void AppendBits(const std::vector<std::uint8_t>& bits, std::vector<std::int16_t>& out);
+    // Start bit, eight data bits LSB first, stop bit.
+    void AppendBytes(const std::vector<std::uint8_t>& bytes, std::vector<std::int16_t>& out);
+    // Mark tone (idle line) for `bits` bit slots.
+    void AppendIdle(int bits, std::vector<std::int16_t>& out);
+
+    std::int64_t BitsSent() const noexcept { return bitsSent_; }
+    std::int64_t SamplesWritten() const noexcept { return samplesWritten_; }
+
+private:
+    ModulatorOptions options_;
+    double samplesPerBit_;
+    double phase_ = 0;  // radians, kept in [0, 2*pi)
+    std::int64_t bitsSent_ = 0;
+    std::int64_t samplesWritten_ = 0;
+    std::mt19937 rng_;
+    std::normal_distribution<double> noise_{0.0, 1.0};
+};
+
+// Idle bit slots for a duration (rounded to whole bits, at least 0).
+int IdleBitsForMs(double ms);
+
+struct SignalOptions {
+    ModulatorOptions modulator;
+    double leadMs = 200.0;  // mark tone before the first frame
+    double gapMs = 80.0;    // mark tone between frames
+    double tailMs = 200.0;  // mark tone after the last frame
+};
+
+// Lead, frames separated by gaps, tail: the whole transmission as samples.
+std::vector<std::int16_t> RenderFrames(const std::vector<std::vector<std::uint8_t>>& frames,
+                                       const SignalOptions& options);
+
+}  // namespace probegen
