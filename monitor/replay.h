@@ -1,0 +1,46 @@
+// Command line of pelmora and the headless driver: it reads a recorded record stream (a
+// file or standard input) through the same StreamReader the window uses and prints one
+// line per record with what the window would show.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "monitor/stream_reader.h"
+#include "monitor/track.h"
+
+namespace monitor {
+
+struct Options {
+    bool headless = false;
+    bool help = false;
+    bool version = false;
+    std::string replayPath;  // "-" is standard input; empty when not given
+    std::string locator = std::string(kDefaultLocator);
+    bool speedMs = false;
+};
+
+struct ParsedOptions {
+    Options options;
+    std::string error;  // non-empty: the arguments are unusable
+};
+
+// `args` without the program name.
+ParsedOptions ParseOptions(std::span<const std::string_view> args);
+std::string UsageText();
+
+// Upper case, as the window's locator edit forces it.
+std::string NormaliseLocator(std::string_view locator);
+
+// record=N, then name=value for each display, tab-separated, one line with "\n".
+std::string FormatReplayLine(std::size_t recordNumber, const Displays& d);
+
+// Feeds everything from `in` to `reader` in read-sized pieces, as a socket would deliver
+// it; prints the record lines to `out` and errors to `err`. Returns the records processed.
+std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out,
+                      std::ostream& err);
+
+}  // namespace monitor
