@@ -30,7 +30,7 @@ std::string FlightLog::FileName(std::chrono::system_clock::time_point now) {
     const std::time_t tt = std::chrono::system_clock::to_time_t(now);
     std::tm tm{};
     localtime_r(&tt, &tm);
-    char buf[40];
+    char buf[80];  // room for any int the format could meet
     std::snprintf(buf, sizeof buf, "tavrin-%04d-%02d-%02d.log", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday);
     return buf;

@@ -52,7 +52,7 @@ double PositionDegrees(const std::string& field) {
 
 std::string LocalDateTimeText(std::chrono::system_clock::time_point t) {
     const std::tm tm = LocalTm(t);
-    char buf[32];
+    char buf[80];  // room for any int the format could meet
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;

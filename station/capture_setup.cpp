@@ -1,0 +1,32 @@
+#include "station/capture_setup.h"
+
+namespace station {
+
+std::unique_ptr<capture::TAudioCapture> MakeAudioIn(const StationOptions& options) {
+    auto in = std::make_unique<capture::TAudioCapture>();
+    in->SetBufferSize(kCaptureBufferBytes);
+    in->SetNumBuffers(kCaptureBuffers);
+    in->SetFrameRate(kCaptureRate);
+    in->SetQuantization(16);
+    in->SetStereo(false);
+    capture::Source source;
+    switch (options.input) {
+        case StationOptions::Input::Alsa:
+            source.kind = capture::Source::Kind::Alsa;
+            source.name = options.device;
+            break;
+        case StationOptions::Input::File:
+            source.kind = capture::Source::Kind::File;
+            source.name = options.file;
+            break;
+        case StationOptions::Input::Stdin:
+            source.kind = capture::Source::Kind::Stdin;
+            source.name = "-";
+            break;
+    }
+    source.realtime = options.realtime;
+    in->SetSource(source);
+    return in;
+}
+
+}  // namespace station

@@ -1,0 +1,17 @@
+// The program's capture settings, one home for both front ends.
+#pragma once
+
+#include <memory>
+
+#include "station/capture/audio_capture.h"
+#include "station/options.h"
+
+namespace station {
+
+inline constexpr int kCaptureBufferBytes = 3000;  // 1500 samples, 125 ms
+inline constexpr int kCaptureBuffers = 2;
+inline constexpr int kCaptureRate = 12000;  // samples/s
+
+std::unique_ptr<capture::TAudioCapture> MakeAudioIn(const StationOptions& options);
+
+}  // namespace station

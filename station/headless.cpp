@@ -1,0 +1,90 @@
+#include "station/headless.h"
+
+#include "station/capture_setup.h"
+
+namespace station {
+
+namespace {
+constexpr qint64 kLevelIntervalMs = 1000;
+}
+
+std::string HeadlessFrameLine(const FrameReport& r) {
+    const TelemetryDisplay& d = r.display;
+    std::string line;
+    auto add = [&line](const char* name, const std::string& value) {
+        if (!line.empty()) line += '\t';
+        line += name;
+        line += '=';
+        line += value;
+    };
+    add("frame", std::to_string(r.number));
+    add("ok", r.ok ? "1" : "0");
+    add("Label3", r.label3);
+    add("timelb", d.timelb);
+    add("maidenlb", d.maidenlb);
+    add("hoehelb", d.hoehelb);
+    add("satlb", d.satlb);
+    add("vbatlb", d.vbatlb);
+    add("vitemplb", d.vitemplb);
+    add("vatemplb", d.vatemplb);
+    add("vpresslb", d.vpresslb);
+    add("gps", d.gps);
+    add("data", d.dataLine);
+    return line;
+}
+
+HeadlessStation::HeadlessStation(const StationOptions& options, std::FILE* out, std::FILE* err)
+    : options_(options), out_(out), err_(err), core_([&] {
+          StationCore::Options o;
+          o.flightLog = options.flightLog;
+          return o;
+      }()) {
+    core_.OnFrame = [this](const FrameReport& r) {
+        std::fprintf(out_, "%s\n", HeadlessFrameLine(r).c_str());
+        std::fflush(out_);
+    };
+    core_.OnMessage = [this](const std::string& m) { Message(m); };
+}
+
+HeadlessStation::~HeadlessStation() {
+    if (AudioIn1) AudioIn1->Stop();
+}
+
+void HeadlessStation::Message(const std::string& text) {
+    std::fprintf(err_, "tavrin: %s\n", text.c_str());
+    std::fflush(err_);
+}
+
+bool HeadlessStation::Start() {
+    AudioIn1 = MakeAudioIn(options_);
+    AudioIn1->OnBufferFilled = [this](const char* buffer, int& size) {
+        const bool requeue = core_.AudioIn1BufferFilled(buffer, size);
+        if (!levelClock_.isValid() || levelClock_.elapsed() >= kLevelIntervalMs) {
+            levelClock_.start();
+            const auto& d = core_.Demodulator();
+            std::fprintf(err_, "tavrin: level %d dB (peak %d)%s\n", d.LevelLabel(),
+                         d.LevelPeak(), d.LevelIsRed() ? " too loud" : "");
+            std::fflush(err_);
+        }
+        return requeue;
+    };
+    AudioIn1->OnEnd = [this](capture::TAudioCapture*, const std::string& message) {
+        EndOfInput(message);
+    };
+    if (!AudioIn1->Start()) {
+        Message(AudioIn1->ErrorMessage());
+        return false;
+    }
+    return true;
+}
+
+void HeadlessStation::EndOfInput(const std::string& message) {
+    if (!message.empty()) Message(message);
+    const int frames = core_.Frames();
+    const int good = core_.GoodFrames();
+    std::fprintf(out_, "frames=%d good=%d bad=%d\n", frames, good, frames - good);
+    std::fflush(out_);
+    emit Finished(0);
+}
+
+}  // namespace station

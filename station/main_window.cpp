@@ -1,0 +1,175 @@
+#include "station/main_window.h"
+
+#include <QGridLayout>
+#include <QPainter>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "common/gui/log_memo.h"
+#include "station/capture_setup.h"
+
+namespace station {
+
+namespace {
+constexpr int kLevelWidth = 28;    // pixels
+constexpr int kLevelHeight = 180;  // pixels; the bar spans 0..90 dB
+
+QColor FromColourValue(std::uint32_t bgr) {
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                  static_cast<int>((bgr >> 16) & 0xFF));
+}
+}  // namespace
+
+StationWindow::StationWindow(const StationOptions& options, QWidget* parent)
+    : QMainWindow(parent), options_(options), core_([&] {
+          StationCore::Options o;
+          o.flightLog = options.flightLog;
+          return o;
+      }()) {
+    setWindowTitle(QStringLiteral("tavrin"));
+    BuildControls();
+    core_.OnFrame = [this](const FrameReport& r) { ausgabe(r); };
+    core_.OnMessage = [this](const std::string& m) {
+        LogMemo1->AppendLine(QString::fromStdString(m));
+        statusBar()->showMessage(QString::fromStdString(m));
+    };
+}
+
+StationWindow::~StationWindow() {
+    if (AudioIn1) AudioIn1->Stop();
+}
+
+QLabel* StationWindow::ValueLabel(const char* name, const QString& caption, QWidget* parent,
+                                  QGridLayout* grid, int row, int col) {
+    auto* cap = new QLabel(caption, parent);
+    cap->setStyleSheet(QStringLiteral("color: #555;"));
+    auto* value = new QLabel(QStringLiteral("-"), parent);
+    value->setObjectName(QString::fromLatin1(name));
+    QFont f = value->font();
+    f.setPointSize(20);
+    f.setBold(true);
+    value->setFont(f);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(cap, row, col);
+    grid->addWidget(value, row, col + 1);
+    return value;
+}
+
+void StationWindow::BuildControls() {
+    auto* central = new QWidget(this);
+    auto* outer = new QVBoxLayout(central);
+
+    auto* top = new QHBoxLayout;
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(16);
+    timelb = ValueLabel("timelb", QStringLiteral("Zeit"), central, grid, 0, 0);
+    maidenlb = ValueLabel("maidenlb", QStringLiteral("Locator"), central, grid, 0, 2);
+    hoehelb = ValueLabel("hoehelb", QStringLiteral("Höhe"), central, grid, 1, 0);
+    satlb = ValueLabel("satlb", QStringLiteral("Satelliten"), central, grid, 1, 2);
+    vbatlb = ValueLabel("vbatlb", QStringLiteral("Batterie"), central, grid, 2, 0);
+    vpresslb = ValueLabel("vpresslb", QStringLiteral("Luftdruck"), central, grid, 2, 2);
+    vitemplb = ValueLabel("vitemplb", QStringLiteral("Temperatur"), central, grid, 3, 0);
+    vatemplb = ValueLabel("vatemplb", QStringLiteral("Temperatur"), central, grid, 3, 2);
+    breitelb = ValueLabel("breitelb", QStringLiteral("Breite"), central, grid, 4, 0);
+    laengelb = ValueLabel("laengelb", QStringLiteral("Länge"), central, grid, 4, 2);
+    vhumlb = ValueLabel("vhumlb", QString(), central, grid, 5, 0);
+    vhumlb->clear();
+    // The raw position stays in the window for the next developer but is not shown:
+    // the locator is what operators pass on.
+    for (QLabel* hidden : {breitelb, laengelb}) {
+        hidden->hide();
+        grid->itemAtPosition(4, hidden == breitelb ? 0 : 2)->widget()->hide();
+    }
+    Label3 = new QLabel(QStringLiteral("----    ----"), central);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    QFont mono(QStringLiteral("Monospace"));
+    mono.setPointSize(14);
+    mono.setBold(true);
+    Label3->setFont(mono);
+    grid->addWidget(new QLabel(QStringLiteral("Prüfsumme"), central), 6, 0);
+    grid->addWidget(Label3, 6, 1, 1, 3);
+    top->addLayout(grid, 1);
+
+    auto* level = new QVBoxLayout;
+    ausimg = new QLabel(central);
+    ausimg->setObjectName(QStringLiteral("ausimg"));
+    ausimg->setFixedSize(kLevelWidth, kLevelHeight);
+    ausimg->setFrameShape(QFrame::Box);
+    auslb = new QLabel(QStringLiteral("0"), central);
+    auslb->setObjectName(QStringLiteral("auslb"));
+    auslb->setAlignment(Qt::AlignHCenter);
+    level->addWidget(new QLabel(QStringLiteral("dB"), central), 0, Qt::AlignHCenter);
+    level->addWidget(ausimg, 0, Qt::AlignHCenter);
+    level->addWidget(auslb, 0, Qt::AlignHCenter);
+    level->addStretch();
+    top->addLayout(level);
+    outer->addLayout(top);
+
+    LogMemo1 = new common::LogMemo(central);
+    LogMemo1->setObjectName(QStringLiteral("LogMemo1"));
+    outer->addWidget(LogMemo1, 1);
+
+    setCentralWidget(central);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    resize(900, 640);
+    DrawLevel();
+}
+
+void StationWindow::FormCreate() {
+    AudioIn1 = MakeAudioIn(options_);
+    AudioIn1->OnBufferFilled = [this](const char* buffer, int& size) {
+        return AudioIn1BufferFilled(buffer, size);
+    };
+    AudioIn1->OnEnd = [this](capture::TAudioCapture*, const std::string& message) {
+        const QString text = message.empty() ? QStringLiteral("end of the recording")
+                                             : QString::fromStdString(message);
+        statusBar()->showMessage(text);
+        LogMemo1->AppendLine(text);
+    };
+    if (!AudioIn1->Start()) {
+        const QString text = QString::fromStdString(AudioIn1->ErrorMessage());
+        statusBar()->showMessage(text);
+        LogMemo1->AppendLine(text);
+    }
+}
+
+bool StationWindow::AudioIn1BufferFilled(const char* buffer, int& size) {
+    const bool requeue = core_.AudioIn1BufferFilled(buffer, size);
+    DrawLevel();
+    return requeue;
+}
+
+void StationWindow::DrawLevel() {
+    const auto& d = core_.Demodulator();
+    QPixmap pm(ausimg->size());
+    pm.fill(Qt::white);
+    QPainter p(&pm);
+    const int top = demod::FskDemodulator::LevelBarTop(d.LevelDb(), pm.height());
+    p.fillRect(0, top, pm.width(), pm.height() - top, d.LevelIsRed() ? Qt::red : Qt::blue);
+    p.end();
+    ausimg->setPixmap(pm);
+    auslb->setText(QString::number(d.LevelLabel()));
+}
+
+void StationWindow::ausgabe(const FrameReport& r) {
+    const TelemetryDisplay& d = r.display;
+    vbatlb->setText(QString::fromStdString(d.vbatlb));
+    vitemplb->setText(QString::fromStdString(d.vitemplb));
+    vatemplb->setText(QString::fromStdString(d.vatemplb));
+    vhumlb->setText(QString::fromStdString(d.vhumlb));
+    vpresslb->setText(QString::fromStdString(d.vpresslb));
+    timelb->setText(QString::fromStdString(d.timelb));
+    breitelb->setText(QString::fromStdString(d.breitelb));
+    laengelb->setText(QString::fromStdString(d.laengelb));
+    maidenlb->setText(QString::fromStdString(d.maidenlb));
+    hoehelb->setText(QString::fromStdString(d.hoehelb));
+    satlb->setText(QString::fromStdString(d.satlb));
+    QPalette pal = Label3->palette();
+    pal.setColor(QPalette::WindowText, FromColourValue(r.label3Colour));
+    Label3->setPalette(pal);
+    Label3->setText(QString::fromStdString(r.label3));
+    LogMemo1->AppendLine(QString::fromStdString(d.gps));
+    LogMemo1->AppendLine(QString::fromStdString(d.dataLine));
+}
+
+}  // namespace station
