@@ -1,11 +1,15 @@
 #include "station/headless.h"
 
+#include <QTimer>
+
 #include "station/capture_setup.h"
+#include "station/settings.h"
 
 namespace station {
 
 namespace {
 constexpr qint64 kLevelIntervalMs = 1000;
+constexpr int kDrainPollMs = 20;
 }
 
 std::string HeadlessFrameLine(const FrameReport& r) {
@@ -55,7 +59,50 @@ void HeadlessStation::Message(const std::string& text) {
     std::fflush(err_);
 }
 
+void HeadlessStation::SetReconnectIntervalMs(int ms) {
+    if (uplink_) uplink_->SetReconnectIntervalMs(ms);
+}
+
+void HeadlessStation::ShowMissingCallOrLocator(bool visible) {
+    if (visible) Message("CALL ODER LOCATOR FEHLT");
+}
+
+void HeadlessStation::SetStatus(const QString& text) { Message(text.toStdString()); }
+
 bool HeadlessStation::Start() {
+    if (!options_.server.empty()) {
+        SettingsLines settings;
+        std::string ignored;  // without tavrin.ini the command line must name both
+        settings.Load(kSettingsFile, ignored);
+        call_ = QString::fromStdString(options_.call.value_or(settings.Value(kCallKey))).toUpper();
+        locator_ = QString::fromStdString(options_.locator.value_or(settings.Value(kLocatorKey)))
+                       .toUpper();
+        server_ = QString::fromStdString(options_.server) + QLatin1Char(':') +
+                  QString::number(options_.port);
+        core_.SetStation(call_.toStdString(), locator_.toStdString());
+        uplink_ = std::make_unique<Uplink>(static_cast<UplinkView&>(*this), static_cast<quint16>(options_.port), this);
+        core_.UplinkActive = [this] { return uplink_->Connected(); };
+        core_.UplinkSend = [this](const std::string& text) { uplink_->SendText(text); };
+        uplink_->conbtClick();
+        // A recording is replayed to the server, so it waits for the connection; a sound card
+        // is live and starts at once.
+        if (uplink_->Retrying() && options_.input != StationOptions::Input::Alsa) {
+            connect(uplink_.get(), &Uplink::LinkUp, this, [this] { StartCapture(); });
+            QTimer::singleShot(kWaitForServerMs, this, [this] {
+                if (captureStarted_) return;
+                Message("no connection to the server after 10 s: decoding without upload "
+                        "until it connects");
+                if (!StartCapture()) emit Finished(1);
+            });
+            return true;
+        }
+    }
+    return StartCapture();
+}
+
+bool HeadlessStation::StartCapture() {
+    if (captureStarted_) return true;
+    captureStarted_ = true;
     AudioIn1 = MakeAudioIn(options_);
     AudioIn1->OnBufferFilled = [this](const char* buffer, int& size) {
         const bool requeue = core_.AudioIn1BufferFilled(buffer, size);
@@ -84,6 +131,18 @@ void HeadlessStation::EndOfInput(const std::string& message) {
     const int good = core_.GoodFrames();
     std::fprintf(out_, "frames=%d good=%d bad=%d\n", frames, good, frames - good);
     std::fflush(out_);
+    drainClock_.start();
+    FinishWhenSent();
+}
+
+// Whatever was handed to the socket goes out before the connection is closed.
+void HeadlessStation::FinishWhenSent() {
+    if (uplink_ && uplink_->Connected() && uplink_->Socket().PendingSendBytes() > 0 &&
+        drainClock_.elapsed() < kDrainLimitMs) {
+        QTimer::singleShot(kDrainPollMs, this, [this] { FinishWhenSent(); });
+        return;
+    }
+    if (uplink_) uplink_->Stop();
     emit Finished(0);
 }
 

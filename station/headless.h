@@ -11,6 +11,7 @@
 
 #include "station/options.h"
 #include "station/station_core.h"
+#include "station/uplink.h"
 
 namespace capture {
 class TAudioCapture;
@@ -21,30 +22,50 @@ namespace station {
 // One line per frame: frame, ok, Label3, then the label texts, the sentence and the data line.
 std::string HeadlessFrameLine(const FrameReport& report);
 
-class HeadlessStation : public QObject {
+class HeadlessStation : public QObject, private UplinkView {
     Q_OBJECT
 public:
     HeadlessStation(const StationOptions& options, std::FILE* out = stdout,
                     std::FILE* err = stderr);
     ~HeadlessStation() override;
 
-    // Starts capture; false (message on err) when it cannot start.
+    // Starts the uplink (with --server) and capture; false (message on err) when capture
+    // cannot start. A recording waits for the connection, at most kWaitForServerMs.
     bool Start();
+    static constexpr int kWaitForServerMs = 10000;
+    static constexpr int kDrainLimitMs = 10000;
+
+    // Tests shorten the 60 s retry.
+    void SetReconnectIntervalMs(int ms);
     StationCore& Core() { return core_; }
 
 signals:
     void Finished(int exitCode);
 
 private:
+    QString CallText() const override { return call_; }
+    QString LocatorText() const override { return locator_; }
+    QString ServerText() const override { return server_; }
+    void ShowMissingCallOrLocator(bool visible) override;
+    void SetStatus(const QString& text) override;
+    void SetButtonCaption(const QString&) override {}
+    void SetFieldsLocked(bool) override {}
+
     void Message(const std::string& text);
+    bool StartCapture();
     void EndOfInput(const std::string& message);
+    void FinishWhenSent();
 
     StationOptions options_;
     std::FILE* out_;
     std::FILE* err_;
     StationCore core_;
     std::unique_ptr<capture::TAudioCapture> AudioIn1;
+    std::unique_ptr<Uplink> uplink_;
+    QString call_, locator_, server_;
+    bool captureStarted_ = false;
     QElapsedTimer levelClock_;
+    QElapsedTimer drainClock_;
 };
 
 }  // namespace station

@@ -1,6 +1,8 @@
 #include "station/main_window.h"
 
+#include <QCloseEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QPainter>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -8,11 +10,17 @@
 #include "common/gui/log_memo.h"
 #include "station/capture_setup.h"
 
+#include <iostream>
+
 namespace station {
 
 namespace {
 constexpr int kLevelWidth = 28;    // pixels
 constexpr int kLevelHeight = 180;  // pixels; the bar spans 0..90 dB
+
+// The server list offered in servercombo; the first is the start text, so the local relay
+// works out of the box.
+const char* const kDefaultServers[] = {"localhost", "relay.local", "127.0.0.1"};
 
 QColor FromColourValue(std::uint32_t bgr) {
     return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
@@ -21,11 +29,14 @@ QColor FromColourValue(std::uint32_t bgr) {
 }  // namespace
 
 StationWindow::StationWindow(const StationOptions& options, QWidget* parent)
-    : QMainWindow(parent), options_(options), core_([&] {
+    : QMainWindow(parent),
+      options_(options),
+      core_([&] {
           StationCore::Options o;
           o.flightLog = options.flightLog;
           return o;
-      }()) {
+      }()),
+      uplink_(*this, static_cast<quint16>(kStationPort)) {
     setWindowTitle(QStringLiteral("tavrin"));
     BuildControls();
     core_.OnFrame = [this](const FrameReport& r) { ausgabe(r); };
@@ -33,6 +44,8 @@ StationWindow::StationWindow(const StationOptions& options, QWidget* parent)
         LogMemo1->AppendLine(QString::fromStdString(m));
         statusBar()->showMessage(QString::fromStdString(m));
     };
+    core_.UplinkActive = [this] { return uplink_.Connected(); };
+    core_.UplinkSend = [this](const std::string& text) { uplink_.SendText(text); };
 }
 
 StationWindow::~StationWindow() {
@@ -55,9 +68,70 @@ QLabel* StationWindow::ValueLabel(const char* name, const QString& caption, QWid
     return value;
 }
 
+QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
+    auto* bar = new QWidget(parent);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto upperCase = [](QLineEdit* edit) {
+        QObject::connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
+            const QString upper = text.toUpper();
+            if (upper == text) return;
+            const int cursor = edit->cursorPosition();
+            edit->setText(upper);
+            edit->setCursorPosition(cursor);
+        });
+    };
+    called = new QLineEdit(bar);
+    called->setObjectName(QStringLiteral("called"));
+    called->setMaximumWidth(140);
+    upperCase(called);
+    loced = new QLineEdit(bar);
+    loced->setObjectName(QStringLiteral("loced"));
+    loced->setMaximumWidth(100);
+    upperCase(loced);
+    servercombo = new QComboBox(bar);
+    servercombo->setObjectName(QStringLiteral("servercombo"));
+    servercombo->setEditable(true);
+    servercombo->setMinimumWidth(180);
+    for (const char* server : kDefaultServers) servercombo->addItem(QString::fromLatin1(server));
+    conbt = new QPushButton(QStringLiteral("connect"), bar);
+    conbt->setObjectName(QStringLiteral("conbt"));
+    connect(conbt, &QPushButton::clicked, this, &StationWindow::conbtClick);
+    errlb = new QLabel(QStringLiteral("CALL ODER LOCATOR FEHLT"), bar);
+    errlb->setObjectName(QStringLiteral("errlb"));
+    errlb->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
+    errlb->hide();
+    row->addWidget(new QLabel(QStringLiteral("CALL"), bar));
+    row->addWidget(called);
+    row->addWidget(new QLabel(QStringLiteral("LOCATOR"), bar));
+    row->addWidget(loced);
+    row->addWidget(new QLabel(QStringLiteral("Server"), bar));
+    row->addWidget(servercombo);
+    row->addWidget(conbt);
+    row->addWidget(errlb);
+    row->addStretch();
+    auto sync = [this] { core_.SetStation(called->text().toStdString(), loced->text().toStdString()); };
+    connect(called, &QLineEdit::textChanged, this, sync);
+    connect(loced, &QLineEdit::textChanged, this, sync);
+    SetFieldsLocked(false);
+    return bar;
+}
+
+void StationWindow::SetStatus(const QString& text) { statusBar()->showMessage(text); }
+
+void StationWindow::SetFieldsLocked(bool locked) {
+    for (QLineEdit* edit : {called, loced}) {
+        edit->setReadOnly(locked);
+        QPalette pal = edit->palette();
+        pal.setColor(QPalette::Base, locked ? QColor(192, 192, 192) : QColor(Qt::white));
+        edit->setPalette(pal);
+    }
+}
+
 void StationWindow::BuildControls() {
     auto* central = new QWidget(this);
     auto* outer = new QVBoxLayout(central);
+    outer->addWidget(BuildUplinkBar(central));
 
     auto* top = new QHBoxLayout;
     auto* grid = new QGridLayout;
@@ -116,6 +190,18 @@ void StationWindow::BuildControls() {
 }
 
 void StationWindow::FormCreate() {
+    std::string error;
+    if (!settings_.Load(kSettingsFile, error))
+        statusBar()->showMessage(QStringLiteral("No tavrin.ini yet: enter call sign and locator"));
+    called->setText(QString::fromStdString(options_.call.value_or(settings_.Value(kCallKey))).toUpper());
+    loced->setText(
+        QString::fromStdString(options_.locator.value_or(settings_.Value(kLocatorKey))).toUpper());
+    if (!options_.server.empty()) {
+        servercombo->setCurrentText(QString::fromStdString(options_.server) + QLatin1Char(':') +
+                                    QString::number(options_.port));
+        conbtClick();
+    }
+
     AudioIn1 = MakeAudioIn(options_);
     AudioIn1->OnBufferFilled = [this](const char* buffer, int& size) {
         return AudioIn1BufferFilled(buffer, size);
@@ -131,6 +217,18 @@ void StationWindow::FormCreate() {
         statusBar()->showMessage(text);
         LogMemo1->AppendLine(text);
     }
+}
+
+void StationWindow::FormClose() {
+    settings_.SetValue(kCallKey, called->text().toStdString());
+    settings_.SetValue(kLocatorKey, loced->text().toStdString());
+    std::string error;
+    if (!settings_.Save(kSettingsFile, error)) std::cerr << "tavrin: " << error << "\n";
+}
+
+void StationWindow::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
 }
 
 bool StationWindow::AudioIn1BufferFilled(const char* buffer, int& size) {

@@ -3,12 +3,17 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPushButton>
 
 #include <memory>
 
 #include "station/options.h"
+#include "station/settings.h"
 #include "station/station_core.h"
+#include "station/uplink.h"
 
 namespace capture {
 class TAudioCapture;
@@ -19,7 +24,7 @@ class LogMemo;
 
 namespace station {
 
-class StationWindow : public QMainWindow {
+class StationWindow : public QMainWindow, private UplinkView {
     Q_OBJECT
 public:
     explicit StationWindow(const StationOptions& options, QWidget* parent = nullptr);
@@ -29,19 +34,42 @@ public:
     void FormCreate();
     bool AudioIn1BufferFilled(const char* buffer, int& size);
     void ausgabe(const FrameReport& report);
+    void FormClose();
+    void conbtClick() { uplink_.conbtClick(); }
+
+    Uplink& GetUplink() { return uplink_; }
 
     StationCore& Core() { return core_; }
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    QString CallText() const override { return called->text(); }
+    QString LocatorText() const override { return loced->text(); }
+    QString ServerText() const override { return servercombo->currentText(); }
+    void ShowMissingCallOrLocator(bool visible) override { errlb->setVisible(visible); }
+    void SetStatus(const QString& text) override;
+    void SetButtonCaption(const QString& caption) override { conbt->setText(caption); }
+    void SetFieldsLocked(bool locked) override;
+
     void BuildControls();
+    QWidget* BuildUplinkBar(QWidget* parent);
     void DrawLevel();
     QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent,
                        QGridLayout* grid, int row, int col);
 
     StationOptions options_;
     StationCore core_;
+    SettingsLines settings_;
+    Uplink uplink_;
     std::unique_ptr<capture::TAudioCapture> AudioIn1;
 
+    QLineEdit* called = nullptr;
+    QLineEdit* loced = nullptr;
+    QComboBox* servercombo = nullptr;
+    QPushButton* conbt = nullptr;
+    QLabel* errlb = nullptr;
     QLabel* ausimg = nullptr;
     QLabel* auslb = nullptr;
     QLabel* Label3 = nullptr;

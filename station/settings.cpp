@@ -1,0 +1,88 @@
+#include "station/settings.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace station {
+
+namespace {
+bool SameKey(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+}  // namespace
+
+bool SettingsLines::Load(const std::string& path, std::string& error) {
+    lines_.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines_.push_back(line);
+    }
+    return true;
+}
+
+bool SettingsLines::Save(const std::string& path, std::string& error) const {
+    const std::string tmp = path + ".tmp";
+    std::FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) {
+        error = "cannot write " + tmp + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = true;
+    for (const auto& line : lines_)
+        ok = ok && std::fprintf(f, "%s\n", line.c_str()) >= 0;
+    ok = ok && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
+    const int savedErrno = errno;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(ok ? errno : savedErrno);
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+int SettingsLines::Find(std::string_view key) const {
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const auto eq = lines_[i].find('=');
+        if (eq != std::string::npos && SameKey(std::string_view(lines_[i]).substr(0, eq), key))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string SettingsLines::Value(std::string_view key) const {
+    const int i = Find(key);
+    if (i < 0) return {};
+    const std::string& line = lines_[static_cast<std::size_t>(i)];
+    return line.substr(line.find('=') + 1);
+}
+
+void SettingsLines::SetValue(std::string_view key, std::string_view value) {
+    const int i = Find(key);
+    if (value.empty()) {
+        if (i >= 0) lines_.erase(lines_.begin() + i);
+        return;
+    }
+    std::string line = std::string(key) + "=" + std::string(value);
+    if (i >= 0)
+        lines_[static_cast<std::size_t>(i)] = std::move(line);
+    else
+        lines_.push_back(std::move(line));
+}
+
+}  // namespace station

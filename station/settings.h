@@ -1,0 +1,35 @@
+// "tavrin.ini": a plain list of name=value lines. The station reads the whole list at start,
+// changes only its own keys and writes the list back, so lines it does not know survive.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace station {
+
+inline constexpr const char* kSettingsFile = "tavrin.ini";
+inline constexpr const char* kCallKey = "CALL";
+inline constexpr const char* kLocatorKey = "LOCATOR";
+
+class SettingsLines {
+public:
+    // Reads the file; false (and `error` set, list empty) when it cannot be read.
+    bool Load(const std::string& path, std::string& error);
+    // Writes a temporary file beside it and renames it over the old one, so a failed write
+    // never leaves the settings half-written. False and `error` set on failure.
+    bool Save(const std::string& path, std::string& error) const;
+
+    // The value of the first line whose name matches (case-insensitive); "" when absent.
+    std::string Value(std::string_view key) const;
+    // Sets the key's line; an empty value removes it; a missing key is appended.
+    void SetValue(std::string_view key, std::string_view value);
+
+    const std::vector<std::string>& Lines() const { return lines_; }
+
+private:
+    int Find(std::string_view key) const;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace station

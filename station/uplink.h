@@ -1,0 +1,66 @@
+// The station's connection to the collecting server: login on every connect, one upload text
+// per good frame, and a retry every minute until the operator disconnects.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <string>
+
+#include "common/net/client_socket.h"
+
+namespace station {
+
+inline constexpr int kReconnectIntervalMs = 60000;
+
+// What the uplink reads from and shows on its front end (the window's controls, or standard
+// error when headless).
+class UplinkView {
+public:
+    virtual ~UplinkView() = default;
+    virtual QString CallText() const = 0;     // called
+    virtual QString LocatorText() const = 0;  // loced
+    virtual QString ServerText() const = 0;   // servercombo: HOST or HOST:PORT
+    virtual void ShowMissingCallOrLocator(bool visible) = 0;  // errlb
+    virtual void SetStatus(const QString& text) = 0;          // StatusBar1
+    virtual void SetButtonCaption(const QString& caption) = 0;  // conbt
+    virtual void SetFieldsLocked(bool locked) = 0;  // called and loced read-only while connected
+};
+
+class Uplink : public QObject {
+    Q_OBJECT
+public:
+    explicit Uplink(UplinkView& view, quint16 defaultPort = 3001, QObject* parent = nullptr);
+
+    // Handlers, named after the control and its event.
+    void conbtClick();
+    void recontimTimer();
+
+    bool Connected() const { return modclient.Connected(); }
+    // No more retries, connection closed: the end of a replayed recording.
+    void Stop();
+    // Sends a text unchanged if connected; dropped otherwise (never queued).
+    void SendText(const std::string& text);
+    void SetReconnectIntervalMs(int ms) { recontim.setInterval(ms); }
+    bool Retrying() const { return recontim.isActive(); }
+    common::ClientSocket& Socket() { return modclient; }
+
+signals:
+    void LinkUp();
+    void LinkDown();
+
+private:
+    void modclientConnect();
+    void modclientDisconnect();
+    void modclientError(common::ClientSocket::Step step, int& errorCode);
+    void TakeServerText();
+
+    UplinkView& view_;
+    quint16 defaultPort_;
+    common::ClientSocket modclient;
+    QTimer recontim;
+    QString peerName_;
+};
+
+}  // namespace station
