@@ -56,6 +56,9 @@ FeedResult StreamReader::Feed(std::string_view bytes) {
         ProcessRecord(record, out);
     }
     pending_.erase(0, start);
+    // Line ends after a record belong to no record; dropping them now keeps PendingBytes honest.
+    const std::size_t text = pending_.find_first_not_of("\r\n");
+    pending_.erase(0, text == std::string::npos ? pending_.size() : text);
     if (pending_.size() > kMaxTailBytes) {
         result.messages.push_back("dropped " + std::to_string(pending_.size()) +
                                   " received bytes without an ending \"#\"");
