@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <fstream>
+#include <numbers>
+
+#include "capture_test_util.h"
+
+namespace capture::test {
+namespace {
+
+void WriteAudio(const std::string& path, int format, int rate, int channels,
+                const std::vector<std::int16_t>& interleaved) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
+    EXPECT_EQ(sf_writef_short(file, interleaved.data(), frames), frames);
+    sf_close(file);
+}
+
+std::int16_t ToSample(double v) { return static_cast<std::int16_t>(std::lround(v * 32767.0)); }
+
+// Amplitude of the component at `hz` (Goertzel over whole cycles), in sample units.
+double ToneAmplitude(const std::vector<std::int16_t>& s, std::size_t from, std::size_t count,
+                     double hz, double rate) {
+    const double w = 2.0 * std::numbers::pi * hz / rate;
+    double re = 0, im = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        re += s[from + i] * std::cos(w * static_cast<double>(i));
+        im += s[from + i] * std::sin(w * static_cast<double>(i));
+    }
+    return 2.0 * std::hypot(re, im) / static_cast<double>(count);
+}
+
+void UseProgramSettings(TAudioCapture& capture) {
+    capture.SetBufferSize(3000);
+    capture.SetNumBuffers(2);
+    capture.SetFrameRate(12000);
+}
+
+// Plays `path` to its end and returns what was delivered.
+Collector PlayFile(const std::string& path, bool realtime = false) {
+    TAudioCapture capture;
+    UseProgramSettings(capture);
+    capture.SetSource(Source::FromInput(path, realtime));
+    Collector c;
+    c.Attach(capture);
+    EXPECT_TRUE(capture.Start()) << capture.ErrorMessage();
+    EXPECT_TRUE(SpinUntil([&] { return c.ends == 1; }, 30000));
+    EXPECT_FALSE(c.wrongThread);
+    for (int size : c.sizes) EXPECT_EQ(size, 3000);
+    return c;
+}
+
+std::size_t LastNonZero(const std::vector<std::int16_t>& s) {
+    for (std::size_t i = s.size(); i > 0; --i)
+        if (s[i - 1] != 0) return i - 1;
+    return 0;
+}
+
+TEST(FileCapture, StereoAt48kIsMixedToMonoAndResampledTo12k) {
+    TempDir dir;
+    const std::string path = dir.File("stereo48k.wav");
+    const int rate = 48000;
+    const std::size_t frames = 100800;  // 2.1 s
+    constexpr double kTone = 0.4, kSide = 0.3, kHigh = 0.2;
+    std::vector<std::int16_t> pcm;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const double tone = kTone * std::sin(2 * std::numbers::pi * 1200 * t);
+        // Opposite on the two channels: cancels in a true mix, survives if one channel is taken.
+        const double side = kSide * std::sin(2 * std::numbers::pi * 2400 * t);
+        // Above the new Nyquist frequency: must be filtered out, not folded down to 3000 Hz.
+        const double high = kHigh * std::sin(2 * std::numbers::pi * 9000 * t);
+        pcm.push_back(ToSample(tone + side + high));
+        pcm.push_back(ToSample(tone - side + high));
+    }
+    WriteAudio(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, pcm);
+
+    const Collector c = PlayFile(path);
+    EXPECT_EQ(c.endMessage, "");
+    const auto got = c.Samples();
+    ASSERT_EQ(got.size(), 17u * 1500u);  // 25200 samples, the last block padded
+    const std::size_t last = LastNonZero(got);
+    EXPECT_NEAR(static_cast<double>(last), 25200.0, 30.0);
+    for (std::size_t i = 25230; i < got.size(); ++i) ASSERT_EQ(got[i], 0) << "padding " << i;
+
+    const double full = 32767.0;
+    EXPECT_NEAR(ToneAmplitude(got, 6000, 12000, 1200, 12000), kTone * full, 0.01 * kTone * full);
+    EXPECT_LT(ToneAmplitude(got, 6000, 12000, 2400, 12000), 0.005 * full);
+    EXPECT_LT(ToneAmplitude(got, 6000, 12000, 3000, 12000), 0.005 * full);
+}
+
+struct PassThroughCase {
+    const char* name;
+    int format;
+};
+
+class FileFormats : public ::testing::TestWithParam<PassThroughCase> {};
+
+// At 12000 Hz mono nothing is resampled: the samples arrive bit for bit.
+TEST_P(FileFormats, TwelveKilohertzMonoArrivesUnchanged) {
+    TempDir dir;
+    const std::string path = dir.File(GetParam().name);
+    std::vector<std::int16_t> pcm;
+    for (int i = 0; i < 3100; ++i)
+        pcm.push_back(static_cast<std::int16_t>((i * 7919) % 65536 - 32768));
+    WriteAudio(path, GetParam().format, 12000, 1, pcm);
+    const Collector c = PlayFile(path);
+    EXPECT_EQ(c.endMessage, "");
+    const auto got = c.Samples();
+    ASSERT_EQ(got.size(), 4500u);
+    for (std::size_t i = 0; i < pcm.size(); ++i) ASSERT_EQ(got[i], pcm[i]) << "sample " << i;
+    for (std::size_t i = pcm.size(); i < got.size(); ++i) ASSERT_EQ(got[i], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FileFormats,
+                         ::testing::Values(PassThroughCase{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                                           PassThroughCase{"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                           PassThroughCase{"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16}));
+
+TEST(FileCapture, TruncatedWavDeliversWhatItHasThenEnds) {
+    TempDir dir;
+    const std::string path = dir.File("cut.wav");
+    std::vector<std::int16_t> pcm;
+    for (int i = 0; i < 10000; ++i) pcm.push_back(static_cast<std::int16_t>(i - 5000));
+    WriteAudio(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 12000, 1, pcm);
+    const auto full = std::filesystem::file_size(path);
+    const std::size_t kept = 6001;
+    // The header still promises 10000 samples; half a sample dangles at the cut.
+    std::filesystem::resize_file(path, full - 2 * (pcm.size() - kept) + 1);
+
+    const Collector c = PlayFile(path);
+    EXPECT_EQ(c.stops, 1);
+    const auto got = c.Samples();
+    ASSERT_EQ(got.size(), 5u * 1500u);
+    for (std::size_t i = 0; i < kept; ++i) ASSERT_EQ(got[i], pcm[i]) << "sample " << i;
+    for (std::size_t i = kept; i < got.size(); ++i) ASSERT_EQ(got[i], 0) << "padding " << i;
+}
+
+struct BadFile {
+    const char* name;
+    const char* contents;  // nullptr: the file does not exist
+};
+
+class UnreadableFile : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(UnreadableFile, FailsStartNamingTheFileAndTheReason) {
+    TempDir dir;
+    const std::string path = dir.File(GetParam().name);
+    if (GetParam().contents != nullptr) std::ofstream(path) << GetParam().contents;
+    SF_INFO info{};
+    EXPECT_EQ(sf_open(path.c_str(), SFM_READ, &info), nullptr);
+    const std::string reason = sf_strerror(nullptr);
+
+    TAudioCapture capture;
+    UseProgramSettings(capture);
+    capture.SetSource(Source::FromInput(path));
+    Collector c;
+    c.Attach(capture);
+    EXPECT_FALSE(capture.Start());
+    EXPECT_FALSE(capture.IsOpen());
+    const std::string& message = capture.ErrorMessage();
+    EXPECT_EQ(message.rfind("Error starting wave record: ", 0), 0u) << message;
+    EXPECT_NE(message.find(path), std::string::npos) << message;
+    EXPECT_NE(message.find(reason), std::string::npos) << message;
+    SpinFor(20);
+    EXPECT_EQ(c.starts + c.stops + c.ends, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnreadableFile,
+                         ::testing::Values(BadFile{"missing.wav", nullptr},
+                                           BadFile{"text.wav", "this is not audio, just a note\n"},
+                                           BadFile{"empty.flac", ""}));
+
+TEST(FileCapture, RealtimePlaysAtTheRecordingsPace) {
+    TempDir dir;
+    const std::string path = dir.File("half_second.wav");
+    WriteAudio(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 12000, 1,
+               std::vector<std::int16_t>(6000, 1000));
+    QElapsedTimer timer;
+    timer.start();
+    const Collector c = PlayFile(path, true);
+    EXPECT_GE(timer.elapsed(), 400);  // 4 blocks of 125 ms, the last due at 500 ms
+    EXPECT_EQ(c.buffers.size(), 4u);
+}
+
+}  // namespace
+}  // namespace capture::test

@@ -1,0 +1,91 @@
+#include "station/settings.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using station::SettingsLines;
+
+namespace {
+struct TempDir {
+    fs::path path = fs::temp_directory_path() /
+                    ("tavrin-ini-" + std::to_string(::getpid()) + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path); }
+    std::string File(const std::string& text) const {
+        std::ofstream(path / "tavrin.ini", std::ios::binary) << text;
+        return (path / "tavrin.ini").string();
+    }
+    std::string Read() const {
+        std::ifstream in(path / "tavrin.ini", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+};
+}  // namespace
+
+TEST(Settings, ReadsKeysCaseInsensitivelyAndKeepsOtherLines) {
+    TempDir dir;
+    const auto file = dir.File("; station\r\ncall=DL1ABC\r\nVOLUME=3\r\nLOCATOR=JN49EA\r\n");
+    SettingsLines s;
+    std::string error;
+    ASSERT_TRUE(s.Load(file, error));
+    EXPECT_EQ(s.Value("CALL"), "DL1ABC");
+    EXPECT_EQ(s.Value("LOCATOR"), "JN49EA");
+    EXPECT_EQ(s.Value("MISSING"), "");
+    s.SetValue("CALL", "DL2XYZ");
+    ASSERT_TRUE(s.Save(file, error));
+    EXPECT_EQ(dir.Read(), "; station\nCALL=DL2XYZ\nVOLUME=3\nLOCATOR=JN49EA\n");
+}
+
+TEST(Settings, EmptyValueRemovesLineMissingKeyIsAppended) {
+    TempDir dir;
+    const auto file = dir.File("CALL=DL1ABC\nLOCATOR=JN49EA\nOTHER=x\n");
+    SettingsLines s;
+    std::string error;
+    ASSERT_TRUE(s.Load(file, error));
+    s.SetValue("LOCATOR", "");
+    s.SetValue("NEW", "1");
+    ASSERT_TRUE(s.Save(file, error));
+    EXPECT_EQ(dir.Read(), "CALL=DL1ABC\nOTHER=x\nNEW=1\n");
+}
+
+TEST(Settings, MissingFileStartsEmpty) {
+    TempDir dir;
+    SettingsLines s;
+    std::string error;
+    EXPECT_FALSE(s.Load((dir.path / "nope.ini").string(), error));
+    EXPECT_NE(error.find("nope.ini"), std::string::npos);
+    EXPECT_EQ(s.Value("CALL"), "");
+    s.SetValue("CALL", "DL1ABC");
+    ASSERT_TRUE(s.Save((dir.path / "nope.ini").string(), error));
+}
+
+TEST(Settings, FailedSaveLeavesOldFileWhole) {
+    TempDir dir;
+    const auto file = dir.File("CALL=DL1ABC\n");
+    SettingsLines s;
+    std::string error;
+    ASSERT_TRUE(s.Load(file, error));
+    s.SetValue("CALL", "DL2XYZ");
+    fs::create_directory(file + ".tmp");  // the temporary file cannot be made, even by root
+    EXPECT_FALSE(s.Save(file, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(dir.Read(), "CALL=DL1ABC\n");
+}
+
+TEST(Settings, SaveIntoAMissingFolderFails) {
+    TempDir dir;
+    SettingsLines s;
+    s.SetValue("CALL", "X");
+    std::string error;
+    EXPECT_FALSE(s.Save((dir.path / "no" / "tavrin.ini").string(), error));
+    EXPECT_NE(error.find("tavrin.ini"), std::string::npos);
+}
