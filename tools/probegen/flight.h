@@ -11,7 +11,8 @@
 
 namespace probegen {
 
-// International standard atmosphere up to 32 km (above: the 20..32 km layer extended).
+// International standard atmosphere up to 32 km (above: the 20..32 km layer extended), with
+// altitudes taken as geopotential metres (under 0.5 % apart from geometric ones below 32 km).
 double StandardTemperatureC(double altitudeM);
 double StandardPressureHpa(double altitudeM);
 double StandardDensityRatio(double altitudeM);  // density / sea-level density

@@ -1,0 +1,119 @@
+#include "tools/probegen/modulator.h"
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Goertzel power of `samples` at `hz`.
+double PowerAt(const std::int16_t* samples, int n, double hz) {
+    const double w = 2 * std::numbers::pi * hz / probegen::kSampleRate;
+    double s1 = 0, s2 = 0;
+    for (int i = 0; i < n; ++i) {
+        const double s0 = samples[i] + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+}
+
+}  // namespace
+
+class ClockError : public ::testing::TestWithParam<double> {};
+
+TEST_P(ClockError, SamplesPerBitFollowTheTransmitterClock) {
+    const double ppm = GetParam();
+    probegen::ModulatorOptions options;
+    options.clockErrorPpm = ppm;
+    probegen::Modulator m(options);
+    std::vector<std::int16_t> out;
+    constexpr int kBits = 120000;
+    m.AppendIdle(kBits, out);
+    const double expected = kBits * 10.0 / (1.0 + ppm * 1e-6);
+    EXPECT_NEAR(static_cast<double>(out.size()), expected, 1.0);
+    EXPECT_EQ(m.SamplesWritten(), static_cast<std::int64_t>(out.size()));
+    EXPECT_EQ(m.BitsSent(), kBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ppm, ClockError, ::testing::Values(0.0, 50.0, -50.0, 1000.0, -20000.0));
+
+TEST(Modulator, WithoutClockErrorEveryBitIsTenSamples) {
+    probegen::Modulator m;
+    std::vector<std::int16_t> out;
+    for (int bit = 0; bit < 1000; ++bit) {
+        const std::size_t before = out.size();
+        m.AppendBit(bit % 3 == 0, out);
+        ASSERT_EQ(out.size() - before, 10u) << "bit " << bit;
+    }
+}
+
+TEST(Modulator, EachBitCarriesItsToneAtTheGivenAmplitude) {
+    probegen::ModulatorOptions options;
+    options.amplitude = 5000;
+    probegen::Modulator m(options);
+    const std::vector<std::uint8_t> bits = {1, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0, 0, 1};
+    std::vector<std::int16_t> out;
+    m.AppendBits(bits, out);
+    for (std::size_t b = 0; b < bits.size(); ++b) {
+        const std::int16_t* slot = out.data() + 10 * b;
+        const double mark = PowerAt(slot, 10, probegen::kMarkHz);
+        const double space = PowerAt(slot, 10, probegen::kSpaceHz);
+        EXPECT_GT(bits[b] ? mark : space, 10 * (bits[b] ? space : mark)) << "bit " << b;
+    }
+    int peak = 0;
+    for (std::int16_t s : out) peak = std::max(peak, std::abs(static_cast<int>(s)));
+    EXPECT_LE(peak, 5000);
+    EXPECT_GE(peak, 4750);  // sin reaches 0.95 or more in a 10-sample slot
+}
+
+TEST(Modulator, PhaseRunsOnAcrossBitBoundaries) {
+    // A continuous-phase signal never steps by more than the faster tone does in one sample.
+    probegen::ModulatorOptions options;
+    options.amplitude = 10000;
+    probegen::Modulator m(options);
+    std::vector<std::int16_t> out;
+    for (int bit = 0; bit < 500; ++bit) m.AppendBit((bit * 7 / 3) % 2, out);
+    const double maxStep = 2 * 10000 * std::sin(std::numbers::pi * probegen::kMarkHz / 12000) + 1;
+    for (std::size_t i = 1; i < out.size(); ++i)
+        ASSERT_LE(std::abs(out[i] - out[i - 1]), maxStep) << "sample " << i;
+}
+
+TEST(Modulator, NoiseHasTheRmsAskedFor) {
+    probegen::ModulatorOptions clean;
+    probegen::ModulatorOptions noisy;
+    noisy.noiseRms = probegen::NoiseRmsForSnr(8000, 10);  // 8000 / sqrt(2) / sqrt(10)
+    EXPECT_NEAR(noisy.noiseRms, 1788.85, 0.01);
+    noisy.seed = 7;
+    probegen::Modulator a(clean), b(noisy);
+    std::vector<std::int16_t> x, y;
+    a.AppendIdle(12000, x);
+    b.AppendIdle(12000, y);
+    double sum = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) sum += std::pow(y[i] - x[i], 2);
+    EXPECT_NEAR(std::sqrt(sum / x.size()), noisy.noiseRms, noisy.noiseRms * 0.02);
+}
+
+TEST(Modulator, LoudNoiseClipsInsteadOfWrapping) {
+    probegen::ModulatorOptions options;
+    options.amplitude = 30000;
+    options.noiseRms = 20000;
+    probegen::Modulator m(options);
+    std::vector<std::int16_t> out;
+    m.AppendIdle(1000, out);
+    int clippedHigh = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) clippedHigh += out[i] == 32767;
+    EXPECT_GT(clippedHigh, 100);
+}
+
+TEST(RenderFrames, LeadGapsAndTailAreMarkTone) {
+    probegen::SignalOptions options;
+    options.leadMs = 100;  // 120 bits
+    options.gapMs = 50;    // 60 bits
+    options.tailMs = 10;   // 12 bits
+    const auto out = probegen::RenderFrames({{0x00}, {0xFF, 0x55}}, options);
+    EXPECT_EQ(out.size(), 10u * (120 + 10 + 60 + 20 + 12));
+    EXPECT_EQ(probegen::IdleBitsForMs(-5), 0);
+}
