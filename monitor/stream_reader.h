@@ -37,6 +37,8 @@ struct Displays {
     std::string tacholb = "-"; // distance travelled
     bool courseDrawn = false;  // the course image shows a line
     double courseDeg = 0;
+
+    bool operator==(const Displays&) const = default;
 };
 
 struct RecordResult {
@@ -44,6 +46,8 @@ struct RecordResult {
     std::string nmeaLine;  // GPS sentence + CR LF, for the serial port
     Displays displays;     // all displays after this record
     std::string error;     // why processing stopped early; empty when it did not
+
+    bool operator==(const RecordResult&) const = default;
 };
 
 struct FeedResult {
