@@ -49,11 +49,6 @@ TEST(ParseOptions, RejectedCommandLines) {
     }
 }
 
-TEST(NormaliseLocator, UpperCaseLikeTheEdit) {
-    EXPECT_EQ(NormaliseLocator("jo31aa"), "JO31AA");
-    EXPECT_EQ(NormaliseLocator("Jn49eA"), "JN49EA");
-}
-
 TEST(FormatReplayLine, StartCaptionsInTheFixedOrder) {
     EXPECT_EQ(FormatReplayLine(1, Displays{}),
               "record=1\trxstatlb=-\tutclb=--:--:--\tsatlb=-\tubatlb=--.-V\ttbatlb=-\ttauslb=-\t"

@@ -92,8 +92,6 @@ TrackState Primed(double latDeg, double lonDeg, std::string_view home = "JN49EA"
     return s;
 }
 
-TEST(TrackStep, FirstFixOnlyPrimes) { Primed(49.5, 8.5); }
-
 TEST(TrackStep, IdenticalFixesGiveNoDistance) {
     TrackState s = Primed(49.5, 8.5);
     for (int i = 0; i < 3; ++i) {
@@ -224,19 +222,6 @@ TEST(CourseImage, LineEndsOnTheCircleTowardsTheCourse) {
     const Pixel garbage = CourseLineEnd(145, 145, std::nan(""));
     EXPECT_EQ(garbage.x, 72);
     EXPECT_EQ(garbage.y, 15);
-}
-
-TEST(CourseImage, LettersOutsideTheCircle) {
-    const CourseImageLayout l = CourseLayout(145, 145);
-    EXPECT_EQ(l.centre.x, 72);
-    EXPECT_EQ(l.centre.y, 72);
-    EXPECT_EQ(l.ellipseBottomRight.x, 130);
-    EXPECT_EQ(l.north.x, 67);
-    EXPECT_EQ(l.north.y, 2);
-    EXPECT_EQ(l.south.y, 130);
-    EXPECT_EQ(l.west.x, 2);
-    EXPECT_EQ(l.west.y, 63);
-    EXPECT_EQ(l.east.x, 135);
 }
 
 }  // namespace
