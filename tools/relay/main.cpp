@@ -1,0 +1,152 @@
+// relay: a private collecting server. Stations upload on one port, monitors receive on another.
+#include "tools/relay/relay_server.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr const char* kVersion = "0.1.0";
+constexpr int kExitUsage = 2;
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+void PrintHelp() {
+    std::printf(
+        "usage: relay [--bind ADDR] [--station-port PORT] [--monitor-port PORT]\n"
+        "             [--max-connections N] [--monitor-queue BYTES]\n"
+        "Relays every \"#\"-ended record that stations upload to every connected monitor.\n"
+        "  --bind ADDR           address to listen on (default 127.0.0.1; 0.0.0.0 for all)\n"
+        "  --station-port PORT   port for stations (default 3001; 0 picks a free one)\n"
+        "  --monitor-port PORT   port for monitors (default 3000; 0 picks a free one)\n"
+        "  --max-connections N   stations and monitors together (default 1000)\n"
+        "  --monitor-queue BYTES a monitor with more unsent bytes is dropped (default 1048576)\n"
+        "  --help, --version\n"
+        "Log lines go to standard error; SIGINT or SIGTERM end the relay with its counts.\n");
+}
+
+[[noreturn]] void Usage(const std::string& message) {
+    std::fprintf(stderr, "relay: %s (try --help)\n", message.c_str());
+    std::exit(kExitUsage);
+}
+
+std::optional<long long> ParseNumber(std::string_view text, long long lo, long long hi) {
+    if (text.empty() || text.size() > 12) return std::nullopt;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < lo || value > hi) return std::nullopt;
+    return value;
+}
+
+relay::RelayConfig ParseArguments(int argc, char** argv) {
+    relay::RelayConfig config;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintHelp();
+            std::exit(0);
+        }
+        if (arg == "--version") {
+            std::printf("relay %s\n", kVersion);
+            std::exit(0);
+        }
+        const bool takesValue = arg == "--bind" || arg == "--station-port" || arg == "--monitor-port" ||
+                                arg == "--max-connections" || arg == "--monitor-queue";
+        if (!takesValue) Usage("unknown argument \"" + std::string(arg) + "\"");
+        if (i + 1 >= argc) Usage(std::string(arg) + " needs a value");
+        const std::string_view value = argv[++i];
+        if (arg == "--bind") {
+            const QString text = QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+            if (text == "localhost") {
+                config.bind = QHostAddress::LocalHost;
+            } else if (!config.bind.setAddress(text)) {
+                Usage("--bind wants a numeric address, not \"" + std::string(value) + "\"");
+            }
+        } else if (arg == "--max-connections") {
+            const auto n = ParseNumber(value, 1, 100000);
+            if (!n) Usage("--max-connections wants a number from 1 to 100000");
+            config.maxConnections = static_cast<int>(*n);
+        } else if (arg == "--monitor-queue") {
+            const auto n = ParseNumber(value, 4096, 1LL << 32);
+            if (!n) Usage("--monitor-queue wants a byte count from 4096 to 4294967296");
+            config.monitorQueueLimitBytes = *n;
+        } else {
+            const auto port = ParseNumber(value, 0, 65535);
+            if (!port) Usage(std::string(arg) + " wants a port from 0 to 65535");
+            (arg == "--station-port" ? config.stationPort : config.monitorPort) = static_cast<quint16>(*port);
+        }
+    }
+    return config;
+}
+
+// Hundreds of connections need more descriptors than a login shell's usual soft limit of 1024.
+void RaiseDescriptorLimit(int wanted) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    const rlim_t target = std::min<rlim_t>(limit.rlim_max, static_cast<rlim_t>(wanted) + 64);
+    if (limit.rlim_cur < target) {
+        limit.rlim_cur = target;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const relay::RelayConfig config = ParseArguments(argc, argv);
+    RaiseDescriptorLimit(config.maxConnections);
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
+        std::perror("relay: socketpair");
+        return 1;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte = 0;
+        [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
+        app.quit();
+    });
+
+    relay::RelayServer server(config);
+    QString error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "relay: %s\n", qUtf8Printable(error));
+        return 1;
+    }
+    const QString bind = config.bind.toString();
+    std::fprintf(stderr, "relay: stations on %s:%u, monitors on %s:%u\n", qUtf8Printable(bind),
+                 server.StationPort(), qUtf8Printable(bind), server.MonitorPort());
+    const int rc = app.exec();
+    server.LogCounts();
+    std::fprintf(stderr, "relay: stopped\n");
+    return rc;
+}

@@ -1,0 +1,70 @@
+// Splits one station connection's byte stream into its login line and its "#"-ended records,
+// however the bytes arrive. Pure: bytes in, events out; no sockets, no Qt.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace relay {
+
+// A record longer than this ("#" included) is dropped; the stream resumes after its "#".
+inline constexpr std::size_t kMaxRecordBytes = 4096;
+// Longest login field a station can send (its edit fields keep at most 255 characters), ";" included.
+inline constexpr std::size_t kMaxLoginFieldBytes = 256;
+
+enum class DropReason : std::uint8_t {
+    Overlong,  // over kMaxRecordBytes before its "#"
+    Garbage,   // a byte outside 26..126, which no station sends
+    Empty,     // "#" with nothing before it
+    BadLogin,  // a login field too long or ended by "#": no login for this connection; the
+               // stream goes on with records after the next "#"
+};
+
+const char* DropReasonName(DropReason reason);
+
+struct Drop {
+    DropReason reason;
+    std::size_t bytes;  // length of what was dropped, "#" or ";" included
+};
+
+struct StreamEvents {
+    bool loginDone = false;  // the login completed (or failed, see BadLogin) during this Feed
+    std::vector<std::string> records;  // complete records as received, "#" included, in order
+    std::vector<Drop> drops;
+    void Clear() {
+        loginDone = false;
+        records.clear();
+        drops.clear();
+    }
+};
+
+class StationStream {
+public:
+    // Appends to `out` whatever the bytes complete; keeps at most kMaxRecordBytes of a partial record.
+    void Feed(std::string_view bytes, StreamEvents& out);
+
+    bool LoggedIn() const { return m_state == State::Record || m_state == State::Skip; }
+    bool HasLogin() const { return m_hasLogin; }
+    const std::string& Call() const { return m_call; }
+    const std::string& Locator() const { return m_locator; }
+    // Bytes held for the record in progress.
+    std::size_t Pending() const { return m_partial.size(); }
+
+private:
+    enum class State : std::uint8_t { Call, Locator, Record, Skip };
+    void FeedLogin(std::string_view& bytes, StreamEvents& out);
+    void FailLogin(StreamEvents& out);
+    std::size_t LoginBytes() const;  // login bytes held, separators included
+
+    State m_state = State::Call;
+    bool m_hasLogin = false;
+    bool m_partialGarbage = false;
+    std::size_t m_skipped = 0;  // bytes dropped so far while skipping to the next "#"
+    DropReason m_skipReason = DropReason::Overlong;
+    std::string m_call, m_locator, m_partial;
+};
+
+}  // namespace relay
