@@ -26,12 +26,28 @@ void FillToneTables(ToneTable& sinTable, ToneTable& cosTable, double radiansPerS
 double ToneCorrelator::Step(double x, const ToneTable& coef) noexcept {
     const int p = pos_;
     delay_[p] = x;
+    delay_[p + kTaps] = x;
     pos_ = p + 1 > kTaps - 1 ? 0 : p + 1;
-    // Newest first: k = 0..p reads delay_[p..0], then the ring wraps to the older end.
+    // coef[0] meets the newest sample, coef[k] the one k samples older (ring index p - k,
+    // wrapping below 0 to the top of the ring).
+    const double* newest = &delay_[p + kTaps];
     double sum = 0;
-    for (int k = 0; k <= p; ++k) sum += coef[k] * delay_[p - k];
-    for (int k = p + 1; k < kTaps; ++k) sum += coef[k] * delay_[p - k + kTaps];
+    for (int k = 0; k < kTaps; ++k) sum += coef[k] * newest[-k];
     return sum;
+}
+
+ToneCorrelatorBank::Sums ToneCorrelatorBank::Step(double x, const Taps& taps) noexcept {
+    const int p = pos_;
+    delay_[p] = x;
+    delay_[p + kTaps] = x;
+    pos_ = p + 1 > kTaps - 1 ? 0 : p + 1;
+    const double* newest = &delay_[p + kTaps];
+    Sums s{0, 0, 0, 0};
+    for (int k = 0; k < kTaps; ++k) {
+        const double v = newest[-k];
+        for (int t = 0; t < 4; ++t) s[t] += taps[k][t] * v;
+    }
+    return s;
 }
 
 bool ToneSlicer::Step(double diff, bool markIsHigh) noexcept {
@@ -57,8 +73,20 @@ bool ToneSlicer::Step(double diff, bool markIsHigh) noexcept {
 }
 
 FskDemodulator::FskDemodulator() {
-    FillToneTables(lowSin_, lowCos_, kLowToneHz * kTwoPi, sampleRate_, false);
-    FillToneTables(highSin_, highCos_, kStartHighToneHz * kTwoPi, sampleRate_, false);
+    SetTables(kLowToneHz * kTwoPi, kStartHighToneHz * kTwoPi, false);
+}
+
+void FskDemodulator::SetTables(double lowRadPerS, double highRadPerS, bool hamming) noexcept {
+    ToneTable lowSin, lowCos, highSin, highCos;
+    FillToneTables(lowSin, lowCos, lowRadPerS, sampleRate_, hamming);
+    FillToneTables(highSin, highCos, highRadPerS, sampleRate_, hamming);
+    for (int k = 0; k < kTaps; ++k) taps_[k] = {lowSin[k], lowCos[k], highSin[k], highCos[k]};
+}
+
+ToneTable FskDemodulator::Table(TableIndex which) const noexcept {
+    ToneTable table;
+    for (int k = 0; k < kTaps; ++k) table[k] = taps_[k][which];
+    return table;
 }
 
 bool FskDemodulator::ProcessBuffer(const std::int16_t* samples, int& sizeBytes) noexcept {
@@ -74,10 +102,11 @@ void FskDemodulator::ProcessSample(std::int16_t sample, int position) noexcept {
     // kLevelSize samples count for the level.
     if (position < kLevelSize) level_[position] = std::abs(static_cast<int>(sample));
 
-    const double sinLow = corrLowSin_.Step(x, lowSin_);
-    const double cosLow = corrLowCos_.Step(x, lowCos_);
-    const double sinHigh = 2 * corrHighSin_.Step(x, highSin_);
-    const double cosHigh = 2 * corrHighCos_.Step(x, highCos_);
+    const auto sums = correlators_.Step(x, taps_);
+    const double sinLow = sums[kLowSin];
+    const double cosLow = sums[kLowCos];
+    const double sinHigh = 2 * sums[kHighSin];
+    const double cosHigh = 2 * sums[kHighCos];
     const double lowMag = std::sqrt(sinLow * sinLow + cosLow * cosLow);
     const double highMag = std::sqrt(sinHigh * sinHigh + cosHigh * cosHigh);
     const double diff = highMag - lowMag;
@@ -108,8 +137,7 @@ int FskDemodulator::LevelBarTop(double dB, int height) noexcept {
 
 std::string FskDemodulator::SwitchWindow() {
     const bool hamming = windowFlag_;
-    FillToneTables(lowSin_, lowCos_, kSwitchLowRadPerS, sampleRate_, hamming);
-    FillToneTables(highSin_, highCos_, kSwitchHighRadPerS, sampleRate_, hamming);
+    SetTables(kSwitchLowRadPerS, kSwitchHighRadPerS, hamming);
     windowFlag_ = !windowFlag_;
     return hamming ? "HAMMING" : "RECHTECK";
 }

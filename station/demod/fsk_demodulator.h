@@ -40,8 +40,26 @@ public:
     double Step(double x, const ToneTable& coef) noexcept;
 
 private:
-    std::array<double, kTaps> delay_{};
-    int pos_ = 0;  // where the next sample goes
+    // The ring of the last kTaps samples, stored twice over so that the newest-first walk
+    // delay_[pos + kTaps - k], k = 0..kTaps-1, never wraps.
+    std::array<double, 2 * kTaps> delay_{};
+    int pos_ = 0;  // ring position of the next sample, 0..kTaps-1
+};
+
+// The four correlators of the demodulator in one pass: they see the same samples, so one delay
+// line serves all four, and each sum is formed in the same order as ToneCorrelator::Step forms
+// it (identical results, about a quarter of the work).
+class ToneCorrelatorBank {
+public:
+    // Tap k of the four tables side by side: low sin, low cos, high sin, high cos. This layout
+    // lets the compiler do two sums per vector instruction.
+    using Taps = std::array<std::array<double, 4>, kTaps>;
+    using Sums = std::array<double, 4>;  // same order as a tap
+    Sums Step(double x, const Taps& taps) noexcept;
+
+private:
+    std::array<double, 2 * kTaps> delay_{};
+    int pos_ = 0;
 };
 
 // Hysteresis decision on the tone difference plus the bit clock (counter 1..10, a bit per
@@ -109,10 +127,10 @@ public:
     const std::array<ScopeEntry, kScopeSize>& Scope() const noexcept { return scope_; }
     int ScopeWriteIndex() const noexcept { return scopeWrite_ + 1; }  // 1..kScopeSize
 
-    const ToneTable& LowSin() const noexcept { return lowSin_; }
-    const ToneTable& LowCos() const noexcept { return lowCos_; }
-    const ToneTable& HighSin() const noexcept { return highSin_; }
-    const ToneTable& HighCos() const noexcept { return highCos_; }
+    ToneTable LowSin() const noexcept { return Table(kLowSin); }
+    ToneTable LowCos() const noexcept { return Table(kLowCos); }
+    ToneTable HighSin() const noexcept { return Table(kHighSin); }
+    ToneTable HighCos() const noexcept { return Table(kHighCos); }
 
     int ToneSign() const noexcept { return slicer_.ToneSign(); }
     int PrevToneSign() const noexcept { return slicer_.PrevToneSign(); }
@@ -121,12 +139,15 @@ public:
     double LastDiff() const noexcept { return lastDiff_; }
 
 private:
+    enum TableIndex { kLowSin, kLowCos, kHighSin, kHighCos };
+    ToneTable Table(TableIndex which) const noexcept;
+    void SetTables(double lowRadPerS, double highRadPerS, bool hamming) noexcept;
     void ProcessSample(std::int16_t sample, int position) noexcept;
     void UpdateLevel() noexcept;
 
     int sampleRate_ = kSampleRate;
-    ToneTable lowSin_{}, lowCos_{}, highSin_{}, highCos_{};
-    ToneCorrelator corrLowSin_, corrLowCos_, corrHighSin_, corrHighCos_;
+    ToneCorrelatorBank::Taps taps_{};  // the four tone tables
+    ToneCorrelatorBank correlators_;
     ToneSlicer slicer_;
     bool markIsHigh_ = true;
     bool windowFlag_ = false;  // set: the next switch installs Hamming tables

@@ -361,3 +361,36 @@ TEST(WindowSwitch, HammingWeightsTaperTheEnds) {
     EXPECT_NEAR(d.LowCos()[5], 1.0, 1e-6);    // n = 0: weight 0.54 + 0.46 (nearly)
     EXPECT_NEAR(d.HighSin()[5], 0.0, 1e-15);
 }
+
+// ---- Correlators ----------------------------------------------------------------------------
+
+TEST(ToneCorrelator, FirstTapMeetsTheNewestSampleAndTheRingWraps) {
+    demod::ToneTable coef{};
+    for (int k = 0; k < 10; ++k) coef[k] = 1 << k;  // each sample's weight names its age
+    demod::ToneCorrelator c;
+    for (int i = 1; i <= 25; ++i) {
+        const double got = c.Step(i, coef);
+        double want = 0;
+        for (int k = 0; k < 10 && i - k >= 1; ++k) want += coef[k] * (i - k);
+        ASSERT_EQ(got, want) << "sample " << i;
+    }
+}
+
+TEST(ToneCorrelatorBank, GivesExactlyTheFourSingleCorrelatorSums) {
+    FskDemodulator d;
+    d.SwitchWindow();
+    d.SwitchWindow();  // Hamming tables: no symmetry to hide an ordering fault
+    const demod::ToneTable tables[4] = {d.LowSin(), d.LowCos(), d.HighSin(), d.HighCos()};
+    demod::ToneCorrelatorBank::Taps taps{};
+    for (int k = 0; k < 10; ++k)
+        for (int t = 0; t < 4; ++t) taps[k][t] = tables[t][k];
+    demod::ToneCorrelatorBank bank;
+    demod::ToneCorrelator single[4];
+    std::uint32_t x = 12345;
+    for (int i = 0; i < 1000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        const double sample = static_cast<std::int16_t>(x >> 16);
+        const auto sums = bank.Step(sample, taps);
+        for (int t = 0; t < 4; ++t) ASSERT_EQ(sums[t], single[t].Step(sample, tables[t])) << i;
+    }
+}
