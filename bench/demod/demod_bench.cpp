@@ -42,11 +42,12 @@ void BM_Demodulate(benchmark::State& state) {
         block = block + 1 == blocks ? 0 : block + 1;
     }
     benchmark::DoNotOptimize(sink.ones);
-    const double samples = static_cast<double>(state.iterations()) * demod::FskDemodulator::kLevelSize;
+    const double samples =
+        static_cast<double>(state.iterations()) * demod::FskDemodulator::kLevelSize;
     state.SetItemsProcessed(static_cast<std::int64_t>(samples));
     state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
-    state.counters["x_realtime"] = benchmark::Counter(
-        samples / demod::FskDemodulator::kSampleRate, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(samples / demod::FskDemodulator::kSampleRate,
+                                                      benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Demodulate)->Repetitions(7)->ReportAggregatesOnly(true)->UseRealTime();
 

@@ -17,7 +17,8 @@ void FillToneTables(ToneTable& sinTable, ToneTable& cosTable, double radiansPerS
     for (int k = 0; k < kTaps; ++k) {
         const int n = k + kFirstN;
         const double angle = n * radiansPerSecond / sampleRate;
-        const double weight = hamming ? 0.54 - 0.46 * std::cos((n - kFirstN) * kTwoPi / kTaps) : 1.0;
+        const double weight =
+            hamming ? 0.54 - 0.46 * std::cos((n - kFirstN) * kTwoPi / kTaps) : 1.0;
         sinTable[k] = std::sin(angle) * weight;
         cosTable[k] = std::cos(angle) * weight;
     }
@@ -129,7 +130,9 @@ void FskDemodulator::UpdateLevel() noexcept {
     levelDb_ = std::log10(peak_ + 1.0) * 20;
 }
 
-int FskDemodulator::LevelLabel() const noexcept { return static_cast<int>(std::lround(levelDb_)); }
+int FskDemodulator::LevelLabel() const noexcept {
+    return static_cast<int>(std::lround(levelDb_));
+}
 
 int FskDemodulator::LevelBarTop(double dB, int height) noexcept {
     return static_cast<int>(height - dB / kLevelScaleDb * height);

@@ -1,6 +1,6 @@
 // Two-tone FSK demodulator for the probe's 1200-baud signal: 16-bit samples at 12000 samples/s in,
-// one bit per 10-sample bit slot out. Four 10-tap tone correlators, a hysteresis slicer, a bit clock
-// pulled towards the middle of each bit by tone flips, a scope ring and an input level meter.
+// one bit per 10-sample bit slot out. Four 10-tap tone correlators, a hysteresis slicer, a bit
+// clock pulled towards the middle of each bit by tone flips, a scope ring and an input level meter.
 // State plus step: everything is sized in the constructor; the per-sample path never allocates.
 #pragma once
 
@@ -12,7 +12,7 @@ namespace demod {
 
 // Receives one bit per bit slot, in sample order. The frame synchroniser implements it.
 class BitSink {
-public:
+  public:
     virtual ~BitSink() = default;
     virtual void OnBit(int bit) noexcept = 0;
 };
@@ -34,12 +34,12 @@ void FillToneTables(ToneTable& sinTable, ToneTable& cosTable, double radiansPerS
 
 // One tap-delay line and its write position; correlates the newest kTaps samples with a table.
 class ToneCorrelator {
-public:
+  public:
     // Stores x, then returns sum over k of coef[k] * sample(k), where sample(0) is x and
     // sample(k) the one k samples older.
     double Step(double x, const ToneTable& coef) noexcept;
 
-private:
+  private:
     // The ring of the last kTaps samples, stored twice over so that the newest-first walk
     // delay_[pos + kTaps - k], k = 0..kTaps-1, never wraps.
     std::array<double, 2 * kTaps> delay_{};
@@ -50,14 +50,14 @@ private:
 // line serves all four, and each sum is formed in the same order as ToneCorrelator::Step forms
 // it (identical results, about a quarter of the work).
 class ToneCorrelatorBank {
-public:
+  public:
     // Tap k of the four tables side by side: low sin, low cos, high sin, high cos. This layout
     // lets the compiler do two sums per vector instruction.
     using Taps = std::array<std::array<double, 4>, kTaps>;
     using Sums = std::array<double, 4>;  // same order as a tap
     Sums Step(double x, const Taps& taps) noexcept;
 
-private:
+  private:
     std::array<double, 2 * kTaps> delay_{};
     int pos_ = 0;
 };
@@ -65,7 +65,7 @@ private:
 // Hysteresis decision on the tone difference plus the bit clock (counter 1..10, a bit per
 // wrap). A tone flip nudges the counter towards 6..7, so bits are taken mid-bit.
 class ToneSlicer {
-public:
+  public:
     static constexpr double kHysteresis = 800.0;  // |diff| must exceed this to decide
     static constexpr int kSamplesPerBit = 10;
 
@@ -78,7 +78,7 @@ public:
     int BitLevel() const noexcept { return bitLevel_; }
     int BitClock() const noexcept { return counter_; }
 
-private:
+  private:
     int toneSign_ = 0;  // +1 high tone, -1 low tone, 0 before the first decision
     int prevToneSign_ = 0;
     int bitLevel_ = 0;
@@ -86,11 +86,11 @@ private:
 };
 
 class FskDemodulator {
-public:
+  public:
     static constexpr int kSampleRate = 12000, kTaps = demod::kTaps, kScopeSize = 2000,
                          kLevelSize = 1500;
     static constexpr double kBitMarker = 100000.0;
-    static constexpr int kRedAbovePeak = 16000;  // level bar turns red above this peak
+    static constexpr int kRedAbovePeak = 16000;    // level bar turns red above this peak
     static constexpr double kLevelScaleDb = 90.0;  // full height of the level bar
     static constexpr double kPeakDecay = 0.5;      // weight of the old peak when the level falls
     static constexpr double kTwoPi = 6.28;
@@ -138,7 +138,7 @@ public:
     int BitClock() const noexcept { return slicer_.BitClock(); }
     double LastDiff() const noexcept { return lastDiff_; }
 
-private:
+  private:
     enum TableIndex { kLowSin, kLowCos, kHighSin, kHighCos };
     ToneTable Table(TableIndex which) const noexcept;
     void SetTables(double lowRadPerS, double highRadPerS, bool hamming) noexcept;

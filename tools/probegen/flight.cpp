@@ -58,7 +58,9 @@ std::int8_t TwiceCelsius(double c) {
 
 }  // namespace
 
-double StandardTemperatureC(double altitudeM) { return TemperatureK(altitudeM) - 273.15; }
+double StandardTemperatureC(double altitudeM) {
+    return TemperatureK(altitudeM) - 273.15;
+}
 
 double StandardPressureHpa(double altitudeM) {
     const Layer& l = LayerAt(altitudeM);
@@ -69,7 +71,8 @@ double StandardPressureHpa(double altitudeM) {
 }
 
 double StandardDensityRatio(double altitudeM) {
-    return (StandardPressureHpa(altitudeM) / kSeaLevelHpa) * (kSeaLevelTempK / TemperatureK(altitudeM));
+    return (StandardPressureHpa(altitudeM) / kSeaLevelHpa) *
+           (kSeaLevelTempK / TemperatureK(altitudeM));
 }
 
 Words EncodeWords(const Telemetry& t) {
@@ -116,9 +119,8 @@ std::vector<FrameContent> SimulateFlight(const FlightOptions& o) {
                     double east = 0, north = 0;
                     WindAt(alt, east, north);
                     lat += north * dt / kEarthRadiusM * 180.0 / std::numbers::pi;
-                    lon += east * dt /
-                           (kEarthRadiusM * std::cos(lat * std::numbers::pi / 180.0)) * 180.0 /
-                           std::numbers::pi;
+                    lon += east * dt / (kEarthRadiusM * std::cos(lat * std::numbers::pi / 180.0)) *
+                           180.0 / std::numbers::pi;
                 }
                 const double outsideC = StandardTemperatureC(alt);
                 // The insulated box cools slowly towards the air plus its own electronics' heat.
@@ -126,8 +128,10 @@ std::vector<FrameContent> SimulateFlight(const FlightOptions& o) {
             }
             flightS += o.stepS;
             const double r = unit(rng);
-            if (r < 0.2 && satellites > 6) --satellites;
-            else if (r > 0.8 && satellites < 12) ++satellites;
+            if (r < 0.2 && satellites > 6)
+                --satellites;
+            else if (r > 0.8 && satellites < 12)
+                ++satellites;
         }
         Telemetry t;
         t.frameNumber = static_cast<std::uint16_t>(i);

@@ -31,8 +31,8 @@ std::string DegreesMinutes(double degrees, int degreeDigits) {
     const long long wholeDegrees = tenThousandthsOfMinutes / 600000;
     const long long rest = tenThousandthsOfMinutes % 600000;
     char text[32];
-    std::snprintf(text, sizeof text, "%0*lld%02lld.%04lld", degreeDigits, wholeDegrees, rest / 10000,
-                  rest % 10000);
+    std::snprintf(text, sizeof text, "%0*lld%02lld.%04lld", degreeDigits, wholeDegrees,
+                  rest / 10000, rest % 10000);
     return text;
 }
 

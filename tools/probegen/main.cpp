@@ -89,7 +89,11 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         });
     };
     std::map<std::string, Setter, std::less<>> options = {
-        {"--output", [&](std::string_view v) { a.output = v; return !v.empty(); }},
+        {"--output",
+         [&](std::string_view v) {
+             a.output = v;
+             return !v.empty();
+         }},
         {"--frames",
          [&](std::string_view v) {
              auto n = common::ParseInt(v);
@@ -129,8 +133,8 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
              return true;
          }},
     };
-    const std::map<std::string_view, std::string_view> shortNames = {
-        {"-o", "--output"}, {"-n", "--frames"}};
+    const std::map<std::string_view, std::string_view> shortNames = {{"-o", "--output"},
+                                                                     {"-n", "--frames"}};
 
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
@@ -159,20 +163,22 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         if (!option->second(value))
             return UsageError("bad value '" + std::string(value) + "' for " + std::string(name));
     }
-    if (a.output.empty()) return UsageError("no output given (-o FILE, or -o - for standard output)");
-    if (a.snrDb && a.modulator.noiseRms > 0) return UsageError("give either --snr or --noise, not both");
+    if (a.output.empty())
+        return UsageError("no output given (-o FILE, or -o - for standard output)");
+    if (a.snrDb && a.modulator.noiseRms > 0)
+        return UsageError("give either --snr or --noise, not both");
     if (a.snrDb) a.modulator.noiseRms = probegen::NoiseRmsForSnr(a.modulator.amplitude, *a.snrDb);
     return std::nullopt;
 }
 
 class SampleWriter {
-public:
+  public:
     virtual ~SampleWriter() = default;
     virtual bool Write(const std::vector<std::int16_t>& samples) = 0;
 };
 
 class RawWriter : public SampleWriter {
-public:
+  public:
     bool Write(const std::vector<std::int16_t>& samples) override {
         bytes_.clear();
         for (std::int16_t s : samples) {
@@ -184,12 +190,12 @@ public:
                std::fflush(stdout) == 0;
     }
 
-private:
+  private:
     std::vector<unsigned char> bytes_;
 };
 
 class WavWriter : public SampleWriter {
-public:
+  public:
     explicit WavWriter(const std::string& path) {
         SF_INFO info{};
         info.samplerate = probegen::kSampleRate;
@@ -206,7 +212,7 @@ public:
         return sf_write_short(file_, samples.data(), n) == n;
     }
 
-private:
+  private:
     SNDFILE* file_ = nullptr;
 };
 

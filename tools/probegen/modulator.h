@@ -26,7 +26,7 @@ struct ModulatorOptions {
 double NoiseRmsForSnr(double amplitude, double snrDb);
 
 class Modulator {
-public:
+  public:
     explicit Modulator(const ModulatorOptions& options = {});
 
     // Appends the samples of one bit slot: those sample instants that fall before the bit's
@@ -41,7 +41,7 @@ public:
     std::int64_t BitsSent() const noexcept { return bitsSent_; }
     std::int64_t SamplesWritten() const noexcept { return samplesWritten_; }
 
-private:
+  private:
     ModulatorOptions options_;
     double samplesPerBit_;
     double phase_ = 0;  // radians, kept in [0, 2*pi)

@@ -92,8 +92,9 @@ TEST(FskDemodulator, ToneDecidesTheBitByPolarity) {
 // ---- Hysteresis and clock nudge --------------------------------------------------------------
 
 struct DecisionCase {
+    double settled;  // diff of the two samples before, deciding the starting tone
     double diff;
-    int toneSign, prevToneSign, bitLevel;  // after the step, from toneSign = +1 settled
+    int toneSign, prevToneSign, bitLevel;  // after the step
 };
 
 class Hysteresis : public ::testing::TestWithParam<DecisionCase> {};
@@ -101,20 +102,23 @@ class Hysteresis : public ::testing::TestWithParam<DecisionCase> {};
 TEST_P(Hysteresis, DecidesOnlyBeyondEightHundred) {
     const DecisionCase& c = GetParam();
     ToneSlicer s;
-    s.Step(5000, true);
-    s.Step(5000, true);
+    s.Step(c.settled, true);
+    s.Step(c.settled, true);
     s.Step(c.diff, true);
     EXPECT_EQ(s.ToneSign(), c.toneSign);
     EXPECT_EQ(s.PrevToneSign(), c.prevToneSign);
     EXPECT_EQ(s.BitLevel(), c.bitLevel);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Band, Hysteresis,
-    ::testing::Values(DecisionCase{800.0, 1, 1, 1}, DecisionCase{-800.0, 1, 1, 1},
-                      DecisionCase{0.0, 1, 1, 1}, DecisionCase{std::nextafter(800.0, 1e9), 1, 1, 1},
-                      DecisionCase{std::nextafter(-800.0, -1e9), -1, 1, 0},
-                      DecisionCase{-1e6, -1, 1, 0}));
+constexpr double kJustAbove = 800.0000000000001;
+
+INSTANTIATE_TEST_SUITE_P(Band, Hysteresis,
+                         ::testing::Values(DecisionCase{-5000, 800.0, -1, -1, 0},
+                                           DecisionCase{5000, -800.0, 1, 1, 1},
+                                           DecisionCase{5000, 0.0, 1, 1, 1},
+                                           DecisionCase{-5000, kJustAbove, 1, -1, 1},
+                                           DecisionCase{5000, -kJustAbove, -1, 1, 0},
+                                           DecisionCase{5000, -1e6, -1, 1, 0}));
 
 TEST(ToneSlicer, ExactlyMinusEightHundredAfterAFlipHoldsTheFlip) {
     ToneSlicer s;
@@ -288,9 +292,9 @@ INSTANTIATE_TEST_SUITE_P(Peaks, LevelColour,
 
 TEST(LevelBar, DecaysByHalfTowardsALowerPeakAndJumpsUp) {
     // Each buffer's largest |sample| -> the peak shown after it.
-    const std::pair<int, int> steps[] = {{10000, 10000}, {0, 5000},     {3001, 4000},
+    const std::pair<int, int> steps[] = {{10000, 10000}, {0, 5000},      {3001, 4000},
                                          {4000, 4000},   {20000, 20000}, {19999, 19999},
-                                         {0, 9999},      {0, 4999},     {1, 2500}};
+                                         {0, 9999},      {0, 4999},      {1, 2500}};
     FskDemodulator d;
     for (auto [input, peak] : steps) {
         std::vector<std::int16_t> buffer(1500, 0);

@@ -47,7 +47,9 @@ struct SignalCase {
     std::uint32_t seed;
 };
 
-void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ProbegenRoundTrip : public ::testing::TestWithParam<SignalCase> {};
 
@@ -64,17 +66,18 @@ TEST_P(ProbegenRoundTrip, RecoversEveryByteSent) {
     EXPECT_TRUE(bytes == t.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, ProbegenRoundTrip,
-    ::testing::Values(SignalCase{"Clean", 8000, 0, 0, 1}, SignalCase{"Quiet", 250, 0, 0, 2},
-                      SignalCase{"FullScale", 32767, 0, 0, 3},
-                      SignalCase{"Fast100ppm", 8000, 100, 0, 4},
-                      SignalCase{"Slow100ppm", 8000, -100, 0, 5},
-                      SignalCase{"Fast1000ppm", 8000, 1000, 0, 6},
-                      SignalCase{"Slow1000ppm", 8000, -1000, 0, 7},
-                      SignalCase{"Snr15dB", 8000, 0, 15, 8}, SignalCase{"Snr12dB", 8000, 0, 12, 9},
-                      SignalCase{"Snr12dBOtherSeed", 4000, 0, 12, 10}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Signals, ProbegenRoundTrip,
+                         ::testing::Values(SignalCase{"Clean", 8000, 0, 0, 1},
+                                           SignalCase{"Quiet", 250, 0, 0, 2},
+                                           SignalCase{"FullScale", 32767, 0, 0, 3},
+                                           SignalCase{"Fast100ppm", 8000, 100, 0, 4},
+                                           SignalCase{"Slow100ppm", 8000, -100, 0, 5},
+                                           SignalCase{"Fast1000ppm", 8000, 1000, 0, 6},
+                                           SignalCase{"Slow1000ppm", 8000, -1000, 0, 7},
+                                           SignalCase{"Snr15dB", 8000, 0, 15, 8},
+                                           SignalCase{"Snr12dB", 8000, 0, 12, 9},
+                                           SignalCase{"Snr12dBOtherSeed", 4000, 0, 12, 10}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProbegenRoundTrip, TooQuietForTheHysteresisGivesNoBytes) {
     const Transmission t = Flight(2, 1);
@@ -135,7 +138,9 @@ struct MinimodemCase {
     int windowSwitches;
 };
 
-void PrintTo(const MinimodemCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const MinimodemCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MinimodemRoundTrip : public ::testing::TestWithParam<MinimodemCase> {};
 

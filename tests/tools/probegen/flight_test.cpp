@@ -20,13 +20,11 @@ TEST_P(StandardAtmosphere, MatchesTheTabulatedValues) {
     EXPECT_NEAR(probegen::StandardPressureHpa(c.altitudeM), c.pressureHpa, c.pressureHpa * 0.002);
 }
 
-INSTANTIATE_TEST_SUITE_P(Altitudes, StandardAtmosphere,
-                         ::testing::Values(AtmosphereCase{0, 15.0, 1013.25},
-                                           AtmosphereCase{5000, -17.5, 540.48},
-                                           AtmosphereCase{11000, -56.5, 226.32},
-                                           AtmosphereCase{15000, -56.5, 120.45},
-                                           AtmosphereCase{20000, -56.5, 54.75},
-                                           AtmosphereCase{30000, -46.5, 11.718}));
+INSTANTIATE_TEST_SUITE_P(
+    Altitudes, StandardAtmosphere,
+    ::testing::Values(AtmosphereCase{0, 15.0, 1013.25}, AtmosphereCase{5000, -17.5, 540.48},
+                      AtmosphereCase{11000, -56.5, 226.32}, AtmosphereCase{15000, -56.5, 120.45},
+                      AtmosphereCase{20000, -56.5, 54.75}, AtmosphereCase{30000, -46.5, 11.718}));
 
 TEST(EncodeWords, StationScalingGivesTheValuesBack) {
     probegen::Telemetry t;

@@ -13,8 +13,10 @@ namespace {
 std::vector<std::string> Split(const std::string& text, char sep) {
     std::vector<std::string> fields(1);
     for (char c : text) {
-        if (c == sep) fields.emplace_back();
-        else fields.back() += c;
+        if (c == sep)
+            fields.emplace_back();
+        else
+            fields.back() += c;
     }
     return fields;
 }
@@ -22,8 +24,9 @@ std::vector<std::string> Split(const std::string& text, char sep) {
 }  // namespace
 
 TEST(NmeaChecksum, MatchesAKnownSentence) {
-    EXPECT_EQ(probegen::NmeaChecksum("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
-              "47");
+    EXPECT_EQ(
+        probegen::NmeaChecksum("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
+        "47");
     EXPECT_EQ(probegen::NmeaChecksum(""), "00");
 }
 
@@ -90,13 +93,15 @@ TEST(GgaSentence, TimeWrapsAtMidnight) {
 TEST(BuildFrame, SyncSentenceBigEndianWordsAndCrc) {
     const std::string sentence = "$GPGGA,1,2*AB";
     probegen::Words words{};
-    for (int k = 0; k < 16; ++k) words[k] = static_cast<std::uint16_t>(0x0102 * (k + 1) + 0x8000 * (k & 1));
+    for (int k = 0; k < 16; ++k)
+        words[k] = static_cast<std::uint16_t>(0x0102 * (k + 1) + 0x8000 * (k & 1));
     const auto frame = probegen::BuildFrame(sentence, words);
     ASSERT_EQ(frame.size(), 5 + sentence.size() + 32 + 2);
     EXPECT_EQ(std::vector<std::uint8_t>(frame.begin(), frame.begin() + 5),
               (std::vector<std::uint8_t>{0xD3, 0x3D, 0x83, 0x71, 0xEB}));
-    EXPECT_EQ(std::string(frame.begin() + 5, frame.begin() + 5 + static_cast<long>(sentence.size())),
-              sentence);
+    EXPECT_EQ(
+        std::string(frame.begin() + 5, frame.begin() + 5 + static_cast<long>(sentence.size())),
+        sentence);
     const std::size_t data = 5 + sentence.size();
     for (int k = 0; k < 16; ++k)
         EXPECT_EQ(frame[data + 2 * k] * 256 + frame[data + 2 * k + 1], words[k]) << "word " << k;
