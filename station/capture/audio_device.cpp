@@ -101,6 +101,7 @@ void TAudioDevice::StopReader() {
     if (backend_) backend_->Close();
     backend_.reset();
     ring_.clear();
+    done_.clear();
 }
 
 void TAudioDevice::ReaderLoop(std::uint64_t session) {
@@ -126,14 +127,38 @@ void TAudioDevice::ReaderLoop(std::uint64_t session) {
             const char silence = format_.bits == 8 ? char(0x80) : char(0);
             std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(fill.bytes), buffer.end(),
                       silence);
-            QMetaObject::invokeMethod(
-                this, [this, session, index] { Deliver(session, index); }, Qt::QueuedConnection);
+            Post(Done{session, index, {}});
         }
         if (fill.ended) {
-            QMetaObject::invokeMethod(
-                this, [this, session, message = fill.message] { Ended(session, message); },
-                Qt::QueuedConnection);
+            Post(Done{session, -1, std::move(fill.message)});
             return;
+        }
+    }
+}
+
+void TAudioDevice::Post(Done done) {
+    {
+        std::lock_guard lock(mutex_);
+        done_.push_back(std::move(done));
+    }
+    // The hand-off itself goes through done_ under our own lock; the queued call only wakes
+    // the owner's thread.
+    QMetaObject::invokeMethod(this, "DrainReader", Qt::QueuedConnection);
+}
+
+void TAudioDevice::DrainReader() {
+    for (;;) {
+        Done done;
+        {
+            std::lock_guard lock(mutex_);
+            if (done_.empty()) return;
+            done = std::move(done_.front());
+            done_.pop_front();
+        }
+        if (done.index >= 0) {
+            Deliver(done.session, done.index);
+        } else {
+            Ended(done.session, done.message);
         }
     }
 }

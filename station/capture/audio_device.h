@@ -34,6 +34,8 @@ inline constexpr const char* kStartError = "Error starting wave record: ";
 // goes back into the ring; once no buffer is left in the ring, capture stops.
 // Property changes take effect at the next Start, never under a running capture.
 class TAudioDevice : public QObject {
+    Q_OBJECT
+
 public:
     explicit TAudioDevice(QObject* parent = nullptr);
     ~TAudioDevice() override;
@@ -80,7 +82,16 @@ protected:
 
 private:
     class Context;
+    // A filled buffer or the end of the stream, passed from the reader to the owner's thread.
+    struct Done {
+        std::uint64_t session = 0;
+        int index = -1;  // -1 for the end of the stream
+        std::string message;
+    };
     void ReaderLoop(std::uint64_t session);
+    void Post(Done done);
+    // Runs on the owner's thread for each Post: hands out what the reader finished.
+    Q_INVOKABLE void DrainReader();
     void Deliver(std::uint64_t session, int index);
     void Ended(std::uint64_t session, const std::string& message);
     void StopReader();
@@ -104,6 +115,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<int> ring_;  // buffer indices waiting to be filled, in ring order
+    std::deque<Done> done_;  // finished by the reader, not yet handed out
     std::atomic<bool> stop_{false};
     std::thread reader_;
 };
