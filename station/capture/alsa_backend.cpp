@@ -12,7 +12,9 @@ constexpr int kWaitMs = 100;             // how long a read waits before looking
 
 }  // namespace
 
-AlsaBackend::~AlsaBackend() { Close(); }
+AlsaBackend::~AlsaBackend() {
+    Close();
+}
 
 bool AlsaBackend::Open(const Format& format, std::string& error) {
     // Non-blocking open: a busy hardware device fails at once instead of hanging the caller.
@@ -70,8 +72,8 @@ Fill AlsaBackend::Read(std::span<char> out, ReaderContext& context) {
             continue;
         }
         fill.ended = true;
-        fill.message = "Audio capture from \"" + device_ + "\" stopped: " +
-                       snd_strerror(static_cast<int>(got)) +
+        fill.message = "Audio capture from \"" + device_ +
+                       "\" stopped: " + snd_strerror(static_cast<int>(got)) +
                        (err >= 0 ? " (keeps overrunning: is the machine too busy?)"
                                  : " (was the device unplugged or taken by another program?)");
         break;

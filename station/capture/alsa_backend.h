@@ -11,7 +11,7 @@ namespace capture {
 
 // Records from an ALSA capture PCM ("default", "plughw:1", a name from asound.conf ...).
 class AlsaBackend : public Backend {
-public:
+  public:
     // Overruns recovered in a row without a successful read before capture gives up.
     static constexpr int kMaxRecoveries = 10;
 
@@ -24,7 +24,7 @@ public:
 
     int Overruns() const { return overruns_.load(); }
 
-private:
+  private:
     std::string device_;
     snd_pcm_t* pcm_ = nullptr;
     int frameBytes_ = 2;

@@ -22,17 +22,17 @@ Source Source::FromDevice(const std::string& alsaName) {
 
 std::unique_ptr<Backend> TAudioCapture::CreateBackend() {
     switch (source_.kind) {
-    case Source::Kind::File:
-        if (source_.name != "-") return std::make_unique<FileBackend>(source_.name, source_.realtime);
-        [[fallthrough]];
-    case Source::Kind::Stdin:
-        return std::make_unique<StdinBackend>(source_.fd, source_.realtime);
-    case Source::Kind::Alsa:
-        break;
+        case Source::Kind::File:
+            if (source_.name != "-")
+                return std::make_unique<FileBackend>(source_.name, source_.realtime);
+            [[fallthrough]];
+        case Source::Kind::Stdin:
+            return std::make_unique<StdinBackend>(source_.fd, source_.realtime);
+        case Source::Kind::Alsa:
+            break;
     }
     // The default name follows WaveDevice, so a card chosen by number still works.
-    if (source_.name.empty() || source_.name == "default")
-        return TAudioDevice::CreateBackend();
+    if (source_.name.empty() || source_.name == "default") return TAudioDevice::CreateBackend();
     return std::make_unique<AlsaBackend>(source_.name);
 }
 

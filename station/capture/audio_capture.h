@@ -14,7 +14,8 @@ namespace capture {
 struct Source {
     enum class Kind { Alsa, File, Stdin } kind = Kind::Alsa;
     std::string name = "default";  // ALSA device name or file path ("-" means Stdin)
-    bool realtime = false;  // File/Stdin: pace at the recording's rate instead of as fast as consumed
+    bool realtime =
+        false;  // File/Stdin: pace at the recording's rate instead of as fast as consumed
     int fd = STDIN_FILENO;  // Stdin: the descriptor to read, standard input unless a test says else
 
     // "-" is standard input, anything else a file path.
@@ -26,7 +27,7 @@ struct Source {
 // Files are mixed to mono and resampled to FrameRate; standard input is raw 16-bit
 // little-endian mono at 12000 Hz.
 class TAudioCapture : public TAudioDevice {
-public:
+  public:
     explicit TAudioCapture(QObject* parent = nullptr) : TAudioDevice(parent) {}
 
     // Takes effect at the next Start.
@@ -38,11 +39,11 @@ public:
     // for the normal end of a file.
     std::function<void(TAudioCapture* sender, const std::string& message)> OnEnd;
 
-protected:
+  protected:
     std::unique_ptr<Backend> CreateBackend() override;
     void StreamEnded(const std::string& message) override;
 
-private:
+  private:
     Source source_;
 };
 

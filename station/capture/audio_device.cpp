@@ -10,7 +10,7 @@
 namespace capture {
 
 class TAudioDevice::Context : public ReaderContext {
-public:
+  public:
     explicit Context(TAudioDevice& device) : device_(device) {}
     bool StopRequested() const override { return device_.stop_.load(); }
     bool SleepUntil(std::chrono::steady_clock::time_point when) override {
@@ -19,7 +19,7 @@ public:
         return !device_.stop_.load();
     }
 
-private:
+  private:
     TAudioDevice& device_;
 };
 
@@ -33,15 +33,21 @@ TAudioDevice::~TAudioDevice() {
     }
 }
 
-void TAudioDevice::SetBufferSize(int bytes) { bufferSize_ = std::max(bytes, kMinBufferSize); }
+void TAudioDevice::SetBufferSize(int bytes) {
+    bufferSize_ = std::max(bytes, kMinBufferSize);
+}
 
-int TAudioDevice::UsedBufferSize() const { return bufferSize_ - bufferSize_ % BlockAlign(); }
+int TAudioDevice::UsedBufferSize() const {
+    return bufferSize_ - bufferSize_ % BlockAlign();
+}
 
 void TAudioDevice::SetNumBuffers(int count) {
     numBuffers_ = std::clamp(count, kMinNumBuffers, kMaxNumBuffers);
 }
 
-void TAudioDevice::SetQuantization(int bits) { quantization_ = bits <= 8 ? 8 : 16; }
+void TAudioDevice::SetQuantization(int bits) {
+    quantization_ = bits <= 8 ? 8 : 16;
+}
 
 std::string TAudioDevice::AlsaDeviceName() const {
     return waveDevice_ < 0 ? std::string("default") : "plughw:" + std::to_string(waveDevice_);

@@ -36,7 +36,7 @@ inline constexpr const char* kStartError = "Error starting wave record: ";
 class TAudioDevice : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TAudioDevice(QObject* parent = nullptr);
     ~TAudioDevice() override;
     TAudioDevice(const TAudioDevice&) = delete;
@@ -62,7 +62,7 @@ public:
 
     // Called with the filled buffer and its size in bytes; return true to give the buffer back.
     std::function<bool(const char* buffer, int& size)> OnBufferFilled;
-    std::function<void(TAudioDevice* sender)> OnStart, OnStop;
+    std::function<void(TAudioDevice*sender)> OnStart, OnStop;
 
     // Opens the source and starts recording; false with ErrorMessage() set on failure.
     bool Start();
@@ -71,7 +71,7 @@ public:
     bool IsOpen() const { return open_; }
     const std::string& ErrorMessage() const { return errorMessage_; }
 
-protected:
+  protected:
     // The source for the next Start; the base records from the ALSA device given by WaveDevice.
     virtual std::unique_ptr<Backend> CreateBackend();
     // Raised on the owner's thread after the last buffer of a stream that ended by itself,
@@ -80,7 +80,7 @@ protected:
     // The ALSA name for WaveDevice: "default" for the wave mapper, else the card's number.
     std::string AlsaDeviceName() const;
 
-private:
+  private:
     class Context;
     // A filled buffer or the end of the stream, passed from the reader to the owner's thread.
     struct Done {
@@ -114,7 +114,7 @@ private:
     // Shared with the reader thread.
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<int> ring_;  // buffer indices waiting to be filled, in ring order
+    std::deque<int> ring_;   // buffer indices waiting to be filled, in ring order
     std::deque<Done> done_;  // finished by the reader, not yet handed out
     std::atomic<bool> stop_{false};
     std::thread reader_;

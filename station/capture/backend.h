@@ -20,7 +20,7 @@ struct Format {
 
 // What the reader thread may ask of the device while it waits.
 class ReaderContext {
-public:
+  public:
     virtual ~ReaderContext() = default;
     virtual bool StopRequested() const = 0;
     // Waits until `when` or until a stop is requested; false when stopped.
@@ -36,7 +36,7 @@ struct Fill {
 
 // One source of samples. Open and Close run on the owner's thread, Read on the reader thread.
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     virtual bool Open(const Format& format, std::string& error) = 0;
     // Fills `out` (a whole number of frames) unless the stream ends or a stop is requested.

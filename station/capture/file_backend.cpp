@@ -11,7 +11,9 @@ constexpr std::size_t kChunkFrames = 4096;
 
 }  // namespace
 
-FileBackend::~FileBackend() { CloseSource(); }
+FileBackend::~FileBackend() {
+    CloseSource();
+}
 
 bool FileBackend::OpenSource(std::string& error, double& rate) {
     SF_INFO info{};
@@ -48,8 +50,8 @@ std::size_t FileBackend::ReadMono(float* out, std::size_t count, ReaderContext&,
         if (sf_error(file_) != SF_ERR_NO_ERROR) {
             end.message = "error reading audio file \"" + path_ + "\": " + sf_strerror(file_);
         } else if (framesRead_ < framesExpected_) {
-            end.message = "audio file \"" + path_ + "\" ends early: " +
-                          std::to_string(framesRead_) + " of " +
+            end.message = "audio file \"" + path_ +
+                          "\" ends early: " + std::to_string(framesRead_) + " of " +
                           std::to_string(framesExpected_) + " frames";
         }
         return 0;

@@ -12,16 +12,16 @@ namespace capture {
 
 // Plays an audio file in any format libsndfile reads, mixed to mono.
 class FileBackend : public PcmBackend {
-public:
+  public:
     FileBackend(std::string path, bool realtime) : PcmBackend(realtime), path_(std::move(path)) {}
     ~FileBackend() override;
 
-protected:
+  protected:
     bool OpenSource(std::string& error, double& rate) override;
     std::size_t ReadMono(float* out, std::size_t count, ReaderContext& context, End& end) override;
     void CloseSource() override;
 
-private:
+  private:
     std::string path_;
     SNDFILE* file_ = nullptr;
     int channels_ = 1;

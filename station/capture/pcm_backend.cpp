@@ -31,10 +31,10 @@ bool PcmBackend::Open(const Format& format, std::string& error) {
         int err = 0;
         resampler_ = src_new(SRC_SINC_MEDIUM_QUALITY, 1, &err);
         if (resampler_ == nullptr || src_is_valid_ratio(ratio_) == 0) {
-            error = resampler_ == nullptr ? std::string("resampler: ") + src_strerror(err)
-                                          : "cannot resample from " + std::to_string(rate) +
-                                                " Hz to " + std::to_string(format.frameRate) +
-                                                " Hz";
+            error = resampler_ == nullptr
+                        ? std::string("resampler: ") + src_strerror(err)
+                        : "cannot resample from " + std::to_string(rate) + " Hz to " +
+                              std::to_string(format.frameRate) + " Hz";
             Close();
             return false;
         }
@@ -88,8 +88,8 @@ std::size_t PcmBackend::Produce(float* out, std::size_t count, ReaderContext& co
 
 Fill PcmBackend::Read(std::span<char> out, ReaderContext& context) {
     Fill fill;
-    const auto frames = std::min(out.size() / static_cast<std::size_t>(format_.BlockAlign()),
-                                 output_.size());
+    const auto frames =
+        std::min(out.size() / static_cast<std::size_t>(format_.BlockAlign()), output_.size());
     if (realtime_ && framesOut_ == 0) paceStart_ = std::chrono::steady_clock::now();
     std::size_t produced = 0;
     while (produced < frames && !context.StopRequested()) {
@@ -104,8 +104,8 @@ Fill PcmBackend::Read(std::span<char> out, ReaderContext& context) {
     if (realtime_ && produced > 0) {
         // Hand the block out when it would have been complete on the air.
         framesOut_ += static_cast<long long>(produced);
-        const auto due = paceStart_ + std::chrono::microseconds(framesOut_ * 1000000LL /
-                                                                format_.frameRate);
+        const auto due =
+            paceStart_ + std::chrono::microseconds(framesOut_ * 1000000LL / format_.frameRate);
         context.SleepUntil(due);
     }
     return fill;

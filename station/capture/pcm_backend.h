@@ -14,7 +14,7 @@ namespace capture {
 // A source of mono samples at its own rate, resampled to the device's frame rate when the rates
 // differ and written in the device's sample format. Files and standard input build on it.
 class PcmBackend : public Backend {
-public:
+  public:
     explicit PcmBackend(bool realtime) : realtime_(realtime) {}
     ~PcmBackend() override;
 
@@ -22,7 +22,7 @@ public:
     Fill Read(std::span<char> out, ReaderContext& context) final;
     void Close() final;
 
-protected:
+  protected:
     struct End {
         bool ended = false;
         std::string message;
@@ -35,7 +35,7 @@ protected:
                                  End& end) = 0;
     virtual void CloseSource() {}
 
-private:
+  private:
     std::size_t Produce(float* out, std::size_t count, ReaderContext& context);
     void Encode(const float* mono, std::size_t frames, char* out) const;
 

@@ -40,9 +40,9 @@ std::size_t StdinBackend::ReadMono(float* out, std::size_t count, ReaderContext&
         if (got <= 0) {
             // A half sample left at the end is dropped.
             end.ended = true;
-            end.message = got == 0 ? "end of standard input"
-                                   : std::string("error reading standard input: ") +
-                                         std::strerror(errno);
+            end.message =
+                got == 0 ? "end of standard input"
+                         : std::string("error reading standard input: ") + std::strerror(errno);
             return 0;
         }
         have += static_cast<std::size_t>(got);
@@ -50,8 +50,7 @@ std::size_t StdinBackend::ReadMono(float* out, std::size_t count, ReaderContext&
         haveOddByte_ = have % 2 != 0;
         if (haveOddByte_) oddByte_ = bytes_[have - 1];
         for (std::size_t i = 0; i < samples; ++i) {
-            const auto value =
-                static_cast<std::int16_t>(bytes_[2 * i] | (bytes_[2 * i + 1] << 8));
+            const auto value = static_cast<std::int16_t>(bytes_[2 * i] | (bytes_[2 * i + 1] << 8));
             out[i] = static_cast<float>(value) / 32768.0f;
         }
         if (samples > 0) return samples;

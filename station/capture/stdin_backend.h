@@ -10,16 +10,16 @@ namespace capture {
 // Raw signed 16-bit little-endian mono at 12000 Hz from a file descriptor (standard input), as
 // SDR programs pipe it out.
 class StdinBackend : public PcmBackend {
-public:
+  public:
     static constexpr double kRate = 12000.0;  // frames per second
 
     StdinBackend(int fd, bool realtime) : PcmBackend(realtime), fd_(fd) {}
 
-protected:
+  protected:
     bool OpenSource(std::string& error, double& rate) override;
     std::size_t ReadMono(float* out, std::size_t count, ReaderContext& context, End& end) override;
 
-private:
+  private:
     int fd_;
     std::vector<unsigned char> bytes_;
     bool haveOddByte_ = false;  // a sample split across two reads

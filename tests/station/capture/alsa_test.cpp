@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -12,13 +14,13 @@ namespace {
 // libasound reads a recording through a PCM of type "file" over the "null" PCM: the whole ALSA
 // path (open, hw params, start, readi) runs without a sound card.
 class AlsaFilePcm {
-public:
+  public:
     static constexpr const char* kDevice = "tavrin_test_capture";
 
     explicit AlsaFilePcm(const std::vector<char>& recording) {
         const std::string raw = dir_.File("recording.raw");
-        std::ofstream(raw, std::ios::binary).write(recording.data(),
-                                                   static_cast<std::streamsize>(recording.size()));
+        std::ofstream(raw, std::ios::binary)
+            .write(recording.data(), static_cast<std::streamsize>(recording.size()));
         const std::string conf = dir_.File("asound.conf");
         std::ofstream(conf) << "pcm.nullpcm { type null }\n"
                             << "pcm." << kDevice << " {\n"
@@ -29,7 +31,7 @@ public:
     }
     ~AlsaFilePcm() { unsetenv("ALSA_CONFIG_PATH"); }
 
-private:
+  private:
     TempDir dir_;
 };
 
@@ -37,6 +39,10 @@ struct AlsaFormat {
     int bits;
     bool stereo;
 };
+
+std::ostream& operator<<(std::ostream& out, const AlsaFormat& f) {
+    return out << f.bits << (f.stereo ? " bit stereo" : " bit mono");
+}
 
 class AlsaCapture : public ::testing::TestWithParam<AlsaFormat> {};
 
@@ -65,8 +71,9 @@ TEST_P(AlsaCapture, RecordingArrivesInRingOrder) {
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(c.sizes[i], 3000);
         EXPECT_EQ(c.pointers[i], c.pointers[i % 2]);
-        const std::vector<char> expected(recording.begin() + static_cast<std::ptrdiff_t>(i * 3000),
-                                         recording.begin() + static_cast<std::ptrdiff_t>((i + 1) * 3000));
+        const std::vector<char> expected(
+            recording.begin() + static_cast<std::ptrdiff_t>(i * 3000),
+            recording.begin() + static_cast<std::ptrdiff_t>((i + 1) * 3000));
         EXPECT_EQ(c.buffers[i], expected) << "buffer " << i;
     }
 }

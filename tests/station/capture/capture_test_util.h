@@ -46,6 +46,7 @@ struct Collector {
     int ends = 0;
     std::string endMessage;
     bool wrongThread = false;
+    bool openAtEnd = false;  // OnEnd must come after capture stopped
     std::function<bool(int index)> accept = [](int) { return true; };
 
     void Attach(TAudioDevice& device) {
@@ -65,7 +66,7 @@ struct Collector {
         capture.OnEnd = [this](TAudioCapture* sender, const std::string& message) {
             ++ends;
             endMessage = message;
-            if (sender->IsOpen()) wrongThread = true;  // must have stopped before OnEnd
+            openAtEnd = sender->IsOpen();
         };
     }
     // All delivered bytes read as 16-bit little-endian samples.
@@ -73,8 +74,9 @@ struct Collector {
         std::vector<std::int16_t> out;
         for (const auto& b : buffers) {
             for (std::size_t i = 0; i + 1 < b.size(); i += 2) {
-                out.push_back(static_cast<std::int16_t>(
-                    static_cast<unsigned char>(b[i]) | (static_cast<unsigned char>(b[i + 1]) << 8)));
+                out.push_back(
+                    static_cast<std::int16_t>(static_cast<unsigned char>(b[i]) |
+                                              (static_cast<unsigned char>(b[i + 1]) << 8)));
             }
         }
         return out;
@@ -83,7 +85,7 @@ struct Collector {
 
 // A fresh directory under the system's temporary folder, removed afterwards.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "capture_test_XXXXXX").string();
@@ -95,7 +97,7 @@ public:
     }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <sndfile.h>
+#include <ostream>
 
 #include <cmath>
 #include <fstream>
@@ -23,7 +25,9 @@ void WriteAudio(const std::string& path, int format, int rate, int channels,
     sf_close(file);
 }
 
-std::int16_t ToSample(double v) { return static_cast<std::int16_t>(std::lround(v * 32767.0)); }
+std::int16_t ToSample(double v) {
+    return static_cast<std::int16_t>(std::lround(v * 32767.0));
+}
 
 // Amplitude of the component at `hz` (Goertzel over whole cycles), in sample units.
 double ToneAmplitude(const std::vector<std::int16_t>& s, std::size_t from, std::size_t count,
@@ -53,6 +57,7 @@ Collector PlayFile(const std::string& path, bool realtime = false) {
     EXPECT_TRUE(capture.Start()) << capture.ErrorMessage();
     EXPECT_TRUE(SpinUntil([&] { return c.ends == 1; }, 30000));
     EXPECT_FALSE(c.wrongThread);
+    EXPECT_FALSE(c.openAtEnd);
     for (int size : c.sizes) EXPECT_EQ(size, 3000);
     return c;
 }
@@ -101,6 +106,10 @@ struct PassThroughCase {
     int format;
 };
 
+std::ostream& operator<<(std::ostream& out, const PassThroughCase& c) {
+    return out << c.name;
+}
+
 class FileFormats : public ::testing::TestWithParam<PassThroughCase> {};
 
 // At 12000 Hz mono nothing is resampled: the samples arrive bit for bit.
@@ -119,10 +128,11 @@ TEST_P(FileFormats, TwelveKilohertzMonoArrivesUnchanged) {
     for (std::size_t i = pcm.size(); i < got.size(); ++i) ASSERT_EQ(got[i], 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, FileFormats,
-                         ::testing::Values(PassThroughCase{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-                                           PassThroughCase{"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-                                           PassThroughCase{"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16}));
+INSTANTIATE_TEST_SUITE_P(
+    Formats, FileFormats,
+    ::testing::Values(PassThroughCase{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                      PassThroughCase{"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                      PassThroughCase{"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16}));
 
 TEST(FileCapture, TruncatedWavDeliversWhatItHasThenEnds) {
     TempDir dir;
@@ -147,6 +157,10 @@ struct BadFile {
     const char* name;
     const char* contents;  // nullptr: the file does not exist
 };
+
+std::ostream& operator<<(std::ostream& out, const BadFile& f) {
+    return out << f.name;
+}
 
 class UnreadableFile : public ::testing::TestWithParam<BadFile> {};
 
