@@ -68,7 +68,6 @@ void Uplink::modclientConnect() {
         LoginLine(view_.CallText().toStdString(), view_.LocatorText().toStdString())));
     view_.SetFieldsLocked(true);
     view_.SetButtonCaption(QStringLiteral("DISONNECT"));
-    view_.SetStatus(QStringLiteral("connected to  "));
     modclient.LookupPeerName([this](const QString& name) {
         peerName_ = name;
         if (modclient.Connected()) view_.SetStatus(QStringLiteral("connected to  ") + name);

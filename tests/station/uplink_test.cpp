@@ -117,7 +117,7 @@ TEST(Uplink, ExactBytesOnTheWire) {
     ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); }));
     EXPECT_EQ(view.caption, "DISONNECT");
     EXPECT_TRUE(view.locked);
-    EXPECT_TRUE(view.status.startsWith("connected to  "));
+    EXPECT_TRUE(WaitFor([&] { return view.status.startsWith("connected to  "); }));
 
     Feed(core, FlightAudio(3, 1));  // the middle frame fails its checksum
     ASSERT_EQ(sent.size(), 2u);

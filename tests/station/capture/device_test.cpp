@@ -227,6 +227,15 @@ TEST(AudioDeviceRing, FailedOpenReportsThePlatformText) {
     EXPECT_EQ(c.stops, 0);
 }
 
+TEST(AudioDeviceRing, FrameRateOfZeroFailsStartInsteadOfRecording) {
+    CounterDevice device;
+    device.SetFrameRate(0);
+    EXPECT_FALSE(device.Start());
+    EXPECT_EQ(device.ErrorMessage().rfind(kStartError, 0), 0u) << device.ErrorMessage();
+    EXPECT_FALSE(device.IsOpen());
+    EXPECT_EQ(device.backendsMade, 0);
+}
+
 TEST(AudioDeviceRing, StopInsideTheHandlerEndsDeliveries) {
     CounterDevice device;
     Collector c;

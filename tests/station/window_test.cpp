@@ -1,0 +1,142 @@
+// The station window under the offscreen platform: controls named as operators and the next
+// developer expect, frames shown, settings read at creation and written at close.
+#include "station/main_window.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "common/gui/log_memo.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Each test runs in a folder of its own, since tavrin.ini and the flight log live in the
+// working directory.
+class StationWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("tavrin-win-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+        old_ = fs::current_path();
+        fs::current_path(dir_);
+        ASSERT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE, {"-o", "flight.wav", "-n", "3"}), 0);
+        options_.input = station::StationOptions::Input::File;
+        options_.file = "flight.wav";
+    }
+    void TearDown() override {
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
+    static std::string Read(const char* name) {
+        std::ifstream in(name);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    template <class T>
+    static T* Child(QWidget& w, const char* name) {
+        return w.findChild<T*>(QString::fromLatin1(name));
+    }
+    fs::path dir_, old_;
+    station::StationOptions options_;
+};
+
+}  // namespace
+
+TEST_F(StationWindowTest, ShowsFramesAndWritesTheFlightLog) {
+    std::ofstream("tavrin.ini") << "CALL=DL1ABC\nLOCATOR=JN49EA\n";
+    station::StationWindow w(options_);
+    w.FormCreate();
+    auto* label3 = Child<QLabel>(w, "Label3");
+    ASSERT_NE(label3, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
+    for (const char* name : {"vbatlb", "vitemplb", "vatemplb", "vhumlb", "vpresslb", "timelb",
+                             "breitelb", "laengelb", "maidenlb", "hoehelb", "satlb", "auslb",
+                             "ausimg", "errlb"})
+        EXPECT_NE(Child<QLabel>(w, name), nullptr) << name;
+    EXPECT_EQ(Child<QLabel>(w, "timelb")->text(), "10:01:00 UTC");
+    EXPECT_EQ(Child<QLabel>(w, "maidenlb")->text(), "JO40IC");
+    EXPECT_FALSE(Child<QLabel>(w, "laengelb")->isVisibleTo(&w));
+    EXPECT_EQ(label3->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    auto* memo = Child<common::LogMemo>(w, "LogMemo1");
+    ASSERT_NE(memo, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return memo->blockCount() == 7; }));  // 3 frames, 2 lines each
+    const QStringList lines = memo->toPlainText().split('\n');
+    EXPECT_TRUE(lines[4].startsWith("$GPGGA,100100.00,"));
+    EXPECT_TRUE(lines[5].startsWith("    2,   257, "));
+    EXPECT_EQ(lines[6], "end of the recording");
+    EXPECT_TRUE(memo->isReadOnly());
+    bool ok = false;
+    Child<QLabel>(w, "auslb")->text().toInt(&ok);
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(Child<QLabel>(w, "ausimg")->pixmap().isNull());
+    const std::string log = Read(station::FlightLog::FileName(std::chrono::system_clock::now()).c_str());
+    EXPECT_NE(log.find("# frame 3 ok"), std::string::npos);
+}
+
+TEST_F(StationWindowTest, SettingsReadAtCreationWrittenAtClose) {
+    std::ofstream("tavrin.ini") << "; my station\nCALL=DL1ABC\nLOCATOR=JN49EA\nVOLUME=3\n";
+    {
+        station::StationWindow w(options_);
+        w.FormCreate();
+        auto* called = Child<QLineEdit>(w, "called");
+        auto* loced = Child<QLineEdit>(w, "loced");
+        EXPECT_EQ(called->text(), "DL1ABC");
+        EXPECT_EQ(loced->text(), "JN49EA");
+        called->setText("dl2xyz");
+        emit called->textEdited(called->text());  // as if typed
+        EXPECT_EQ(called->text(), "DL2XYZ");
+        loced->clear();
+        w.close();
+    }
+    EXPECT_EQ(Read("tavrin.ini"), "; my station\nCALL=DL2XYZ\nVOLUME=3\n");
+}
+
+TEST_F(StationWindowTest, MissingSettingsFileStartsEmptyAndWarnsOnConnect) {
+    station::StationWindow w(options_);
+    w.FormCreate();
+    EXPECT_TRUE(Child<QLineEdit>(w, "called")->text().isEmpty());
+    EXPECT_TRUE(w.statusBar()->currentMessage().contains("tavrin.ini"));
+    auto* conbt = Child<QPushButton>(w, "conbt");
+    EXPECT_EQ(conbt->text(), "connect");
+    conbt->click();
+    EXPECT_TRUE(Child<QLabel>(w, "errlb")->isVisibleTo(&w));
+    EXPECT_EQ(Child<QLabel>(w, "errlb")->text(), "CALL ODER LOCATOR FEHLT");
+    EXPECT_FALSE(w.GetUplink().Retrying());
+    // Decoding goes on without settings.
+    ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
+}
+
+int main(int argc, char** argv) {
+    // Test discovery runs this binary at build time too, where there may be no display.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
