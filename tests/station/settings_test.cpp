@@ -1,23 +1,18 @@
 #include "station/settings.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 namespace fs = std::filesystem;
 using station::SettingsLines;
 
 namespace {
-struct TempDir {
-    fs::path path = fs::temp_directory_path() /
-                    ("tavrin-ini-" + std::to_string(::getpid()) + "-" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    TempDir() { fs::create_directories(path); }
-    ~TempDir() { fs::remove_all(path); }
+struct TempDir : test_support::TempDir {
     std::string File(const std::string& text) const {
         std::ofstream(path / "tavrin.ini", std::ios::binary) << text;
         return (path / "tavrin.ini").string();

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 namespace fs = std::filesystem;
 using station::StationCore;
 
@@ -21,13 +23,7 @@ demod::Frame GoodFrame(bool ok = true) {
     return f;
 }
 
-struct TempDir {
-    fs::path path = fs::temp_directory_path() /
-                    ("tavrin-test-" + std::to_string(::getpid()) + "-" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    TempDir() { fs::create_directories(path); }
-    ~TempDir() { fs::remove_all(path); }
-};
+using test_support::TempDir;
 
 StationCore::Options Opts(const fs::path& dir) {
     StationCore::Options o;

@@ -3,15 +3,16 @@
 #include "station/uplink.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <filesystem>
 #include <functional>
 
 #include <gtest/gtest.h>
+
+#include "qt_wait.h"
+#include "temp_dir.h"
 
 #include "station/station_core.h"
 #include "tools/probegen/flight.h"
@@ -20,21 +21,8 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void Pump(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using test_support::Pump;
+using test_support::WaitFor;
 
 struct FakeView : station::UplinkView {
     QString call = "DL1ABC", locator = "JN49EA", server;
@@ -201,15 +189,13 @@ TEST(Uplink, ButtonWhileConnectedStopsEveryRetry) {
 // The whole program: a recording replayed to a server waits for the connection, sends every
 // good frame, then finishes sending, closes and exits 0.
 TEST(HeadlessStation, ReplaysRecordingToServer) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("tavrin-up-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const QString wav = QString::fromStdString((dir / "flight.wav").string());
+    test_support::TempDir dir;
+    const QString wav = QString::fromStdString((dir.path / "flight.wav").string());
     ASSERT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE, {"-o", wav, "-n", "12"}), 0);
 
     Server server;
     QProcess tavrin;
-    tavrin.setWorkingDirectory(QString::fromStdString(dir.string()));
+    tavrin.setWorkingDirectory(QString::fromStdString(dir.path.string()));
     tavrin.start(TAVRIN_EXECUTABLE, {"--headless", "--no-log", "--input", wav, "--server",
                                      server.Address(), "--call", "dl1abc", "--locator", "JN49EA"});
     ASSERT_TRUE(WaitFor([&] { return tavrin.state() == QProcess::NotRunning; }, 20000));
@@ -218,18 +204,15 @@ TEST(HeadlessStation, ReplaysRecordingToServer) {
     EXPECT_TRUE(out.contains("frames=12 good=12 bad=0"));
     ASSERT_TRUE(WaitFor([&] { return server.got.count('#') == 12; }));
     EXPECT_TRUE(server.got.startsWith("DL1ABC;JN49EA;DL1ABC;JN49EA;$GPGGA,"));
-    fs::remove_all(dir);
 }
 
 TEST(HeadlessStation, MissingCallSignIsReportedAndDecodingGoesOn) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("tavrin-nc-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const QString wav = QString::fromStdString((dir / "flight.wav").string());
+    test_support::TempDir dir;
+    const QString wav = QString::fromStdString((dir.path / "flight.wav").string());
     ASSERT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE, {"-o", wav, "-n", "2"}), 0);
     Server server;
     QProcess tavrin;
-    tavrin.setWorkingDirectory(QString::fromStdString(dir.string()));  // no tavrin.ini there
+    tavrin.setWorkingDirectory(QString::fromStdString(dir.path.string()));  // no tavrin.ini there
     tavrin.start(TAVRIN_EXECUTABLE,
                  {"--headless", "--no-log", "--input", wav, "--server", server.Address()});
     ASSERT_TRUE(WaitFor([&] { return tavrin.state() == QProcess::NotRunning; }, 20000));
@@ -237,7 +220,6 @@ TEST(HeadlessStation, MissingCallSignIsReportedAndDecodingGoesOn) {
     EXPECT_TRUE(tavrin.readAllStandardError().contains("CALL ODER LOCATOR FEHLT"));
     EXPECT_TRUE(tavrin.readAllStandardOutput().contains("frames=2 good=2 bad=0"));
     EXPECT_EQ(server.connections, 0);
-    fs::remove_all(dir);
 }
 
 TEST(HeadlessStation, BadArgumentsAndMissingFile) {

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -18,21 +17,15 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_wait.h"
+
 #include "common/gui/log_memo.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test_support::WaitFor;
 
 // Each test runs in a folder of its own, since tavrin.ini and the flight log live in the
 // working directory.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_wait.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -23,15 +25,7 @@ using Step = ClientSocket::Step;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-    }
-    return true;
-}
+using test_support::WaitFor;
 
 // Records every notification in order as one short word each.
 struct Recorder {
