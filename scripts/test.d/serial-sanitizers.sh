@@ -12,5 +12,9 @@ for preset in tsan asan; do
   cmake --preset "$preset" >/dev/null
   cmake --build "build/$preset" -j2 --target serial_tests serial_qt_tests
   "build/$preset/tests/common/serial/serial_tests" --gtest_brief=1
-  "build/$preset/tests/common/serial/serial_qt_tests" --gtest_brief=1
+  # Qt hands queued jobs across threads with its own futex locks, which ThreadSanitizer cannot
+  # see in the uninstrumented Qt library; the Qt dispatcher test runs under ASan only.
+  if [[ "$preset" == asan ]]; then
+    "build/$preset/tests/common/serial/serial_qt_tests" --gtest_brief=1
+  fi
 done
