@@ -33,7 +33,9 @@ std::optional<std::string> LatLonToLocator(double lonDeg, double latDeg) {
 }
 
 namespace {
-bool StarOr(char c, bool ok) { return c == '*' || ok; }
+bool StarOr(char c, bool ok) {
+    return c == '*' || ok;
+}
 }  // namespace
 
 bool IsValidLocator(std::string_view l) {

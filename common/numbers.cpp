@@ -13,8 +13,8 @@ std::optional<double> ParseDouble(std::string_view text) {
     if (text.empty()) return std::nullopt;
     // from_chars would also take "inf", "nan" and hex; a telemetry field is never one of those.
     for (char c : text) {
-        const bool ok = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' ||
-                        c == 'E';
+        const bool ok =
+            (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
         if (!ok) return std::nullopt;
     }
     double value = 0;

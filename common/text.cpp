@@ -13,8 +13,8 @@ std::string ExtractField(std::string_view text, int n, char sep) {
         start = pos + 1;
     }
     const std::size_t end = text.find(sep, start);
-    return std::string(text.substr(start, end == std::string_view::npos ? text.size() - start
-                                                                         : end - start));
+    return std::string(
+        text.substr(start, end == std::string_view::npos ? text.size() - start : end - start));
 }
 
 std::string CharSlice(std::string_view text, int a, int b) {
@@ -22,12 +22,15 @@ std::string CharSlice(std::string_view text, int a, int b) {
     const int len = static_cast<int>(text.size());
     if (a > len || b < a) return {};
     b = std::min(b, len);
-    return std::string(text.substr(static_cast<std::size_t>(a - 1), static_cast<std::size_t>(b - a + 1)));
+    return std::string(
+        text.substr(static_cast<std::size_t>(a - 1), static_cast<std::size_t>(b - a + 1)));
 }
 
 namespace {
 constexpr std::size_t kMaxWord = 255;
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 }  // namespace
 
 std::string FirstWord(std::string_view text) {

@@ -13,9 +13,9 @@ struct Pixel {
 };
 
 struct CourseImageLayout {
-    Pixel ellipseTopLeft;      // bounding box of the circle
+    Pixel ellipseTopLeft;  // bounding box of the circle
     Pixel ellipseBottomRight;
-    Pixel centre;              // start of the course line
+    Pixel centre;                    // start of the course line
     Pixel north, south, west, east;  // top-left of the letters "N", "S", "W", "O"
 };
 

@@ -17,8 +17,8 @@ constexpr std::size_t kReadChunk = 1024;
 // A value must not break the tab-separated line it is printed in.
 std::string OneField(std::string_view v) {
     std::string s(v);
-    std::replace_if(s.begin(), s.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; },
-                    ' ');
+    std::replace_if(
+        s.begin(), s.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
     return s;
 }
 

@@ -40,7 +40,6 @@ std::string FormatReplayLine(std::size_t recordNumber, const Displays& d);
 
 // Feeds everything from `in` to `reader` in read-sized pieces, as a socket would deliver
 // it; prints the record lines to `out` and errors to `err`. Returns the records processed.
-std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out,
-                      std::ostream& err);
+std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out, std::ostream& err);
 
 }  // namespace monitor

@@ -25,7 +25,9 @@ std::int64_t TimeStep(std::int64_t now, std::int64_t before) {
     return dt;
 }
 
-std::string Fixed(double v, int decimals) { return common::FormatFixed(v, 7, decimals); }
+std::string Fixed(double v, int decimals) {
+    return common::FormatFixed(v, 7, decimals);
+}
 
 std::string NotANumber(std::string_view what, std::string_view text) {
     return std::string(what) + " \"" + std::string(text) + "\" is not a valid number";
@@ -38,7 +40,9 @@ int Temperature(std::int64_t raw) {
 
 }  // namespace
 
-StreamReader::StreamReader(std::string_view homeLocator) { SetHomeLocator(homeLocator); }
+StreamReader::StreamReader(std::string_view homeLocator) {
+    SetHomeLocator(homeLocator);
+}
 
 void StreamReader::SetHomeLocator(std::string_view locator) {
     track_.home = HomeFromLocator(locator);

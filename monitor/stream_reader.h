@@ -29,13 +29,13 @@ struct Displays {
     std::string tbatlb = "-";
     std::string tauslb = "-";
     std::string plb = "----,- hPa";
-    std::string hgpslb = "-";  // GPS altitude
-    std::string gvlb = "-";    // vertical speed
+    std::string hgpslb = "-";                 // GPS altitude
+    std::string gvlb = "-";                   // vertical speed
     std::uint32_t gvlbColour = kTextDefault;  // 0xRRGGBB
-    std::string ghlb = "-";    // ground speed
-    std::string dvllb = "-";   // distance from home
-    std::string tacholb = "-"; // distance travelled
-    bool courseDrawn = false;  // the course image shows a line
+    std::string ghlb = "-";                   // ground speed
+    std::string dvllb = "-";                  // distance from home
+    std::string tacholb = "-";                // distance travelled
+    bool courseDrawn = false;                 // the course image shows a line
     double courseDeg = 0;
 
     bool operator==(const Displays&) const = default;
@@ -56,7 +56,7 @@ struct FeedResult {
 };
 
 class StreamReader {
-public:
+  public:
     // An unfinished record longer than this cannot be a real one (they are about 200 bytes).
     static constexpr std::size_t kMaxTailBytes = 4096;
 
@@ -77,7 +77,7 @@ public:
     const std::string& LastNmeaLine() const { return lastNmeaLine_; }
     std::size_t PendingBytes() const { return pending_.size(); }
 
-private:
+  private:
     void ProcessRecord(std::string_view record, RecordResult& out);
     std::optional<double> ReadAltitude(std::string_view record) const;
     bool ShowHousekeeping(std::string_view record, std::string& error);
@@ -89,7 +89,7 @@ private:
     bool hasPrevAltitude_ = false;
     std::int64_t prevAltitudeTime_ = 0;  // 1/10000 h, of the last fully read altitude
     double prevAltitudeM_ = 0;
-    std::int64_t prevFixTime_ = 0;    // 1/10000 h, of the last record with a position
+    std::int64_t prevFixTime_ = 0;  // 1/10000 h, of the last record with a position
     double totalKm_ = 0;
     std::string lastNmeaLine_;
 };

@@ -30,8 +30,8 @@ long double CentralAngle(const LatLonRad& a, const LatLonRad& b) {
 }  // namespace
 
 LatLonRad HomeFromLocator(std::string_view locator) {
-    const auto deg = common::LocatorToLatLon(common::IsValidLocator(locator) ? locator
-                                                                             : kDefaultLocator);
+    const auto deg =
+        common::LocatorToLatLon(common::IsValidLocator(locator) ? locator : kDefaultLocator);
     return LatLonRad{deg.lat * kPi / 180.0L, deg.lon * kPi / 180.0L};
 }
 
@@ -52,8 +52,8 @@ std::optional<std::int64_t> TimeValue(double t) {
     const double hm = std::trunc(a) / 100.0;
     const double m = (hm - std::trunc(hm)) * 100.0;
     const double f = (m + s) * 60.0 / 3600.0;  // minutes and seconds as a fraction of an hour
-    return static_cast<std::int64_t>(std::trunc(std::trunc(hm) * kTimeUnitsPerHour +
-                                                f * kTimeUnitsPerHour));
+    return static_cast<std::int64_t>(
+        std::trunc(std::trunc(hm) * kTimeUnitsPerHour + f * kTimeUnitsPerHour));
 }
 
 TrackStepResult TrackStep(std::string_view record, TrackState& state) {

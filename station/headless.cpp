@@ -10,7 +10,7 @@ namespace station {
 namespace {
 constexpr qint64 kLevelIntervalMs = 1000;
 constexpr int kDrainPollMs = 20;
-}
+}  // namespace
 
 std::string HeadlessFrameLine(const FrameReport& r) {
     const TelemetryDisplay& d = r.display;
@@ -67,7 +67,9 @@ void HeadlessStation::ShowMissingCallOrLocator(bool visible) {
     if (visible) Message("CALL ODER LOCATOR FEHLT");
 }
 
-void HeadlessStation::SetStatus(const QString& text) { Message(text.toStdString()); }
+void HeadlessStation::SetStatus(const QString& text) {
+    Message(text.toStdString());
+}
 
 bool HeadlessStation::Start() {
     if (!options_.server.empty()) {
@@ -80,7 +82,8 @@ bool HeadlessStation::Start() {
         server_ = QString::fromStdString(options_.server) + QLatin1Char(':') +
                   QString::number(options_.port);
         core_.SetStation(call_.toStdString(), locator_.toStdString());
-        uplink_ = std::make_unique<Uplink>(static_cast<UplinkView&>(*this), static_cast<quint16>(options_.port), this);
+        uplink_ = std::make_unique<Uplink>(static_cast<UplinkView&>(*this),
+                                           static_cast<quint16>(options_.port), this);
         core_.UplinkActive = [this] { return uplink_->Connected(); };
         core_.UplinkSend = [this](const std::string& text) { uplink_->SendText(text); };
         uplink_->conbtClick();
@@ -90,8 +93,9 @@ bool HeadlessStation::Start() {
             connect(uplink_.get(), &Uplink::LinkUp, this, [this] { StartCapture(); });
             QTimer::singleShot(kWaitForServerMs, this, [this] {
                 if (captureStarted_) return;
-                Message("no connection to the server after 10 s: decoding without upload "
-                        "until it connects");
+                Message(
+                    "no connection to the server after 10 s: decoding without upload "
+                    "until it connects");
                 if (!StartCapture()) emit Finished(1);
             });
             return true;
@@ -109,8 +113,8 @@ bool HeadlessStation::StartCapture() {
         if (!levelClock_.isValid() || levelClock_.elapsed() >= kLevelIntervalMs) {
             levelClock_.start();
             const auto& d = core_.Demodulator();
-            std::fprintf(err_, "tavrin: level %d dB (peak %d)%s\n", d.LevelLabel(),
-                         d.LevelPeak(), d.LevelIsRed() ? " too loud" : "");
+            std::fprintf(err_, "tavrin: level %d dB (peak %d)%s\n", d.LevelLabel(), d.LevelPeak(),
+                         d.LevelIsRed() ? " too loud" : "");
             std::fflush(err_);
         }
         return requeue;

@@ -24,7 +24,7 @@ std::string HeadlessFrameLine(const FrameReport& report);
 
 class HeadlessStation : public QObject, private UplinkView {
     Q_OBJECT
-public:
+  public:
     HeadlessStation(const StationOptions& options, std::FILE* out = stdout,
                     std::FILE* err = stderr);
     ~HeadlessStation() override;
@@ -39,10 +39,10 @@ public:
     void SetReconnectIntervalMs(int ms);
     StationCore& Core() { return core_; }
 
-signals:
+  signals:
     void Finished(int exitCode);
 
-private:
+  private:
     QString CallText() const override { return call_; }
     QString LocatorText() const override { return locator_; }
     QString ServerText() const override { return server_; }

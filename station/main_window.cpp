@@ -110,14 +110,18 @@ QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
     row->addWidget(conbt);
     row->addWidget(errlb);
     row->addStretch();
-    auto sync = [this] { core_.SetStation(called->text().toStdString(), loced->text().toStdString()); };
+    auto sync = [this] {
+        core_.SetStation(called->text().toStdString(), loced->text().toStdString());
+    };
     connect(called, &QLineEdit::textChanged, this, sync);
     connect(loced, &QLineEdit::textChanged, this, sync);
     SetFieldsLocked(false);
     return bar;
 }
 
-void StationWindow::SetStatus(const QString& text) { statusBar()->showMessage(text); }
+void StationWindow::SetStatus(const QString& text) {
+    statusBar()->showMessage(text);
+}
 
 void StationWindow::SetFieldsLocked(bool locked) {
     for (QLineEdit* edit : {called, loced}) {
@@ -193,7 +197,8 @@ void StationWindow::FormCreate() {
     std::string error;
     if (!settings_.Load(kSettingsFile, error))
         statusBar()->showMessage(QStringLiteral("No tavrin.ini yet: enter call sign and locator"));
-    called->setText(QString::fromStdString(options_.call.value_or(settings_.Value(kCallKey))).toUpper());
+    called->setText(
+        QString::fromStdString(options_.call.value_or(settings_.Value(kCallKey))).toUpper());
     loced->setText(
         QString::fromStdString(options_.locator.value_or(settings_.Value(kLocatorKey))).toUpper());
     if (!options_.server.empty()) {

@@ -1,9 +1,9 @@
 // The station's window: shows what StationCore computed and forwards the operator's clicks.
 #pragma once
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
@@ -26,7 +26,7 @@ namespace station {
 
 class StationWindow : public QMainWindow, private UplinkView {
     Q_OBJECT
-public:
+  public:
     explicit StationWindow(const StationOptions& options, QWidget* parent = nullptr);
     ~StationWindow() override;
 
@@ -41,10 +41,10 @@ public:
 
     StationCore& Core() { return core_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     QString CallText() const override { return called->text(); }
     QString LocatorText() const override { return loced->text(); }
     QString ServerText() const override { return servercombo->currentText(); }
@@ -56,8 +56,8 @@ private:
     void BuildControls();
     QWidget* BuildUplinkBar(QWidget* parent);
     void DrawLevel();
-    QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent,
-                       QGridLayout* grid, int row, int col);
+    QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent, QGridLayout* grid,
+                       int row, int col);
 
     StationOptions options_;
     StationCore core_;

@@ -43,8 +43,7 @@ bool SettingsLines::Save(const std::string& path, std::string& error) const {
         return false;
     }
     bool ok = true;
-    for (const auto& line : lines_)
-        ok = ok && std::fprintf(f, "%s\n", line.c_str()) >= 0;
+    for (const auto& line : lines_) ok = ok && std::fprintf(f, "%s\n", line.c_str()) >= 0;
     ok = ok && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
     const int savedErrno = errno;
     ok = (std::fclose(f) == 0) && ok;

@@ -13,7 +13,7 @@ inline constexpr const char* kCallKey = "CALL";
 inline constexpr const char* kLocatorKey = "LOCATOR";
 
 class SettingsLines {
-public:
+  public:
     // Reads the file; false (and `error` set, list empty) when it cannot be read.
     bool Load(const std::string& path, std::string& error);
     // Writes a temporary file beside it and renames it over the old one, so a failed write
@@ -27,7 +27,7 @@ public:
 
     const std::vector<std::string>& Lines() const { return lines_; }
 
-private:
+  private:
     int Find(std::string_view key) const;
     std::vector<std::string> lines_;
 };

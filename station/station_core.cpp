@@ -63,8 +63,7 @@ bool FlightLog::Append(int frameNumber, const demod::Frame& frame, const Telemet
 
 StationCore::StationCore() : StationCore(Options{}) {}
 
-StationCore::StationCore(Options options)
-    : options_(std::move(options)), log_(options_.logFolder) {
+StationCore::StationCore(Options options) : options_(std::move(options)), log_(options_.logFolder) {
     // The synchroniser runs inside the demodulator's noexcept sample loop: a failure while
     // showing one frame is reported, not allowed to end the station.
     sync_.SetHandler([this](const demod::Frame& f) {

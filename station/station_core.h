@@ -19,9 +19,10 @@ namespace station {
 // Raw words of every frame, for the stored-value plot. Grows with the flight (80 bytes a
 // frame, some 0.3 MB an hour at one frame a second) instead of overflowing a fixed table.
 class History {
-public:
+  public:
     static constexpr int kSlots = 20;
-    static constexpr int kTimeSlot = 17;  // seconds since local midnight; slots 1..16 hold the words
+    static constexpr int kTimeSlot =
+        17;  // seconds since local midnight; slots 1..16 hold the words
     using Record = std::array<std::int32_t, kSlots>;
 
     void Add(const std::array<std::uint16_t, 16>& words, int secondsOfDay);
@@ -30,14 +31,14 @@ public:
     // Slot 1..20 of record 1..Counter()-1.
     std::int32_t Slot(int record, int slot) const;
 
-private:
+  private:
     std::vector<Record> records_;
 };
 
 // "tavrin-YYYY-MM-DD.log" in a folder: every frame, good or bad, flushed as it comes, so a
 // flight outlives a crash or a lost server. A new day starts a new file.
 class FlightLog {
-public:
+  public:
     explicit FlightLog(std::string folder = ".");
     ~FlightLog();
     FlightLog(const FlightLog&) = delete;
@@ -48,7 +49,7 @@ public:
                 std::chrono::system_clock::time_point now, std::string& error);
     static std::string FileName(std::chrono::system_clock::time_point now);
 
-private:
+  private:
     std::string folder_;
     std::string openName_;
     std::FILE* file_ = nullptr;
@@ -64,7 +65,7 @@ struct FrameReport {
 };
 
 class StationCore {
-public:
+  public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
     struct Options {
         bool flightLog = true;
@@ -97,7 +98,7 @@ public:
     std::function<bool()> UplinkActive;
     std::function<void(const std::string&)> UplinkSend;
 
-private:
+  private:
     Options options_;
     demod::FskDemodulator demod_;
     demod::FrameSync sync_;

@@ -74,8 +74,8 @@ TelemetryDisplay DecodeTelemetry(const demod::Frame& frame, std::string_view dat
 
     const std::string& gps = frame.gps;
     const std::string time = ExtractField(gps, 2, ',');
-    d.timelb = CharSlice(time, 1, 2) + ":" + CharSlice(time, 3, 4) + ":" + CharSlice(time, 5, 6) +
-               " UTC";
+    d.timelb =
+        CharSlice(time, 1, 2) + ":" + CharSlice(time, 3, 4) + ":" + CharSlice(time, 5, 6) + " UTC";
     const std::string latField = ExtractField(gps, 3, ',');
     const std::string lonField = ExtractField(gps, 5, ',');
     d.breitelb = CharSlice(latField, 1, 2) + "° " + CharSlice(latField, 3, 9) + "´";

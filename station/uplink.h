@@ -17,20 +17,20 @@ inline constexpr int kReconnectIntervalMs = 60000;
 // What the uplink reads from and shows on its front end (the window's controls, or standard
 // error when headless).
 class UplinkView {
-public:
+  public:
     virtual ~UplinkView() = default;
-    virtual QString CallText() const = 0;     // called
-    virtual QString LocatorText() const = 0;  // loced
-    virtual QString ServerText() const = 0;   // servercombo: HOST or HOST:PORT
-    virtual void ShowMissingCallOrLocator(bool visible) = 0;  // errlb
-    virtual void SetStatus(const QString& text) = 0;          // StatusBar1
+    virtual QString CallText() const = 0;                       // called
+    virtual QString LocatorText() const = 0;                    // loced
+    virtual QString ServerText() const = 0;                     // servercombo: HOST or HOST:PORT
+    virtual void ShowMissingCallOrLocator(bool visible) = 0;    // errlb
+    virtual void SetStatus(const QString& text) = 0;            // StatusBar1
     virtual void SetButtonCaption(const QString& caption) = 0;  // conbt
     virtual void SetFieldsLocked(bool locked) = 0;  // called and loced read-only while connected
 };
 
 class Uplink : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit Uplink(UplinkView& view, quint16 defaultPort = 3001, QObject* parent = nullptr);
 
     // Handlers, named after the control and its event.
@@ -46,11 +46,11 @@ public:
     bool Retrying() const { return recontim.isActive(); }
     common::ClientSocket& Socket() { return modclient; }
 
-signals:
+  signals:
     void LinkUp();
     void LinkDown();
 
-private:
+  private:
     void modclientConnect();
     void modclientDisconnect();
     void modclientError(common::ClientSocket::Step step, int& errorCode);

@@ -29,10 +29,14 @@ Options Parse(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const long v = std::strtol(argv[i + 1], nullptr, 10);
         if (v <= 0) continue;
-        if (!std::strcmp(argv[i], "--stations")) o.stations = static_cast<int>(v);
-        else if (!std::strcmp(argv[i], "--monitors")) o.monitors = static_cast<int>(v);
-        else if (!std::strcmp(argv[i], "--records")) o.records = static_cast<int>(v);
-        else if (!std::strcmp(argv[i], "--pad")) o.pad = static_cast<std::size_t>(v);
+        if (!std::strcmp(argv[i], "--stations"))
+            o.stations = static_cast<int>(v);
+        else if (!std::strcmp(argv[i], "--monitors"))
+            o.monitors = static_cast<int>(v);
+        else if (!std::strcmp(argv[i], "--records"))
+            o.records = static_cast<int>(v);
+        else if (!std::strcmp(argv[i], "--pad"))
+            o.pad = static_cast<std::size_t>(v);
     }
     return o;
 }
@@ -126,7 +130,8 @@ int main(int argc, char** argv) {
     std::printf("  bytes to monitors:  %10.1f MB/s\n",
                 static_cast<double>(perMonitor) * o.monitors / seconds / 1e6);
     std::printf("  elapsed:            %10.3f s\n", seconds);
-    std::printf("  relay peak memory:  %10ld KiB VmHWM (%ld KiB before the run)\n", peak, memoryBefore);
+    std::printf("  relay peak memory:  %10ld KiB VmHWM (%ld KiB before the run)\n", peak,
+                memoryBefore);
     for (int fd : monitors) ::close(fd);
     for (int fd : stations) ::close(fd);
     relay.Stop(SIGTERM);

@@ -8,7 +8,7 @@ namespace common {
 
 class LogMemo : public QPlainTextEdit {
     Q_OBJECT
-public:
+  public:
     static constexpr int kMaxLines = 10000;
     explicit LogMemo(QWidget* parent = nullptr);
     void AppendLine(const QString& line);

@@ -29,12 +29,18 @@ QAbstractSocket::SocketError ClientSocket::SocketErrorOf(int errorCode) {
 
 const char* ClientSocket::StepName(Step step) {
     switch (step) {
-    case Step::Lookup: return "lookup";
-    case Step::Connect: return "connect";
-    case Step::Send: return "send";
-    case Step::Receive: return "receive";
-    case Step::Disconnect: return "disconnect";
-    case Step::Other: break;
+        case Step::Lookup:
+            return "lookup";
+        case Step::Connect:
+            return "connect";
+        case Step::Send:
+            return "send";
+        case Step::Receive:
+            return "receive";
+        case Step::Disconnect:
+            return "disconnect";
+        case Step::Other:
+            break;
     }
     return "other";
 }
@@ -56,26 +62,42 @@ ClientSocket::~ClientSocket() {
     m_socket->abort();
 }
 
-void ClientSocket::SetHost(const QString& hostOrDottedIPv4) { m_host = hostOrDottedIPv4.trimmed(); }
-void ClientSocket::SetPort(quint16 port) { m_port = port; }
-QString ClientSocket::Host() const { return m_host; }
-quint16 ClientSocket::Port() const { return m_port; }
-void ClientSocket::SetConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
+void ClientSocket::SetHost(const QString& hostOrDottedIPv4) {
+    m_host = hostOrDottedIPv4.trimmed();
+}
+void ClientSocket::SetPort(quint16 port) {
+    m_port = port;
+}
+QString ClientSocket::Host() const {
+    return m_host;
+}
+quint16 ClientSocket::Port() const {
+    return m_port;
+}
+void ClientSocket::SetConnectTimeoutMs(int ms) {
+    m_connectTimeoutMs = ms;
+}
 
 void ClientSocket::SetReceiveLimitBytes(qint64 bytes) {
     m_receiveLimit = bytes > 0 ? bytes : 1;
     m_socket->setReadBufferSize(m_receiveLimit);
 }
 
-void ClientSocket::SetSendLimitBytes(qint64 bytes) { m_sendLimit = bytes; }
+void ClientSocket::SetSendLimitBytes(qint64 bytes) {
+    m_sendLimit = bytes;
+}
 
-bool ClientSocket::Active() const { return m_opening || Connected(); }
+bool ClientSocket::Active() const {
+    return m_opening || Connected();
+}
 
 bool ClientSocket::Connected() const {
     return m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
-qint64 ClientSocket::PendingSendBytes() const { return m_socket->bytesToWrite(); }
+qint64 ClientSocket::PendingSendBytes() const {
+    return m_socket->bytesToWrite();
+}
 
 void ClientSocket::Open() {
     if (Active()) return;
@@ -87,7 +109,8 @@ void ClientSocket::Open() {
     });
     if (m_host.isEmpty()) {
         m_opening = false;
-        RaiseError(Step::Lookup, QAbstractSocket::HostNotFoundError, QStringLiteral("no host name"));
+        RaiseError(Step::Lookup, QAbstractSocket::HostNotFoundError,
+                   QStringLiteral("no host name"));
         return;
     }
     if (m_connectTimeoutMs > 0) m_connectTimer->start(m_connectTimeoutMs);

@@ -30,7 +30,7 @@ namespace common {
 // has dealt with the error; otherwise it is written once to standard error.
 class ClientSocket : public QObject {
     Q_OBJECT
-public:
+  public:
     enum class Step { Lookup, Connect, Send, Receive, Disconnect, Other };
 
     static constexpr int kDefaultConnectTimeoutMs = 15000;
@@ -77,7 +77,7 @@ public:
     std::function<void()> OnConnecting, OnConnect, OnDisconnect, OnRead;
     std::function<void(Step step, int& errorCode)> OnError;
 
-private:
+  private:
     void HandleStateChanged(QAbstractSocket::SocketState state);
     void HandleConnected();
     void HandleDisconnected();

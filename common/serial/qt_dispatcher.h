@@ -13,11 +13,11 @@ namespace common {
 
 // `context` must outlive the open period of every component using the dispatcher.
 inline TSerDispatcher MakeQtDispatcher(QObject* context) {
-  return MakeBlockingDispatcher(
-      [context](std::function<void()> job) {
-        QMetaObject::invokeMethod(context, std::move(job), Qt::QueuedConnection);
-      },
-      [context] { return QThread::currentThread() == context->thread(); });
+    return MakeBlockingDispatcher(
+        [context](std::function<void()> job) {
+            QMetaObject::invokeMethod(context, std::move(job), Qt::QueuedConnection);
+        },
+        [context] { return QThread::currentThread() == context->thread(); });
 }
 
 }  // namespace common

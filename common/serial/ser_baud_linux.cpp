@@ -9,16 +9,16 @@ extern "C" int ioctl(int fd, unsigned long request, ...);
 namespace common {
 
 int SetCustomBaudrate(int fd, unsigned rate) {
-  struct termios2 tio {};
-  if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
-  tio.c_cflag &= ~CBAUD;
-  tio.c_cflag |= BOTHER;
-  tio.c_cflag &= ~(CBAUD << IBSHIFT);
-  tio.c_cflag |= BOTHER << IBSHIFT;
-  tio.c_ispeed = rate;
-  tio.c_ospeed = rate;
-  if (ioctl(fd, TCSETS2, &tio) != 0) return errno;
-  return 0;
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
+    tio.c_cflag &= ~CBAUD;
+    tio.c_cflag |= BOTHER;
+    tio.c_cflag &= ~(CBAUD << IBSHIFT);
+    tio.c_cflag |= BOTHER << IBSHIFT;
+    tio.c_ispeed = rate;
+    tio.c_ospeed = rate;
+    if (ioctl(fd, TCSETS2, &tio) != 0) return errno;
+    return 0;
 }
 
 }  // namespace common

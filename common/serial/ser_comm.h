@@ -21,8 +21,7 @@ namespace common {
 // Runs `job` on the owner's thread and returns once it has run. It must also return, with
 // the job run later or never, as soon as `stop` is requested: that is how Close() gets a
 // worker back that is waiting for a busy or stopped event loop.
-using TSerDispatcher =
-    std::function<void(const std::function<void()>& job, std::stop_token stop)>;
+using TSerDispatcher = std::function<void(const std::function<void()>& job, std::stop_token stop)>;
 
 // Runs the job on the calling thread (no event loop involved).
 void TSerDirectDispatch(const std::function<void()>& job, std::stop_token stop);
@@ -34,9 +33,9 @@ TSerDispatcher MakeBlockingDispatcher(std::function<void(std::function<void()>)>
                                       std::function<bool()> on_owner_thread);
 
 struct TSerComStat {
-  std::uint32_t Flags = 0;
-  std::uint32_t cbInQue = 0;   // bytes waiting in the input queue
-  std::uint32_t cbOutQue = 0;  // bytes waiting in the driver's output queue
+    std::uint32_t Flags = 0;
+    std::uint32_t cbInQue = 0;   // bytes waiting in the input queue
+    std::uint32_t cbOutQue = 0;  // bytes waiting in the driver's output queue
 };
 
 class TSerCustomComm;
@@ -49,120 +48,120 @@ using TSerCommRxBufEvent =
 struct TSerSession;
 
 class TSerCustomComm : public TSerComponent {
- public:
-  TSerCustomComm();
-  ~TSerCustomComm() override;
-  TSerCustomComm(const TSerCustomComm&) = delete;
-  TSerCustomComm& operator=(const TSerCustomComm&) = delete;
+  public:
+    TSerCustomComm();
+    ~TSerCustomComm() override;
+    TSerCustomComm(const TSerCustomComm&) = delete;
+    TSerCustomComm& operator=(const TSerCustomComm&) = delete;
 
-  void Open();
-  void Close();
-  bool Active() const { return fd_.load() >= 0; }
-  // Calls Open() when AutoOpen is set; the owner calls it once its settings are loaded.
-  void Loaded();
+    void Open();
+    void Close();
+    bool Active() const { return fd_.load() >= 0; }
+    // Calls Open() when AutoOpen is set; the owner calls it once its settings are loaded.
+    void Loaded();
 
-  // Reads and clears the line-error word and fills the queue counts.
-  void GetStatus(std::uint32_t& errors, TSerComStat& status);
-  int InQueCount();
-  int ReadBuf(void* buffer, int count);
-  void ReadText(std::string& text);
-  int WriteBuf(const void* buffer, int count);
-  bool WriteText(const std::string& text);
+    // Reads and clears the line-error word and fills the queue counts.
+    void GetStatus(std::uint32_t& errors, TSerComStat& status);
+    int InQueCount();
+    int ReadBuf(void* buffer, int count);
+    void ReadText(std::string& text);
+    int WriteBuf(const void* buffer, int count);
+    bool WriteText(const std::string& text);
 
-  // Device name as Open() forms it from DeviceName and PortNum.
-  std::string FormattedDeviceName() const { return FormatDeviceName(device_name_, port_num_); }
-  // Event mask the event thread watches (also valid while closed).
-  std::uint32_t ComputedEventMask() const { return EventMask(monitor_events_, direct_write_); }
-  // Line settings as the next write to the device would use them.
-  TSerDcb CurrentDcb() const;
+    // Device name as Open() forms it from DeviceName and PortNum.
+    std::string FormattedDeviceName() const { return FormatDeviceName(device_name_, port_num_); }
+    // Event mask the event thread watches (also valid while closed).
+    std::uint32_t ComputedEventMask() const { return EventMask(monitor_events_, direct_write_); }
+    // Line settings as the next write to the device would use them.
+    TSerDcb CurrentDcb() const;
 
-  // Not published: where "COMn" names live ("/dev/ttyS" by default) and how notifications
-  // reach the owner's thread. Both are read at Open().
-  void SetComDevicePrefix(std::string prefix) { com_prefix_ = std::move(prefix); }
-  void SetDispatcher(TSerDispatcher dispatcher) { dispatcher_ = std::move(dispatcher); }
-  // Stands in for the application's default exception handler: gets what handlers threw
-  // during dispatch and from OnOpen. Without one the message goes to standard error.
-  std::function<void(std::exception_ptr)> OnException;
+    // Not published: where "COMn" names live ("/dev/ttyS" by default) and how notifications
+    // reach the owner's thread. Both are read at Open().
+    void SetComDevicePrefix(std::string prefix) { com_prefix_ = std::move(prefix); }
+    void SetDispatcher(TSerDispatcher dispatcher) { dispatcher_ = std::move(dispatcher); }
+    // Stands in for the application's default exception handler: gets what handlers threw
+    // during dispatch and from OnOpen. Without one the message goes to standard error.
+    std::function<void(std::exception_ptr)> OnException;
 
-  // Published properties.
-  bool AutoOpen() const { return auto_open_; }
-  void SetAutoOpen(bool value) { auto_open_ = value; }
-  TSerBaudrate Baudrate() const { return line_.baudrate; }
-  void SetBaudrate(TSerBaudrate value);
-  TSerParity Parity() const { return line_.parity; }
-  void SetParity(TSerParity value);
-  bool ParityCheck() const { return line_.parity_check; }
-  void SetParityCheck(bool value);
-  TSerDatabits Databits() const { return line_.databits; }
-  void SetDatabits(TSerDatabits value);
-  TSerStopbits Stopbits() const { return line_.stopbits; }
-  void SetStopbits(TSerStopbits value);
-  TSerEventChars& EventChars() { return event_chars_; }
-  const TSerEventChars& EventChars() const { return event_chars_; }
-  void SetEventChars(const TSerEventChars& value) { event_chars_.Assign(value); }
-  TSerFlowControl& FlowControl() { return flow_control_; }
-  const TSerFlowControl& FlowControl() const { return flow_control_; }
-  void SetFlowControl(const TSerFlowControl& value) { flow_control_.Assign(value); }
-  TSerCommOptions Options() const { return line_.options; }
-  void SetOptions(TSerCommOptions value);
-  int PortNum() const { return port_num_; }
-  void SetPortNum(int value);
-  const std::string& DeviceName() const { return device_name_; }
-  void SetDeviceName(const std::string& value);
-  TSerCommEvents MonitorEvents() const { return monitor_events_; }
-  void SetMonitorEvents(TSerCommEvents value);
-  TSerBuffers& Buffers() { return buffers_; }
-  const TSerBuffers& Buffers() const { return buffers_; }
-  void SetBuffers(const TSerBuffers& value) { buffers_.Assign(value); }
-  TThreadPriority EventPriority() const { return event_priority_; }
-  void SetEventPriority(TThreadPriority value);
-  TThreadPriority WritePriority() const { return write_priority_; }
-  void SetWritePriority(TThreadPriority value);
-  bool DirectWrite() const { return direct_write_; }
-  void SetDirectWrite(bool value);
-  bool UpdateDCB() const { return update_dcb_; }
-  void SetUpdateDCB(bool value);
-  std::int32_t UserBaudrate() const { return line_.user_baudrate; }
-  void SetUserBaudrate(std::int32_t value);
+    // Published properties.
+    bool AutoOpen() const { return auto_open_; }
+    void SetAutoOpen(bool value) { auto_open_ = value; }
+    TSerBaudrate Baudrate() const { return line_.baudrate; }
+    void SetBaudrate(TSerBaudrate value);
+    TSerParity Parity() const { return line_.parity; }
+    void SetParity(TSerParity value);
+    bool ParityCheck() const { return line_.parity_check; }
+    void SetParityCheck(bool value);
+    TSerDatabits Databits() const { return line_.databits; }
+    void SetDatabits(TSerDatabits value);
+    TSerStopbits Stopbits() const { return line_.stopbits; }
+    void SetStopbits(TSerStopbits value);
+    TSerEventChars& EventChars() { return event_chars_; }
+    const TSerEventChars& EventChars() const { return event_chars_; }
+    void SetEventChars(const TSerEventChars& value) { event_chars_.Assign(value); }
+    TSerFlowControl& FlowControl() { return flow_control_; }
+    const TSerFlowControl& FlowControl() const { return flow_control_; }
+    void SetFlowControl(const TSerFlowControl& value) { flow_control_.Assign(value); }
+    TSerCommOptions Options() const { return line_.options; }
+    void SetOptions(TSerCommOptions value);
+    int PortNum() const { return port_num_; }
+    void SetPortNum(int value);
+    const std::string& DeviceName() const { return device_name_; }
+    void SetDeviceName(const std::string& value);
+    TSerCommEvents MonitorEvents() const { return monitor_events_; }
+    void SetMonitorEvents(TSerCommEvents value);
+    TSerBuffers& Buffers() { return buffers_; }
+    const TSerBuffers& Buffers() const { return buffers_; }
+    void SetBuffers(const TSerBuffers& value) { buffers_.Assign(value); }
+    TThreadPriority EventPriority() const { return event_priority_; }
+    void SetEventPriority(TThreadPriority value);
+    TThreadPriority WritePriority() const { return write_priority_; }
+    void SetWritePriority(TThreadPriority value);
+    bool DirectWrite() const { return direct_write_; }
+    void SetDirectWrite(bool value);
+    bool UpdateDCB() const { return update_dcb_; }
+    void SetUpdateDCB(bool value);
+    std::int32_t UserBaudrate() const { return line_.user_baudrate; }
+    void SetUserBaudrate(std::int32_t value);
 
-  TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak, OnRxFlag, OnTxEmpty,
-      OnPErr, OnRx80Full, OnEvent1, OnEvent2;
-  TSerCommErrorEvent OnError;
-  TSerCommRxCharEvent OnRxChar;
-  TSerCommRxBufEvent OnRxBuf;
+    TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak, OnRxFlag, OnTxEmpty,
+        OnPErr, OnRx80Full, OnEvent1, OnEvent2;
+    TSerCommErrorEvent OnError;
+    TSerCommRxCharEvent OnRxChar;
+    TSerCommRxBufEvent OnRxBuf;
 
- private:
-  friend struct TSerSession;
+  private:
+    friend struct TSerSession;
 
-  void RefuseWhileOpen() const;
-  void ApplyLineSettings();
-  void LineChanged();
-  void DispatchEvents(std::uint32_t w);
-  void Report(std::exception_ptr error);
-  void StartThreads();
-  void StopThreads();
-  int DirectWriteBuf(const void* buffer, int count);
+    void RefuseWhileOpen() const;
+    void ApplyLineSettings();
+    void LineChanged();
+    void DispatchEvents(std::uint32_t w);
+    void Report(std::exception_ptr error);
+    void StartThreads();
+    void StopThreads();
+    int DirectWriteBuf(const void* buffer, int count);
 
-  std::atomic<int> fd_{-1};
-  std::shared_ptr<TSerSession> session_;
-  TSerDispatcher dispatcher_ = TSerDirectDispatch;
-  std::string com_prefix_ = "/dev/ttyS";
-  // Guards ReadBuf, GetStatus and the stopping of threads; the write lock lives in the
-  // session because the write thread shares it.
-  TSerCriticalSection read_lock_;
+    std::atomic<int> fd_{-1};
+    std::shared_ptr<TSerSession> session_;
+    TSerDispatcher dispatcher_ = TSerDirectDispatch;
+    std::string com_prefix_ = "/dev/ttyS";
+    // Guards ReadBuf, GetStatus and the stopping of threads; the write lock lives in the
+    // session because the write thread shares it.
+    TSerCriticalSection read_lock_;
 
-  bool auto_open_ = false;
-  TSerLineSettings line_;
-  TSerEventChars event_chars_;
-  TSerFlowControl flow_control_;
-  TSerBuffers buffers_;
-  int port_num_ = 0;
-  std::string device_name_ = "COM%d";
-  TSerCommEvents monitor_events_{ceError, ceRxChar, ceTxEmpty};
-  TThreadPriority event_priority_ = tpNormal;
-  TThreadPriority write_priority_ = tpHighest;
-  bool direct_write_ = false;
-  bool update_dcb_ = true;
+    bool auto_open_ = false;
+    TSerLineSettings line_;
+    TSerEventChars event_chars_;
+    TSerFlowControl flow_control_;
+    TSerBuffers buffers_;
+    int port_num_ = 0;
+    std::string device_name_ = "COM%d";
+    TSerCommEvents monitor_events_{ceError, ceRxChar, ceTxEmpty};
+    TThreadPriority event_priority_ = tpNormal;
+    TThreadPriority write_priority_ = tpHighest;
+    bool direct_write_ = false;
+    bool update_dcb_ = true;
 };
 
 class TSerComm : public TSerCustomComm {};

@@ -11,8 +11,22 @@
 namespace common {
 
 enum TSerBaudrate {
-  brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-  br56000, br57600, br115200, br128000, br256000
+    brUser,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TSerParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TSerDatabits { db4, db5, db6, db7, db8 };
@@ -21,8 +35,19 @@ enum TSerCommOption { coErrorChar, coNullStrip };
 using TSerCommOptions = TSerSet<TSerCommOption>;
 
 enum TSerCommEvent {
-  ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceRxFlag, ceTxEmpty, cePErr,
-  ceRx80Full, ceEvent1, ceEvent2
+    ceBreak,
+    ceCts,
+    ceDsr,
+    ceError,
+    ceRing,
+    ceRlsd,
+    ceRxChar,
+    ceRxFlag,
+    ceTxEmpty,
+    cePErr,
+    ceRx80Full,
+    ceEvent1,
+    ceEvent2
 };
 using TSerCommEvents = TSerSet<TSerCommEvent>;
 
@@ -52,8 +77,8 @@ inline constexpr std::uint32_t kSerErrOverrun = 0x0002;  // UART overrun
 inline constexpr std::uint32_t kSerErrParity = 0x0004;
 inline constexpr std::uint32_t kSerErrFrame = 0x0008;
 inline constexpr std::uint32_t kSerErrBreak = 0x0010;
-inline constexpr std::uint32_t kSerErrWrite = 0x4000;    // a write to the device failed
-inline constexpr std::uint32_t kSerErrHangup = 0x8000;   // device gone or other end closed
+inline constexpr std::uint32_t kSerErrWrite = 0x4000;   // a write to the device failed
+inline constexpr std::uint32_t kSerErrHangup = 0x8000;  // device gone or other end closed
 
 // Flag word of the line settings.
 inline constexpr std::uint32_t kDcbBinary = 0x0001;
@@ -83,29 +108,29 @@ std::uint32_t EventMask(TSerCommEvents events, bool direct_write);
 std::uint32_t XonXoffLimit(TSerIntW read_size);
 
 struct TSerLineSettings {
-  TSerBaudrate baudrate = br1200;
-  std::int32_t user_baudrate = 0;
-  TSerParity parity = paNone;
-  bool parity_check = false;
-  TSerDatabits databits = db8;
-  TSerStopbits stopbits = sb1;
-  TSerCommOptions options;
+    TSerBaudrate baudrate = br1200;
+    std::int32_t user_baudrate = 0;
+    TSerParity parity = paNone;
+    bool parity_check = false;
+    TSerDatabits databits = db8;
+    TSerStopbits stopbits = sb1;
+    TSerCommOptions options;
 };
 
 // The device-control record: what the line settings become before they meet the device.
 struct TSerDcb {
-  std::uint32_t baud_rate = 0;
-  std::uint32_t flags = 0;
-  std::uint32_t xon_lim = 0;
-  std::uint32_t xoff_lim = 0;
-  int byte_size = 0;
-  TSerParity parity = paNone;
-  TSerStopbits stop_bits = sb1;
-  char xon_char = 0;
-  char xoff_char = 0;
-  char error_char = 0;
-  char eof_char = 0;
-  char evt_char = 0;
+    std::uint32_t baud_rate = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t xon_lim = 0;
+    std::uint32_t xoff_lim = 0;
+    int byte_size = 0;
+    TSerParity parity = paNone;
+    TSerStopbits stop_bits = sb1;
+    char xon_char = 0;
+    char xoff_char = 0;
+    char error_char = 0;
+    char eof_char = 0;
+    char evt_char = 0;
 };
 
 TSerDcb ComputeDcb(const TSerLineSettings& line, const TSerFlowControl& flow,

@@ -28,7 +28,7 @@ inline constexpr std::uint32_t kLabel3Red = 0x0000FF;
 std::string Label3Text(std::uint16_t received, std::uint16_t computed);
 
 class FrameSync final : public BitSink {
-public:
+  public:
     // A frame whose "*" was lost would otherwise swallow the stream into its sentence for
     // ever; a GGA sentence is far shorter, so past this many characters the frame is abandoned.
     static constexpr std::size_t kMaxSentence = 255;
@@ -41,13 +41,14 @@ public:
     explicit FrameSync(FrameHandler handler = {});
     void SetHandler(FrameHandler handler) { handler_ = std::move(handler); }
 
-    void OnBit(int bit) noexcept override;  // byte assembly: start bit, 8 data bits LSB first, stop bit
-    void OnByte(std::uint8_t b) noexcept;   // frame machine, one completed byte
+    void OnBit(
+        int bit) noexcept override;  // byte assembly: start bit, 8 data bits LSB first, stop bit
+    void OnByte(std::uint8_t b) noexcept;  // frame machine, one completed byte
 
     int BitState() const noexcept { return bitState_; }
     int FrameState() const noexcept { return frameState_; }
 
-private:
+  private:
     FrameHandler handler_;
     int bitState_ = 0;
     std::uint8_t shift_ = 0;

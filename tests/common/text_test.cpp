@@ -46,6 +46,11 @@ TEST(FirstWord, TakesFirstRunOfNonBlanks) {
 
 TEST(CleanText, DropsCodesOutside26To126) {
     EXPECT_EQ(CleanText("$GPGGA,1\r\n"), "$GPGGA,1");
-    EXPECT_EQ(CleanText(std::string("a\x1a" "b\x7f" "c\xb0", 7)), "a\x1a" "bc");
+    EXPECT_EQ(CleanText(std::string("a\x1a"
+                                    "b\x7f"
+                                    "c\xb0",
+                                    7)),
+              "a\x1a"
+              "bc");
     EXPECT_EQ(CleanText(std::string("\x00\x19", 2)), "");
 }

@@ -14,7 +14,7 @@ struct Fix {
     std::string lon = "00820.1234";
     std::string alt = "12345.6";
     std::string sats = "07";
-    std::array<std::string, 16> words = {"1", "2", "1500", "0", "0",   "0",   "0",  "0",
+    std::array<std::string, 16> words = {"1", "2", "1500", "0", "0", "0",   "0",   "0",
                                          "0", "0", "0",    "0", "0", "300", "255", "9875"};
 };
 

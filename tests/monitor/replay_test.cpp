@@ -11,7 +11,9 @@
 namespace monitor {
 namespace {
 
-ParsedOptions Parse(std::vector<std::string_view> args) { return ParseOptions(args); }
+ParsedOptions Parse(std::vector<std::string_view> args) {
+    return ParseOptions(args);
+}
 
 TEST(ParseOptions, AcceptedCommandLines) {
     const ParsedOptions a = Parse({"--headless", "--replay", "flight.txt"});
@@ -89,7 +91,8 @@ TEST(RunReplay, PrintsEveryRecordAndReportsErrors) {
     EXPECT_NE(l2.find("\tcourse=0.0"), std::string::npos);
 
     const std::string e = err.str();
-    EXPECT_NE(e.find("record 2: pressure \"   n/a\" is not a valid number"), std::string::npos) << e;
+    EXPECT_NE(e.find("record 2: pressure \"   n/a\" is not a valid number"), std::string::npos)
+        << e;
     EXPECT_NE(e.find("ignored 11 bytes"), std::string::npos) << e;
 }
 

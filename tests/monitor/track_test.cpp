@@ -118,10 +118,9 @@ TEST(TrackStep, WestwardStepPointsWest) {
 TEST(TrackStep, ConversionErrorsLeaveTheStateAlone) {
     TrackState s = Primed(49.5, 8.5);
     const TrackState before = s;
-    for (auto mutate : {+[](testing::Fix& x) { x.time = "12x456"; },
-                        +[](testing::Fix& x) { x.time = ""; },
-                        +[](testing::Fix& x) { x.lat = "49O1.2"; },
-                        +[](testing::Fix& x) { x.lon = "8x2"; }}) {
+    for (auto mutate :
+         {+[](testing::Fix& x) { x.time = "12x456"; }, +[](testing::Fix& x) { x.time = ""; },
+          +[](testing::Fix& x) { x.lat = "49O1.2"; }, +[](testing::Fix& x) { x.lon = "8x2"; }}) {
         testing::Fix bad;
         mutate(bad);
         const TrackStepResult r = TrackStep(testing::Record(bad), s);
@@ -150,9 +149,9 @@ double Haversine(double lat1, double lon1, double lat2, double lon2) {
     return 2 * kR * std::asin(std::sqrt(a));
 }
 double Bearing(double lat1, double lon1, double lat2, double lon2) {
-    const double b = std::atan2(std::sin(lon2 - lon1) * std::cos(lat2),
-                                std::cos(lat1) * std::sin(lat2) -
-                                    std::sin(lat1) * std::cos(lat2) * std::cos(lon2 - lon1));
+    const double b = std::atan2(
+        std::sin(lon2 - lon1) * std::cos(lat2),
+        std::cos(lat1) * std::sin(lat2) - std::sin(lat1) * std::cos(lat2) * std::cos(lon2 - lon1));
     return std::fmod(b / kDeg + 360, 360);
 }
 // The position the record text really carries.
@@ -191,22 +190,22 @@ TEST_P(TrackStepAgainstReference, DistanceAndCourseWithinHalfAPercent) {
     EXPECT_LT(diff, 360 * 0.005) << "course " << r.courseDeg << " reference " << refCourse;
 
     const LatLonRad home = HomeFromLocator("JN49EA");
-    const double refHome = Haversine(static_cast<double>(home.lat), static_cast<double>(home.lon),
-                                     a2, b2);
+    const double refHome =
+        Haversine(static_cast<double>(home.lat), static_cast<double>(home.lon), a2, b2);
     EXPECT_NEAR(r.homeKm, refHome, refHome * 0.005);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, TrackStepAgainstReference,
-    ::testing::Values(StepCase{0.01, 0}, StepCase{0.01, 45}, StepCase{0.01, 200},
-                      StepCase{0.01, 300}, StepCase{0.1, 90}, StepCase{0.1, 135},
-                      StepCase{0.1, 270}, StepCase{0.1, 359}, StepCase{10, 10},
-                      StepCase{10, 180}, StepCase{10, 250}, StepCase{500, 60},
-                      StepCase{500, 170}, StepCase{500, 330}),
-    [](const ::testing::TestParamInfo<StepCase>& i) {
-        return std::to_string(static_cast<int>(i.param.km * 1000)) + "m_" +
-               std::to_string(static_cast<int>(i.param.bearingDeg)) + "deg";
-    });
+INSTANTIATE_TEST_SUITE_P(Steps, TrackStepAgainstReference,
+                         ::testing::Values(StepCase{0.01, 0}, StepCase{0.01, 45},
+                                           StepCase{0.01, 200}, StepCase{0.01, 300},
+                                           StepCase{0.1, 90}, StepCase{0.1, 135},
+                                           StepCase{0.1, 270}, StepCase{0.1, 359}, StepCase{10, 10},
+                                           StepCase{10, 180}, StepCase{10, 250}, StepCase{500, 60},
+                                           StepCase{500, 170}, StepCase{500, 330}),
+                         [](const ::testing::TestParamInfo<StepCase>& i) {
+                             return std::to_string(static_cast<int>(i.param.km * 1000)) + "m_" +
+                                    std::to_string(static_cast<int>(i.param.bearingDeg)) + "deg";
+                         });
 
 TEST(CourseImage, LineEndsOnTheCircleTowardsTheCourse) {
     struct Case {

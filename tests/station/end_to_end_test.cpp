@@ -147,9 +147,10 @@ TEST(EndToEnd, FramesModulatedByMinimodem) {
                         static_cast<std::streamsize>(frame.size()));
         }
     }
-    const std::string cmd = "minimodem --tx 1200 --mark 2400 --space 1200 --ascii --samplerate 12000 "
-                            "--volume 0.25 --file " + (dir / "mm.wav").string() + " < " +
-                            (dir / "frames.bin").string() + " 2>/dev/null";
+    const std::string cmd =
+        "minimodem --tx 1200 --mark 2400 --space 1200 --ascii --samplerate 12000 "
+        "--volume 0.25 --file " +
+        (dir / "mm.wav").string() + " < " + (dir / "frames.bin").string() + " 2>/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     SF_INFO info{};
     SNDFILE* wav = sf_open((dir / "mm.wav").c_str(), SFM_READ, &info);

@@ -56,7 +56,9 @@ struct Collector {
 
 }  // namespace
 
-TEST(Crc16Arc, CheckValue) { EXPECT_EQ(demod::Crc16Arc("123456789"), 0xBB3D); }
+TEST(Crc16Arc, CheckValue) {
+    EXPECT_EQ(demod::Crc16Arc("123456789"), 0xBB3D);
+}
 
 TEST(FrameSync, GoodFrameCallsOnceWithWordsAndSentence) {
     Collector c;

@@ -29,8 +29,8 @@ TEST(StationOptions, Defaults) {
 }
 
 TEST(StationOptions, InputsServerAndStation) {
-    auto o = Ok({"--input", "flight.wav", "--realtime", "--headless", "--server", "example.org:4001",
-                 "--call", "DL1ABC", "--locator", "JN49EA", "--no-log"});
+    auto o = Ok({"--input", "flight.wav", "--realtime", "--headless", "--server",
+                 "example.org:4001", "--call", "DL1ABC", "--locator", "JN49EA", "--no-log"});
     EXPECT_EQ(o.input, StationOptions::Input::File);
     EXPECT_EQ(o.file, "flight.wav");
     EXPECT_TRUE(o.realtime);

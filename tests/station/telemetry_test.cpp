@@ -63,9 +63,9 @@ TEST(Telemetry, DataLineWidthsAndDate) {
 }
 
 TEST(Telemetry, UnknownLocatorCases) {
-    EXPECT_EQ(DecodeTelemetry(MakeFrame("$GPGGA,123456,,N,00009.0000,E,1,07,1.0,1.0,M*00"), "")
-                  .maidenlb,
-              "unbekannt");
+    EXPECT_EQ(
+        DecodeTelemetry(MakeFrame("$GPGGA,123456,,N,00009.0000,E,1,07,1.0,1.0,M*00"), "").maidenlb,
+        "unbekannt");
     EXPECT_EQ(DecodeTelemetry(MakeFrame("$GPGGA,123456,51x3,N,00009.0000,E*00"), "").maidenlb,
               "unbekannt");
     // A corrupted fix off the globe gives no locator rather than characters outside the alphabet.

@@ -30,7 +30,7 @@ using test_support::WaitFor;
 // Each test runs in a folder of its own, since tavrin.ini and the flight log live in the
 // working directory.
 class StationWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("tavrin-win-" + std::to_string(::getpid()) + "-" +
@@ -69,9 +69,9 @@ TEST_F(StationWindowTest, ShowsFramesAndWritesTheFlightLog) {
     auto* label3 = Child<QLabel>(w, "Label3");
     ASSERT_NE(label3, nullptr);
     ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
-    for (const char* name : {"vbatlb", "vitemplb", "vatemplb", "vhumlb", "vpresslb", "timelb",
-                             "breitelb", "laengelb", "maidenlb", "hoehelb", "satlb", "auslb",
-                             "ausimg", "errlb"})
+    for (const char* name :
+         {"vbatlb", "vitemplb", "vatemplb", "vhumlb", "vpresslb", "timelb", "breitelb", "laengelb",
+          "maidenlb", "hoehelb", "satlb", "auslb", "ausimg", "errlb"})
         EXPECT_NE(Child<QLabel>(w, name), nullptr) << name;
     EXPECT_EQ(Child<QLabel>(w, "timelb")->text(), "10:01:00 UTC");
     EXPECT_EQ(Child<QLabel>(w, "maidenlb")->text(), "JO40IC");
@@ -89,7 +89,8 @@ TEST_F(StationWindowTest, ShowsFramesAndWritesTheFlightLog) {
     Child<QLabel>(w, "auslb")->text().toInt(&ok);
     EXPECT_TRUE(ok);
     EXPECT_FALSE(Child<QLabel>(w, "ausimg")->pixmap().isNull());
-    const std::string log = Read(station::FlightLog::FileName(std::chrono::system_clock::now()).c_str());
+    const std::string log =
+        Read(station::FlightLog::FileName(std::chrono::system_clock::now()).c_str());
     EXPECT_NE(log.find("# frame 3 ok"), std::string::npos);
 }
 

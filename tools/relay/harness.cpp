@@ -132,10 +132,12 @@ RunResult RunRelay(const std::vector<std::string>& args) {
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     // Short outputs only (usage texts): read one pipe after the other.
-    for (auto [fd, into] : {std::pair{outPipe[0], &result.out}, std::pair{errPipe[0], &result.err}}) {
+    for (auto [fd, into] :
+         {std::pair{outPipe[0], &result.out}, std::pair{errPipe[0], &result.err}}) {
         char buffer[4096];
         ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof buffer)) > 0) into->append(buffer, static_cast<std::size_t>(n));
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            into->append(buffer, static_cast<std::size_t>(n));
         ::close(fd);
     }
     int status = 0;

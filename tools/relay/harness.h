@@ -15,7 +15,7 @@
 namespace relay::harness {
 
 class RelayProcess {
-public:
+  public:
     RelayProcess() = default;
     RelayProcess(const RelayProcess&) = delete;
     RelayProcess& operator=(const RelayProcess&) = delete;
@@ -35,7 +35,7 @@ public:
     // Sends the signal and waits; the exit status as from waitpid, or -1 on timeout (then killed).
     int Stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-private:
+  private:
     pid_t m_pid = -1;
     int m_errFd = -1;
     std::uint16_t m_stationPort = 0, m_monitorPort = 0;
@@ -54,7 +54,8 @@ RunResult RunRelay(const std::vector<std::string>& args);
 // A connected non-blocking loopback socket, or -1.
 int ConnectLoopback(std::uint16_t port, int receiveBufferBytes = 0);
 // Writes everything, waiting for room up to `timeout`; false on error or timeout.
-bool SendAll(int fd, std::string_view data, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+bool SendAll(int fd, std::string_view data,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Appends whatever is readable now to `into`; false once the peer has closed or failed.
 bool ReadAvailable(int fd, std::string& into);
 

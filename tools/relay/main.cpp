@@ -71,13 +71,15 @@ relay::RelayConfig ParseArguments(int argc, char** argv) {
             std::printf("relay %s\n", kVersion);
             std::exit(0);
         }
-        const bool takesValue = arg == "--bind" || arg == "--station-port" || arg == "--monitor-port" ||
-                                arg == "--max-connections" || arg == "--monitor-queue";
+        const bool takesValue = arg == "--bind" || arg == "--station-port" ||
+                                arg == "--monitor-port" || arg == "--max-connections" ||
+                                arg == "--monitor-queue";
         if (!takesValue) Usage("unknown argument \"" + std::string(arg) + "\"");
         if (i + 1 >= argc) Usage(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
         if (arg == "--bind") {
-            const QString text = QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+            const QString text =
+                QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
             if (text == "localhost") {
                 config.bind = QHostAddress::LocalHost;
             } else if (!config.bind.setAddress(text)) {
@@ -94,7 +96,8 @@ relay::RelayConfig ParseArguments(int argc, char** argv) {
         } else {
             const auto port = ParseNumber(value, 0, 65535);
             if (!port) Usage(std::string(arg) + " wants a port from 0 to 65535");
-            (arg == "--station-port" ? config.stationPort : config.monitorPort) = static_cast<quint16>(*port);
+            (arg == "--station-port" ? config.stationPort : config.monitorPort) =
+                static_cast<quint16>(*port);
         }
     }
     return config;

@@ -15,10 +15,14 @@ bool IsGarbage(char c) {
 
 const char* DropReasonName(DropReason reason) {
     switch (reason) {
-    case DropReason::Overlong: return "overlong";
-    case DropReason::Garbage: return "garbage";
-    case DropReason::Empty: return "empty";
-    case DropReason::BadLogin: return "bad login";
+        case DropReason::Overlong:
+            return "overlong";
+        case DropReason::Garbage:
+            return "garbage";
+        case DropReason::Empty:
+            return "empty";
+        case DropReason::BadLogin:
+            return "bad login";
     }
     return "?";
 }

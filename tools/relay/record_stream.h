@@ -12,7 +12,8 @@ namespace relay {
 
 // A record longer than this ("#" included) is dropped; the stream resumes after its "#".
 inline constexpr std::size_t kMaxRecordBytes = 4096;
-// Longest login field a station can send (its edit fields keep at most 255 characters), ";" included.
+// Longest login field a station can send (its edit fields keep at most 255 characters), ";"
+// included.
 inline constexpr std::size_t kMaxLoginFieldBytes = 256;
 
 enum class DropReason : std::uint8_t {
@@ -42,8 +43,9 @@ struct StreamEvents {
 };
 
 class StationStream {
-public:
-    // Appends to `out` whatever the bytes complete; keeps at most kMaxRecordBytes of a partial record.
+  public:
+    // Appends to `out` whatever the bytes complete; keeps at most kMaxRecordBytes of a partial
+    // record.
     void Feed(std::string_view bytes, StreamEvents& out);
 
     bool LoggedIn() const { return m_state == State::Record || m_state == State::Skip; }
@@ -53,7 +55,7 @@ public:
     // Bytes held for the record in progress.
     std::size_t Pending() const { return m_partial.size(); }
 
-private:
+  private:
     enum class State : std::uint8_t { Call, Locator, Record, Skip };
     void FeedLogin(std::string_view& bytes, StreamEvents& out);
     void FailLogin(StreamEvents& out);

@@ -101,8 +101,12 @@ bool RelayServer::Start(QString* error) {
     return true;
 }
 
-quint16 RelayServer::StationPort() const { return m_stationServer->serverPort(); }
-quint16 RelayServer::MonitorPort() const { return m_monitorServer->serverPort(); }
+quint16 RelayServer::StationPort() const {
+    return m_stationServer->serverPort();
+}
+quint16 RelayServer::MonitorPort() const {
+    return m_monitorServer->serverPort();
+}
 
 bool RelayServer::Admit(QTcpSocket* socket, const char* role) {
     const std::size_t open = m_stations.size() + m_monitors.size();
@@ -139,7 +143,8 @@ void RelayServer::AcceptMonitors() {
         monitor.peer = PeerOf(socket);
         ++m_counts.monitorConnects;
         Log("monitor %s connected", qUtf8Printable(monitor.peer));
-        connect(socket, &QTcpSocket::readyRead, this, [socket] { socket->skip(socket->bytesAvailable()); });
+        connect(socket, &QTcpSocket::readyRead, this,
+                [socket] { socket->skip(socket->bytesAvailable()); });
         connect(socket, &QTcpSocket::disconnected, this,
                 [this, socket] { MonitorGone(socket, "disconnected"); });
     }
@@ -178,14 +183,16 @@ void RelayServer::StationRead(QTcpSocket* socket) {
 
 void RelayServer::Broadcast(const std::string& record) {
     ++m_counts.records;
-    const QByteArray bytes = QByteArray::fromRawData(record.data(), static_cast<qsizetype>(record.size()));
+    const QByteArray bytes =
+        QByteArray::fromRawData(record.data(), static_cast<qsizetype>(record.size()));
     // flush() below may end a connection and so erase it from m_monitors: walk a snapshot.
     m_targets.clear();
     for (const auto& entry : m_monitors) m_targets.push_back(entry.first);
     for (QTcpSocket* socket : m_targets) {
         if (socket->bytesToWrite() + bytes.size() > m_config.monitorQueueLimitBytes) {
             // The queue only empties on the next event-loop pass; a burst from one station read
-            // can outrun that, so hand what the kernel takes now before calling the monitor stalled.
+            // can outrun that, so hand what the kernel takes now before calling the monitor
+            // stalled.
             socket->flush();
             const auto it = m_monitors.find(socket);
             if (it == m_monitors.end()) continue;
@@ -209,7 +216,8 @@ void RelayServer::StationGone(QTcpSocket* socket) {
     const std::size_t unfinished = station.stream.Pending();
     if (unfinished > 0) {
         Log("station %s disconnected (%llu records; %zu bytes of an unfinished record dropped)",
-            qUtf8Printable(station.peer), static_cast<unsigned long long>(station.records), unfinished);
+            qUtf8Printable(station.peer), static_cast<unsigned long long>(station.records),
+            unfinished);
     } else {
         Log("station %s disconnected (%llu records)", qUtf8Printable(station.peer),
             static_cast<unsigned long long>(station.records));

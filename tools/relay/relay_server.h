@@ -40,7 +40,7 @@ struct RelayCounts {
 
 class RelayServer : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit RelayServer(RelayConfig config, QObject* parent = nullptr);
     ~RelayServer() override;
 
@@ -53,7 +53,7 @@ public:
     std::size_t Monitors() const { return m_monitors.size(); }
     void LogCounts();
 
-private:
+  private:
     struct Station {
         QString peer;
         StationStream stream;
@@ -80,7 +80,7 @@ private:
     std::unordered_map<QTcpSocket*, Monitor> m_monitors;
     RelayCounts m_counts;
     std::uint64_t m_loggedRecords = ~0ull;
-    StreamEvents m_events;  // reused across reads
+    StreamEvents m_events;               // reused across reads
     std::vector<QTcpSocket*> m_targets;  // reused by Broadcast
 };
 

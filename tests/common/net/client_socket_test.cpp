@@ -58,19 +58,20 @@ struct Recorder {
 
 // A loopback server that keeps its accepted sockets and what they received.
 class Server {
-public:
+  public:
     Server() { EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0)); }
     quint16 Port() const { return m_server.serverPort(); }
     QTcpSocket* Accept() {
         if (!WaitFor([this] { return m_server.hasPendingConnections(); })) return nullptr;
         QTcpSocket* peer = m_server.nextPendingConnection();
-        QObject::connect(peer, &QTcpSocket::readyRead, [this, peer] { m_received += peer->readAll(); });
+        QObject::connect(peer, &QTcpSocket::readyRead,
+                         [this, peer] { m_received += peer->readAll(); });
         return peer;
     }
     QByteArray& Received() { return m_received; }
     void Stop() { m_server.close(); }
 
-private:
+  private:
     QTcpServer m_server;
     QByteArray m_received;
 };
@@ -84,8 +85,9 @@ quint16 UnusedPort() {
 }  // namespace
 
 TEST(ClientSocketErrorCode, NeverZeroAndRoundTrips) {
-    for (auto error : {QAbstractSocket::UnknownSocketError, QAbstractSocket::ConnectionRefusedError,
-                       QAbstractSocket::HostNotFoundError, QAbstractSocket::RemoteHostClosedError}) {
+    for (auto error :
+         {QAbstractSocket::UnknownSocketError, QAbstractSocket::ConnectionRefusedError,
+          QAbstractSocket::HostNotFoundError, QAbstractSocket::RemoteHostClosedError}) {
         EXPECT_NE(ClientSocket::ErrorCodeOf(error), 0);
         EXPECT_EQ(ClientSocket::SocketErrorOf(ClientSocket::ErrorCodeOf(error)), error);
     }
@@ -225,12 +227,12 @@ TEST_P(ClientSocketFailure, ReportsStepAndEndsAttempt) {
     EXPECT_EQ(rec.errorSteps.size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, ClientSocketFailure,
-    ::testing::Values(FailureCase{"Refused", "127.0.0.1", true, Step::Connect},
-                      FailureCase{"UnknownName", "no-such-host.invalid", false, Step::Lookup},
-                      FailureCase{"EmptyHost", "", false, Step::Lookup}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Steps, ClientSocketFailure,
+                         ::testing::Values(FailureCase{"Refused", "127.0.0.1", true, Step::Connect},
+                                           FailureCase{"UnknownName", "no-such-host.invalid", false,
+                                                       Step::Lookup},
+                                           FailureCase{"EmptyHost", "", false, Step::Lookup}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ClientSocketFailureHandling, ConnectTimeoutEndsAHangingAttempt) {
     // A listener that never accepts and whose backlog is full drops further SYNs, so the next

@@ -28,8 +28,8 @@ std::string Record(const std::string& call, int seq, std::size_t pad = 0) {
 }
 
 // Reads every monitor until `done` holds or the time is up.
-bool Pump(const std::vector<int>& fds, std::vector<std::string>& got, const std::function<bool()>& done,
-          std::chrono::milliseconds timeout = 10s) {
+bool Pump(const std::vector<int>& fds, std::vector<std::string>& got,
+          const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
     const auto deadline = Clock::now() + timeout;
     std::vector<pollfd> polls;
     for (int fd : fds) polls.push_back({fd, POLLIN, 0});
@@ -71,15 +71,19 @@ std::vector<int> ConnectMonitors(RelayProcess& relay, int station, int count, Fd
     for (int probe = 0;; ++probe) {
         const std::string record = "PROBE;AA00AA;" + std::to_string(probe) + "#";
         EXPECT_TRUE(SendAll(station, record));
-        const bool all = Pump(fds, got, [&] {
-            for (const auto& g : got)
-                if (g.find("PROBE;") == std::string::npos) return false;
-            return true;
-        }, 200ms);
+        const bool all = Pump(
+            fds, got,
+            [&] {
+                for (const auto& g : got)
+                    if (g.find("PROBE;") == std::string::npos) return false;
+                return true;
+            },
+            200ms);
         if (all || probe > 100) break;
     }
     // Everything up to the last probe's end is probe traffic.
-    Pump(fds, got, [] { return false; }, 50ms);
+    Pump(
+        fds, got, [] { return false; }, 50ms);
     for (auto& g : got) g.erase(0, g.rfind('#') + 1);
     return fds;
 }
@@ -122,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RelayCommandLine, PortInUseIsAnErrorNotAHang) {
     RelayProcess first;
     ASSERT_TRUE(first.Start());
-    const RunResult r = RunRelay({"--station-port", std::to_string(first.StationPort()), "--monitor-port", "0"});
+    const RunResult r =
+        RunRelay({"--station-port", std::to_string(first.StationPort()), "--monitor-port", "0"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("cannot listen for stations"), std::string::npos) << r.err;
 }
@@ -143,7 +148,9 @@ TEST(RelayRecords, SplitJoinedAndLoginInOnePacketArriveExactlyAsSent) {
     ASSERT_TRUE(SendAll(station, r1.substr(40) + r2 + r3.substr(0, 1)));  // joined and split
     ASSERT_TRUE(SendAll(station, r3.substr(1)));
     const std::string expected = r1 + r2 + r3;
-    ASSERT_TRUE(Pump(monitors, got, [&] { return got[0].size() >= expected.size() && got[1].size() >= expected.size(); }));
+    ASSERT_TRUE(Pump(monitors, got, [&] {
+        return got[0].size() >= expected.size() && got[1].size() >= expected.size();
+    }));
     EXPECT_EQ(got[0], expected);
     EXPECT_EQ(got[1], expected);
 }
@@ -169,7 +176,8 @@ TEST(RelayRecords, GarbageAndOverlongInputIsDroppedAndTheStreamResumes) {
     const std::string expected = Record("DL1ABC", 1) + Record("DL1ABC", 3);
     ASSERT_TRUE(Pump(monitors, got, [&] { return got[0].size() >= expected.size(); }));
     EXPECT_EQ(got[0], expected);
-    EXPECT_TRUE(WaitUntil([&] { return relay.CountInLog("overlong record of") == 2; })) << relay.Log();
+    EXPECT_TRUE(WaitUntil([&] { return relay.CountInLog("overlong record of") == 2; }))
+        << relay.Log();
     EXPECT_EQ(::kill(relay.Pid(), 0), 0) << "relay still running";
 }
 
@@ -211,7 +219,8 @@ TEST(RelayMonitors, StalledMonitorIsDroppedWhileReadingMonitorsGetEverything) {
         Pump(reading, got, [] { return true; });
     }
     ASSERT_TRUE(relay.WaitForLog("not reading", 10s)) << relay.Log();
-    ASSERT_TRUE(Pump(reading, got, [&] { return got[0].size() >= expected.size(); })) << got[0].size() << " of " << expected.size() << relay.Log();
+    ASSERT_TRUE(Pump(reading, got, [&] { return got[0].size() >= expected.size(); }))
+        << got[0].size() << " of " << expected.size() << relay.Log();
     EXPECT_EQ(got[0], expected);
     // The stalled monitor's connection is closed: reading it to the end finds EOF or a reset.
     std::string drained;
@@ -276,14 +285,18 @@ TEST(RelayLoad, FiftyStationsTwentyMonitorsEveryRecordOnceAndInOrder) {
     }
     const std::size_t total = [&] {
         std::size_t bytes = 0;
-        for (int s = 0; s < kStations; ++s) bytes += outbox[s].size() - ("ST" + std::to_string(s) + ";JN49EA;").size();
+        for (int s = 0; s < kStations; ++s)
+            bytes += outbox[s].size() - ("ST" + std::to_string(s) + ";JN49EA;").size();
         return bytes;
     }();
-    ASSERT_TRUE(Pump(monitors, got, [&] {
-        for (const auto& g : got)
-            if (g.size() < total) return false;
-        return true;
-    }, 30s));
+    ASSERT_TRUE(Pump(
+        monitors, got,
+        [&] {
+            for (const auto& g : got)
+                if (g.size() < total) return false;
+            return true;
+        },
+        30s));
     for (int m = 0; m < kMonitors; ++m) {
         SCOPED_TRACE("monitor " + std::to_string(m));
         std::map<std::string, int> next;
