@@ -57,7 +57,8 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         } else if (a == "--version") {
             o.version = true;
         } else if (TakeValue(args, i, "--replay", o.replayPath, p.error) ||
-                   TakeValue(args, i, "--locator", o.locator, p.error)) {
+                   TakeValue(args, i, "--locator", o.locator, p.error) ||
+                   TakeValue(args, i, "--serial", o.serialPort, p.error)) {
         } else {
             p.error = "unknown argument \"" + std::string(a) + "\"";
         }
@@ -67,17 +68,21 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         p.error = "--headless needs --replay FILE (or --replay - for standard input)";
     else if (!o.headless && !o.replayPath.empty())
         p.error = "--replay works only with --headless";
+    else if (!o.headless && !o.serialPort.empty())
+        p.error = "--serial works only with --headless for now";
     return p;
 }
 
 std::string UsageText() {
-    return "Usage: pelmora --headless --replay FILE|- [--locator LOC] [--ms]\n"
+    return "Usage: pelmora --headless --replay FILE|- [--locator LOC] [--ms] [--serial PORT]\n"
            "Shows the telemetry of a weather-balloon probe relayed by a collecting server.\n"
            "\n"
            "  --headless       run without a window, print what the window would show\n"
            "  --replay FILE    read a recorded record stream from FILE (- for standard input)\n"
            "  --locator LOC    your Maidenhead locator, the home position (default JN49EA)\n"
            "  --ms             show ground speed in m/s instead of km/h\n"
+           "  --serial PORT    pass each GPS sentence on at 4800 baud to PORT, a port\n"
+           "                   number (1 is COM1, /dev/ttyS0) or a device path\n"
            "  --help           show this text\n"
            "  --version        show the version\n";
 }
@@ -113,8 +118,8 @@ std::string FormatReplayLine(std::size_t n, const Displays& d) {
     return line;
 }
 
-std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out,
-                      std::ostream& err) {
+std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out, std::ostream& err,
+                      const std::function<void(const RecordResult&)>& onRecord) {
     std::size_t count = 0;
     std::array<char, kReadChunk> buf{};
     auto report = [&](const FeedResult& r) {
@@ -123,6 +128,7 @@ std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out,
             ++count;
             if (!rec.error.empty()) err << "pelmora: record " << count << ": " << rec.error << '\n';
             out << FormatReplayLine(count, rec.displays);
+            if (onRecord) onRecord(rec);
         }
     };
     while (in.read(buf.data(), buf.size()) || in.gcount() > 0)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <span>
 #include <string>
@@ -21,6 +22,7 @@ struct Options {
     std::string replayPath;  // "-" is standard input; empty when not given
     std::string locator = std::string(kDefaultLocator);
     bool speedMs = false;
+    std::string serialPort;  // port number or device path for the GPS sentences; empty: none
 };
 
 struct ParsedOptions {
@@ -39,7 +41,9 @@ std::string NormaliseLocator(std::string_view locator);
 std::string FormatReplayLine(std::size_t recordNumber, const Displays& d);
 
 // Feeds everything from `in` to `reader` in read-sized pieces, as a socket would deliver
-// it; prints the record lines to `out` and errors to `err`. Returns the records processed.
-std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out, std::ostream& err);
+// it; prints the record lines to `out` and errors to `err`, and hands each record to
+// `onRecord` when given. Returns the records processed.
+std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out, std::ostream& err,
+                      const std::function<void(const RecordResult&)>& onRecord = {});
 
 }  // namespace monitor
