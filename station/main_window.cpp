@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "common/gui/log_memo.h"
+#include "common/serial/qt_dispatcher.h"
 #include "station/capture_setup.h"
 
 #include <iostream>
@@ -20,6 +21,8 @@ constexpr int kLevelHeight = 180;  // pixels; the bar spans 0..90 dB
 
 // The server list offered in servercombo; the first is the start text, so the local relay
 // works out of the box.
+constexpr int kStatusClearMs = 2000;
+
 const char* const kDefaultServers[] = {"localhost", "relay.local", "127.0.0.1"};
 
 QColor FromColourValue(std::uint32_t bgr) {
@@ -44,12 +47,20 @@ StationWindow::StationWindow(const StationOptions& options, QWidget* parent)
         LogMemo1->AppendLine(QString::fromStdString(m));
         statusBar()->showMessage(QString::fromStdString(m));
     };
+    // The service port: opened on request only; nothing is written to or read from it.
+    COMM.SetDispatcher(common::MakeQtDispatcher(this));
+    COMM.SetBaudrate(common::br4800);
+    COMM.SetPortNum(1);
+    COMM.OnError = [this](common::TSerCustomComm&, int) { COMMError(); };
+    Timer1.setInterval(kStatusClearMs);
+    connect(&Timer1, &QTimer::timeout, this, &StationWindow::Timer1Timer);
     core_.UplinkActive = [this] { return uplink_.Connected(); };
     core_.UplinkSend = [this](const std::string& text) { uplink_.SendText(text); };
 }
 
 StationWindow::~StationWindow() {
     if (AudioIn1) AudioIn1->Stop();
+    COMM.Close();
 }
 
 QLabel* StationWindow::ValueLabel(const char* name, const QString& caption, QWidget* parent,
@@ -119,6 +130,55 @@ QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
     return bar;
 }
 
+// Service controls, hidden as they come: no menu reaches them.
+QWidget* StationWindow::BuildServiceBar(QWidget* parent) {
+    auto* bar = new QWidget(parent);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    Button2 = new QPushButton(QStringLiteral("OPEN COMPORT"), bar);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    connect(Button2, &QPushButton::clicked, this, &StationWindow::Button2Click);
+    Edit1 = new QLineEdit(QStringLiteral("1"), bar);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setMaximumWidth(60);
+    Label1 = new QLabel(QStringLiteral("fff"), bar);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->hide();
+    row->addWidget(Button2);
+    row->addWidget(Edit1);
+    row->addWidget(Label1);
+    row->addStretch();
+    bar->hide();
+    return bar;
+}
+
+void StationWindow::Button2Click() {
+    bool ok = false;
+    const int port = Edit1->text().trimmed().toInt(&ok);
+    if (!ok) {
+        SetStatus(QStringLiteral("'%1' is not a valid integer value").arg(Edit1->text()));
+        return;
+    }
+    try {
+        COMM.SetPortNum(port);
+        COMM.Open();
+    } catch (const std::exception& e) {
+        LogMemo1->AppendLine(QString::fromStdString(e.what()));
+    }
+    Label1->setText(COMM.Active() ? QStringLiteral("COMPORT ACTIVE")
+                                  : QStringLiteral("COMPORT INACTIVE"));
+}
+
+// From the first port error on, the status bar is cleared every 2 s.
+void StationWindow::COMMError() {
+    SetStatus(QStringLiteral("COM Error"));
+    Timer1.start();
+}
+
+void StationWindow::Timer1Timer() {
+    statusBar()->clearMessage();
+}
+
 void StationWindow::SetStatus(const QString& text) {
     statusBar()->showMessage(text);
 }
@@ -136,6 +196,7 @@ void StationWindow::BuildControls() {
     auto* central = new QWidget(this);
     auto* outer = new QVBoxLayout(central);
     outer->addWidget(BuildUplinkBar(central));
+    outer->addWidget(BuildServiceBar(central));
 
     auto* top = new QHBoxLayout;
     auto* grid = new QGridLayout;

@@ -7,9 +7,11 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QTimer>
 
 #include <memory>
 
+#include "common/serial/ser_comm.h"
 #include "station/options.h"
 #include "station/settings.h"
 #include "station/station_core.h"
@@ -36,8 +38,12 @@ class StationWindow : public QMainWindow, private UplinkView {
     void ausgabe(const FrameReport& report);
     void FormClose();
     void conbtClick() { uplink_.conbtClick(); }
+    void Button2Click();
+    void COMMError();
+    void Timer1Timer();
 
     Uplink& GetUplink() { return uplink_; }
+    common::TSerComm& Comm() { return COMM; }
 
     StationCore& Core() { return core_; }
 
@@ -55,6 +61,7 @@ class StationWindow : public QMainWindow, private UplinkView {
 
     void BuildControls();
     QWidget* BuildUplinkBar(QWidget* parent);
+    QWidget* BuildServiceBar(QWidget* parent);
     void DrawLevel();
     QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent, QGridLayout* grid,
                        int row, int col);
@@ -63,6 +70,8 @@ class StationWindow : public QMainWindow, private UplinkView {
     StationCore core_;
     SettingsLines settings_;
     Uplink uplink_;
+    common::TSerComm COMM;
+    QTimer Timer1;
     std::unique_ptr<capture::TAudioCapture> AudioIn1;
 
     QLineEdit* called = nullptr;
@@ -70,6 +79,9 @@ class StationWindow : public QMainWindow, private UplinkView {
     QComboBox* servercombo = nullptr;
     QPushButton* conbt = nullptr;
     QLabel* errlb = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* Label1 = nullptr;
     QLabel* ausimg = nullptr;
     QLabel* auslb = nullptr;
     QLabel* Label3 = nullptr;

@@ -20,6 +20,7 @@
 #include "qt_wait.h"
 
 #include "common/gui/log_memo.h"
+#include "serial_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -125,6 +126,36 @@ TEST_F(StationWindowTest, MissingSettingsFileStartsEmptyAndWarnsOnConnect) {
     EXPECT_FALSE(w.GetUplink().Retrying());
     // Decoding goes on without settings.
     ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
+}
+
+TEST_F(StationWindowTest, ServicePortOpensByNumberAndReportsErrors) {
+    station::StationWindow w(options_);
+    auto* edit1 = Child<QLineEdit>(w, "Edit1");
+    auto* button2 = Child<QPushButton>(w, "Button2");
+    auto* label1 = Child<QLabel>(w, "Label1");
+    ASSERT_TRUE(edit1 && button2 && label1);
+    EXPECT_FALSE(button2->isVisibleTo(&w));  // a service control: hidden
+    EXPECT_EQ(label1->text(), "fff");
+
+    edit1->setText("x1");
+    button2->click();
+    EXPECT_TRUE(w.statusBar()->currentMessage().contains("not a valid integer"));
+    EXPECT_EQ(label1->text(), "fff");
+
+    // "COM2" is the second port; here it leads to a pseudo-terminal.
+    serial_test::Pty pty;
+    fs::create_symlink(pty.slave_path, dir_ / "tty1");
+    w.Comm().SetComDevicePrefix((dir_ / "tty").string());
+    edit1->setText("3");
+    button2->click();
+    EXPECT_EQ(label1->text(), "COMPORT INACTIVE");
+    edit1->setText("2");
+    button2->click();
+    EXPECT_EQ(label1->text(), "COMPORT ACTIVE");
+
+    pty.CloseMaster();  // the line goes away under the open port
+    ASSERT_TRUE(WaitFor([&] { return w.statusBar()->currentMessage() == "COM Error"; }));
+    ASSERT_TRUE(WaitFor([&] { return w.statusBar()->currentMessage().isEmpty(); }, 5000));
 }
 
 int main(int argc, char** argv) {
