@@ -16,7 +16,7 @@ inline constexpr common::TSerBaudrate kNmeaBaudrate = common::br4800;
 void ConfigureNmeaPort(common::TSerComm& comm, const std::string& port);
 
 class NmeaOutput {
-public:
+  public:
     // Installs the port's OnRxChar handler; `comm` must outlive this object.
     explicit NmeaOutput(common::TSerComm& comm);
 
@@ -25,7 +25,7 @@ public:
     void SetLine(const std::string& line);
     const std::string& LastLine() const { return lastLine_; }
 
-private:
+  private:
     // Whatever the device sends is read and dropped; it gets the last line again in answer.
     void SerComm1RxChar(int count);
 
