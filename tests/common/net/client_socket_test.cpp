@@ -82,6 +82,19 @@ quint16 UnusedPort() {
     return probe.serverPort();
 }
 
+// A socket aimed at a loopback server, with every notification recorded.
+class ClientSocketConnection : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        rec.Attach(socket);
+        socket.SetHost("127.0.0.1");
+        socket.SetPort(server.Port());
+    }
+    Server server;
+    ClientSocket socket;
+    Recorder rec;
+};
+
 }  // namespace
 
 TEST(ClientSocketErrorCode, NeverZeroAndRoundTrips) {
@@ -93,13 +106,7 @@ TEST(ClientSocketErrorCode, NeverZeroAndRoundTrips) {
     }
 }
 
-TEST(ClientSocketConnection, ConnectsSendsBytesUnchangedAndReceives) {
-    Server server;
-    ClientSocket socket;
-    Recorder rec;
-    rec.Attach(socket);
-    socket.SetHost("127.0.0.1");
-    socket.SetPort(server.Port());
+TEST_F(ClientSocketConnection, ConnectsSendsBytesUnchangedAndReceives) {
     EXPECT_FALSE(socket.Active());
     socket.Open();
     EXPECT_TRUE(socket.Active());
@@ -124,25 +131,14 @@ TEST(ClientSocketConnection, ConnectsSendsBytesUnchangedAndReceives) {
     EXPECT_TRUE(rec.errorSteps.empty());
 }
 
-TEST(ClientSocketConnection, HostNameIsLookedUpWithoutBlocking) {
-    Server server;
-    ClientSocket socket;
-    Recorder rec;
-    rec.Attach(socket);
+TEST_F(ClientSocketConnection, HostNameIsLookedUpWithoutBlocking) {
     socket.SetHost("localhost");
-    socket.SetPort(server.Port());
     socket.Open();
     ASSERT_NE(server.Accept(), nullptr);
     ASSERT_TRUE(WaitFor([&] { return rec.Has("connect"); }));
 }
 
-TEST(ClientSocketConnection, SendWhileNotConnectedIsRefusedNotQueued) {
-    Server server;
-    ClientSocket socket;
-    Recorder rec;
-    rec.Attach(socket);
-    socket.SetHost("127.0.0.1");
-    socket.SetPort(server.Port());
+TEST_F(ClientSocketConnection, SendWhileNotConnectedIsRefusedNotQueued) {
     EXPECT_FALSE(socket.SendText("early#"));
     socket.Open();
     EXPECT_FALSE(socket.SendText("while connecting#"));
@@ -154,13 +150,7 @@ TEST(ClientSocketConnection, SendWhileNotConnectedIsRefusedNotQueued) {
     EXPECT_EQ(server.Received(), "late#");
 }
 
-TEST(ClientSocketConnection, CloseRaisesDisconnectOnceAndAllowsReopen) {
-    Server server;
-    ClientSocket socket;
-    Recorder rec;
-    rec.Attach(socket);
-    socket.SetHost("127.0.0.1");
-    socket.SetPort(server.Port());
+TEST_F(ClientSocketConnection, CloseRaisesDisconnectOnceAndAllowsReopen) {
     socket.Open();
     ASSERT_NE(server.Accept(), nullptr);
     ASSERT_TRUE(WaitFor([&] { return rec.Has("connect"); }));
@@ -179,13 +169,7 @@ TEST(ClientSocketConnection, CloseRaisesDisconnectOnceAndAllowsReopen) {
     ASSERT_TRUE(WaitFor([&] { return rec.Has("connect"); }));
 }
 
-TEST(ClientSocketConnection, PeerCloseDeliversLastBytesThenDisconnectStep) {
-    Server server;
-    ClientSocket socket;
-    Recorder rec;
-    rec.Attach(socket);
-    socket.SetHost("127.0.0.1");
-    socket.SetPort(server.Port());
+TEST_F(ClientSocketConnection, PeerCloseDeliversLastBytesThenDisconnectStep) {
     socket.Open();
     QTcpSocket* peer = server.Accept();
     ASSERT_NE(peer, nullptr);
