@@ -103,6 +103,9 @@ struct CliCase {
     const char* inOutput;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
+
 class RelayCommandLine : public ::testing::TestWithParam<CliCase> {};
 
 TEST_P(RelayCommandLine, ExitCodeAndMessage) {
