@@ -90,7 +90,9 @@ bool HeadlessStation::Start() {
         // A recording is replayed to the server, so it waits for the connection; a sound card
         // is live and starts at once.
         if (uplink_->Retrying() && options_.input != StationOptions::Input::Alsa) {
-            connect(uplink_.get(), &Uplink::LinkUp, this, [this] { StartCapture(); });
+            connect(uplink_.get(), &Uplink::LinkUp, this, [this] {
+                if (!StartCapture()) emit Finished(1);
+            });
             QTimer::singleShot(kWaitForServerMs, this, [this] {
                 if (captureStarted_) return;
                 Message(

@@ -222,6 +222,17 @@ TEST(HeadlessStation, MissingCallSignIsReportedAndDecodingGoesOn) {
     EXPECT_EQ(server.connections, 0);
 }
 
+TEST(HeadlessStation, UnreadableRecordingEndsOnceConnected) {
+    Server server;
+    QProcess tavrin;
+    tavrin.start(TAVRIN_EXECUTABLE,
+                 {"--headless", "--no-log", "--input", "/nonexistent/x.wav", "--server",
+                  server.Address(), "--call", "DL1ABC", "--locator", "JN49EA"});
+    ASSERT_TRUE(WaitFor([&] { return tavrin.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(tavrin.exitCode(), 1);
+    EXPECT_TRUE(tavrin.readAllStandardError().contains("/nonexistent/x.wav"));
+}
+
 TEST(HeadlessStation, BadArgumentsAndMissingFile) {
     QProcess p;
     p.start(TAVRIN_EXECUTABLE, {"--frobnicate"});

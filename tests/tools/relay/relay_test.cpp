@@ -104,7 +104,9 @@ struct CliCase {
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CliCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RelayCommandLine : public ::testing::TestWithParam<CliCase> {};
 
