@@ -1,6 +1,9 @@
 #include "common/numbers.h"
 
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -42,10 +45,25 @@ TEST(FormatFixed, RoundsToSignificantDigitsThenWritesDecimals) {
     EXPECT_EQ(FormatFixed(0.0, 7, 1), "0.0");
 }
 
+namespace {
+// A locale with "," as decimal separator: the machine's own, or one built for the test.
+bool UseGermanNumbers() {
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) return true;
+    const std::string dir = ::testing::TempDir() + "tavrin-locale";
+    const std::string cmd = "localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
+    if (std::system(("mkdir -p " + dir + " && " + cmd).c_str()) != 0) return false;
+    ::setenv("LOCPATH", dir.c_str(), 1);
+    return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+}
+}  // namespace
+
 TEST(FormatFixed, IgnoresTheProcessLocale) {
     const char* old = std::setlocale(LC_NUMERIC, nullptr);
     const std::string saved = old ? old : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale here";
+    if (!UseGermanNumbers()) GTEST_SKIP() << "no locale with a decimal comma here";
+    char check[16];
+    std::snprintf(check, sizeof check, "%.1f", 1.5);
+    ASSERT_STREQ(check, "1,5");  // the C library now writes a comma
     EXPECT_EQ(FormatFixed(1013.2, 5, 1), "1013.2");
     EXPECT_DOUBLE_EQ(*ParseDouble("1013.2"), 1013.2);
     std::setlocale(LC_NUMERIC, saved.c_str());
