@@ -59,10 +59,6 @@ void HeadlessStation::Message(const std::string& text) {
     std::fflush(err_);
 }
 
-void HeadlessStation::SetReconnectIntervalMs(int ms) {
-    if (uplink_) uplink_->SetReconnectIntervalMs(ms);
-}
-
 void HeadlessStation::ShowMissingCallOrLocator(bool visible) {
     if (visible) Message("CALL ODER LOCATOR FEHLT");
 }

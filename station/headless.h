@@ -35,8 +35,6 @@ class HeadlessStation : public QObject, private UplinkView {
     static constexpr int kWaitForServerMs = 10000;
     static constexpr int kDrainLimitMs = 10000;
 
-    // Tests shorten the 60 s retry.
-    void SetReconnectIntervalMs(int ms);
     StationCore& Core() { return core_; }
 
   signals:
