@@ -1,6 +1,7 @@
 #include "common/text.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace common {
 
@@ -54,6 +55,62 @@ std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     return text;
+}
+
+std::string EscapeReceived(std::string_view bytes, std::size_t maxBytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const bool cut = maxBytes > 0 && bytes.size() > maxBytes;
+    if (cut) bytes = bytes.substr(0, maxBytes);
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || (b >= 0x7F && b <= 0x9F) || b == '\\') {
+            out += "\\x";
+            out.push_back(kHex[b >> 4]);
+            out.push_back(kHex[b & 0x0F]);
+        } else if (b >= 0xA0) {
+            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        } else {
+            out.push_back(c);
+        }
+    }
+    if (cut) out += "...";
+    return out;
+}
+
+namespace {
+bool ParsePort(std::string_view text, int& port) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 65535)
+        return false;
+    port = value;
+    return true;
+}
+}  // namespace
+
+bool SplitHostPort(std::string_view text, HostPort& out) {
+    text = Trim(text);
+    out = {};
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos) return false;
+        out.host = std::string(text.substr(1, close - 1));
+        const std::string_view rest = text.substr(close + 1);
+        if (!rest.empty() && (rest.front() != ':' || !ParsePort(rest.substr(1), out.port)))
+            return false;
+        return !out.host.empty();
+    }
+    const std::size_t colon = text.find(':');
+    if (colon != std::string_view::npos && text.find(':', colon + 1) == std::string_view::npos) {
+        if (!ParsePort(text.substr(colon + 1), out.port)) return false;
+        text = text.substr(0, colon);
+    }
+    // Two or more colons without brackets: a bare IPv6 literal, which carries no port.
+    out.host = std::string(text);
+    return !out.host.empty();
 }
 
 }  // namespace common

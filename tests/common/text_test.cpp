@@ -54,3 +54,36 @@ TEST(CleanText, DropsCodesOutside26To126) {
               "bc");
     EXPECT_EQ(CleanText(std::string("\x00\x19", 2)), "");
 }
+
+TEST(EscapeReceived, ControlBytesBackslashAndLatin1) {
+    using common::EscapeReceived;
+    EXPECT_EQ(EscapeReceived(std::string("a\0b\tc\r\n", 7)), "a\\x00b\\x09c\\x0D\\x0A");
+    EXPECT_EQ(EscapeReceived("C:\\x"), "C:\\x5Cx");
+    EXPECT_EQ(EscapeReceived("\x7F\x80\x9F"), "\\x7F\\x80\\x9F");
+    EXPECT_EQ(EscapeReceived("\xA0\xB0\xFF"), "\xC2\xA0\xC2\xB0\xC3\xBF");
+    EXPECT_EQ(EscapeReceived("$GPGGA,1;2#"), "$GPGGA,1;2#");
+    EXPECT_EQ(EscapeReceived("abcdef", 4), "abcd...");
+    EXPECT_EQ(EscapeReceived("abcd", 4), "abcd");
+}
+
+TEST(SplitHostPort, NamesIPv4AndBracketedOrBareIPv6) {
+    common::HostPort hp;
+    ASSERT_TRUE(common::SplitHostPort(" example.org ", hp));
+    EXPECT_EQ(hp.host, "example.org");
+    EXPECT_EQ(hp.port, 0);
+    ASSERT_TRUE(common::SplitHostPort("127.0.0.1:3001", hp));
+    EXPECT_EQ(hp.host, "127.0.0.1");
+    EXPECT_EQ(hp.port, 3001);
+    ASSERT_TRUE(common::SplitHostPort("[::1]:3000", hp));
+    EXPECT_EQ(hp.host, "::1");
+    EXPECT_EQ(hp.port, 3000);
+    ASSERT_TRUE(common::SplitHostPort("[fe80::1]", hp));
+    EXPECT_EQ(hp.host, "fe80::1");
+    EXPECT_EQ(hp.port, 0);
+    ASSERT_TRUE(common::SplitHostPort("::1", hp));
+    EXPECT_EQ(hp.host, "::1");
+    EXPECT_EQ(hp.port, 0);
+    for (const char* bad :
+         {"", "host:", "host:0", "host:65536", "host:3x", ":3000", "[::1", "[::1]3000", "[]:3000"})
+        EXPECT_FALSE(common::SplitHostPort(bad, hp)) << bad;
+}
