@@ -142,6 +142,7 @@ std::string FskDemodulator::SwitchWindow() {
     const bool hamming = windowFlag_;
     SetTables(kSwitchLowRadPerS, kSwitchHighRadPerS, hamming);
     windowFlag_ = !windowFlag_;
+    switched_ = true;
     return hamming ? "HAMMING" : "RECHTECK";
 }
 

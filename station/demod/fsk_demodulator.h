@@ -94,7 +94,8 @@ class FskDemodulator {
     static constexpr double kLevelScaleDb = 90.0;  // full height of the level bar
     static constexpr double kPeakDecay = 0.5;      // weight of the old peak when the level falls
     static constexpr double kTwoPi = 6.28;
-    static constexpr double kLowToneHz = 1200.0, kStartHighToneHz = 2400.0;
+    static constexpr double kLowToneHz = 1200.0, kStartHighToneHz = 2400.0,
+                            kSwitchHighToneHz = 2200.0;
     // The window switch's tones, 1200 Hz and 2200 Hz, as radians per second (6.28 * f).
     static constexpr double kSwitchLowRadPerS = 7536.0, kSwitchHighRadPerS = 13816.0;
 
@@ -123,6 +124,9 @@ class FskDemodulator {
     // window now in use ("RECHTECK" or "HAMMING").
     std::string SwitchWindow();
     bool HammingNext() const noexcept { return windowFlag_; }
+    // The tone pair the tables are made for: 1200/2400 Hz at start, 1200/2200 Hz after a switch.
+    double LowToneHz() const noexcept { return kLowToneHz; }
+    double HighToneHz() const noexcept { return switched_ ? kSwitchHighToneHz : kStartHighToneHz; }
 
     const std::array<ScopeEntry, kScopeSize>& Scope() const noexcept { return scope_; }
     int ScopeWriteIndex() const noexcept { return scopeWrite_ + 1; }  // 1..kScopeSize
@@ -151,6 +155,7 @@ class FskDemodulator {
     ToneSlicer slicer_;
     bool markIsHigh_ = true;
     bool windowFlag_ = false;  // set: the next switch installs Hamming tables
+    bool switched_ = false;    // the tables are for 1200/2200 Hz
     double lastDiff_ = 0;
 
     std::array<ScopeEntry, kScopeSize> scope_{};
