@@ -2,8 +2,7 @@
 
 #include <QTimer>
 
-#include "station/capture_setup.h"
-#include "station/settings.h"
+#include "station/capture/audio_capture.h"
 
 namespace station {
 
@@ -38,11 +37,12 @@ std::string HeadlessFrameLine(const FrameReport& r) {
 }
 
 HeadlessStation::HeadlessStation(const StationOptions& options, std::FILE* out, std::FILE* err)
-    : options_(options), out_(out), err_(err), core_([&] {
-          StationCore::Options o;
-          o.flightLog = options.flightLog;
-          return o;
-      }()) {
+    : startup_(options),
+      options_(startup_.Options()),
+      out_(out),
+      err_(err),
+      core_(startup_.CoreOptions()) {
+    startup_.SetUpDemodulator(core_.Demodulator());
     core_.OnFrame = [this](const FrameReport& r) {
         std::fprintf(out_, "%s\n", HeadlessFrameLine(r).c_str());
         std::fflush(out_);
@@ -68,20 +68,15 @@ void HeadlessStation::SetStatus(const QString& text) {
 }
 
 bool HeadlessStation::Start() {
+    for (const auto& problem : startup_.ReadSettings()) Message(problem);
     if (!options_.server.empty()) {
-        SettingsLines settings;
-        std::string ignored;  // without tavrin.ini the command line must name both
-        settings.Load(kSettingsFile, ignored);
-        call_ = QString::fromStdString(options_.call.value_or(settings.Value(kCallKey))).toUpper();
-        locator_ = QString::fromStdString(options_.locator.value_or(settings.Value(kLocatorKey)))
-                       .toUpper();
-        server_ = QString::fromStdString(options_.server) + QLatin1Char(':') +
-                  QString::number(options_.port);
-        core_.SetStation(call_.toStdString(), locator_.toStdString());
+        call_ = startup_.CallField();
+        locator_ = startup_.LocatorField();
+        server_ = startup_.ServerText();
+        core_.SetStation(StationIdBytes(call_), StationIdBytes(locator_));
         uplink_ = std::make_unique<Uplink>(static_cast<UplinkView&>(*this),
                                            static_cast<quint16>(options_.port), this);
-        core_.UplinkActive = [this] { return uplink_->Connected(); };
-        core_.UplinkSend = [this](const std::string& text) { uplink_->SendText(text); };
+        StationStartup::ConnectUplink(core_, *uplink_);
         uplink_->conbtClick();
         // A recording is replayed to the server, so it waits for the connection; a sound card
         // is live and starts at once.
@@ -105,9 +100,7 @@ bool HeadlessStation::Start() {
 bool HeadlessStation::StartCapture() {
     if (captureStarted_) return true;
     captureStarted_ = true;
-    AudioIn1 = MakeAudioIn(options_);
-    AudioIn1->OnBufferFilled = [this](const char* buffer, int& size) {
-        const bool requeue = core_.AudioIn1BufferFilled(buffer, size);
+    AudioIn1 = startup_.MakeCapture(core_, [this] {
         if (!levelClock_.isValid() || levelClock_.elapsed() >= kLevelIntervalMs) {
             levelClock_.start();
             const auto& d = core_.Demodulator();
@@ -115,8 +108,7 @@ bool HeadlessStation::StartCapture() {
                          d.LevelIsRed() ? " too loud" : "");
             std::fflush(err_);
         }
-        return requeue;
-    };
+    });
     AudioIn1->OnEnd = [this](capture::TAudioCapture*, const std::string& message) {
         EndOfInput(message);
     };

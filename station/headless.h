@@ -10,6 +10,7 @@
 #include <string>
 
 #include "station/options.h"
+#include "station/startup.h"
 #include "station/station_core.h"
 #include "station/uplink.h"
 
@@ -54,7 +55,8 @@ class HeadlessStation : public QObject, private UplinkView {
     void EndOfInput(const std::string& message);
     void FinishWhenSent();
 
-    StationOptions options_;
+    StationStartup startup_;
+    const StationOptions& options_;
     std::FILE* out_;
     std::FILE* err_;
     StationCore core_;

@@ -9,7 +9,7 @@
 
 #include "common/gui/log_memo.h"
 #include "common/serial/qt_dispatcher.h"
-#include "station/capture_setup.h"
+#include "station/capture/audio_capture.h"
 
 #include <iostream>
 
@@ -33,14 +33,11 @@ QColor FromColourValue(std::uint32_t bgr) {
 
 StationWindow::StationWindow(const StationOptions& options, QWidget* parent)
     : QMainWindow(parent),
-      options_(options),
-      core_([&] {
-          StationCore::Options o;
-          o.flightLog = options.flightLog;
-          return o;
-      }()),
+      startup_(options),
+      core_(startup_.CoreOptions()),
       uplink_(*this, static_cast<quint16>(kStationPort)) {
     setWindowTitle(QStringLiteral("tavrin"));
+    startup_.SetUpDemodulator(core_.Demodulator());
     BuildControls();
     core_.OnFrame = [this](const FrameReport& r) { ausgabe(r); };
     core_.OnMessage = [this](const std::string& m) {
@@ -54,8 +51,7 @@ StationWindow::StationWindow(const StationOptions& options, QWidget* parent)
     COMM.OnError = [this](common::TSerCustomComm&, int) { COMMError(); };
     Timer1.setInterval(kStatusClearMs);
     connect(&Timer1, &QTimer::timeout, this, &StationWindow::Timer1Timer);
-    core_.UplinkActive = [this] { return uplink_.Connected(); };
-    core_.UplinkSend = [this](const std::string& text) { uplink_.SendText(text); };
+    StationStartup::ConnectUplink(core_, uplink_);
 }
 
 StationWindow::~StationWindow() {
@@ -85,7 +81,7 @@ QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
     row->setContentsMargins(0, 0, 0, 0);
     auto upperCase = [](QLineEdit* edit) {
         QObject::connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
-            const QString upper = text.toUpper();
+            const QString upper = StationIdUpper(text);
             if (upper == text) return;
             const int cursor = edit->cursorPosition();
             edit->setText(upper);
@@ -122,10 +118,12 @@ QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
     row->addWidget(errlb);
     row->addStretch();
     auto sync = [this] {
-        core_.SetStation(called->text().toStdString(), loced->text().toStdString());
+        core_.SetStation(StationIdBytes(called->text()), StationIdBytes(loced->text()));
     };
     connect(called, &QLineEdit::textChanged, this, sync);
     connect(loced, &QLineEdit::textChanged, this, sync);
+    connect(called, &QLineEdit::textEdited, this, [this] { callTyped_ = true; });
+    connect(loced, &QLineEdit::textEdited, this, [this] { locatorTyped_ = true; });
     SetFieldsLocked(false);
     return bar;
 }
@@ -254,53 +252,40 @@ void StationWindow::BuildControls() {
     DrawLevel();
 }
 
+void StationWindow::Report(const QString& text) {
+    statusBar()->showMessage(text);
+    LogMemo1->AppendLine(text);
+}
+
 void StationWindow::FormCreate() {
-    std::string error;
-    if (!settings_.Load(kSettingsFile, error))
+    for (const auto& problem : startup_.ReadSettings()) Report(QString::fromStdString(problem));
+    if (startup_.SettingsMissing())
         statusBar()->showMessage(QStringLiteral("No tavrin.ini yet: enter call sign and locator"));
-    called->setText(
-        QString::fromStdString(options_.call.value_or(settings_.Value(kCallKey))).toUpper());
-    loced->setText(
-        QString::fromStdString(options_.locator.value_or(settings_.Value(kLocatorKey))).toUpper());
-    if (!options_.server.empty()) {
-        servercombo->setCurrentText(QString::fromStdString(options_.server) + QLatin1Char(':') +
-                                    QString::number(options_.port));
+    called->setText(startup_.CallField());
+    loced->setText(startup_.LocatorField());
+    if (!startup_.ServerText().isEmpty()) {
+        servercombo->setCurrentText(startup_.ServerText());
         conbtClick();
     }
 
-    AudioIn1 = MakeAudioIn(options_);
-    AudioIn1->OnBufferFilled = [this](const char* buffer, int& size) {
-        return AudioIn1BufferFilled(buffer, size);
-    };
+    AudioIn1 = startup_.MakeCapture(core_, [this] { DrawLevel(); });
     AudioIn1->OnEnd = [this](capture::TAudioCapture*, const std::string& message) {
-        const QString text = message.empty() ? QStringLiteral("end of the recording")
-                                             : QString::fromStdString(message);
-        statusBar()->showMessage(text);
-        LogMemo1->AppendLine(text);
+        Report(message.empty() ? QStringLiteral("end of the recording")
+                               : QString::fromStdString(message));
     };
-    if (!AudioIn1->Start()) {
-        const QString text = QString::fromStdString(AudioIn1->ErrorMessage());
-        statusBar()->showMessage(text);
-        LogMemo1->AppendLine(text);
-    }
+    if (!AudioIn1->Start()) Report(QString::fromStdString(AudioIn1->ErrorMessage()));
 }
 
+// What the operator typed is kept; a call sign or locator from the command line is not.
 void StationWindow::FormClose() {
-    settings_.SetValue(kCallKey, called->text().toStdString());
-    settings_.SetValue(kLocatorKey, loced->text().toStdString());
     std::string error;
-    if (!settings_.Save(kSettingsFile, error)) std::cerr << "tavrin: " << error << "\n";
+    if (!startup_.SaveSettings({called->text(), callTyped_}, {loced->text(), locatorTyped_}, error))
+        std::cerr << "tavrin: " << error << "\n";
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {
     FormClose();
     event->accept();
-}
-
-bool StationWindow::AudioIn1BufferFilled(const char* buffer, int& size) {
-    const bool requeue = core_.AudioIn1BufferFilled(buffer, size);
-    DrawLevel();
-    return requeue;
 }
 
 void StationWindow::DrawLevel() {

@@ -13,7 +13,7 @@
 
 #include "common/serial/ser_comm.h"
 #include "station/options.h"
-#include "station/settings.h"
+#include "station/startup.h"
 #include "station/station_core.h"
 #include "station/uplink.h"
 
@@ -34,7 +34,6 @@ class StationWindow : public QMainWindow, private UplinkView {
 
     // Handlers, named after the control and its event.
     void FormCreate();
-    bool AudioIn1BufferFilled(const char* buffer, int& size);
     void ausgabe(const FrameReport& report);
     void FormClose();
     void conbtClick() { uplink_.conbtClick(); }
@@ -63,13 +62,14 @@ class StationWindow : public QMainWindow, private UplinkView {
     QWidget* BuildUplinkBar(QWidget* parent);
     QWidget* BuildServiceBar(QWidget* parent);
     void DrawLevel();
+    void Report(const QString& text);
     QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent, QGridLayout* grid,
                        int row, int col);
 
-    StationOptions options_;
+    StationStartup startup_;
     StationCore core_;
-    SettingsLines settings_;
     Uplink uplink_;
+    bool callTyped_ = false, locatorTyped_ = false;
     common::TSerComm COMM;
     QTimer Timer1;
     std::unique_ptr<capture::TAudioCapture> AudioIn1;

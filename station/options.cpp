@@ -1,6 +1,7 @@
 #include "station/options.h"
 
 #include "common/numbers.h"
+#include "station/station_id.h"
 
 namespace station {
 
@@ -20,6 +21,11 @@ std::string StationUsage() {
            "  --call CALL          station call sign (default: CALL from tavrin.ini)\n"
            "  --locator LOC        station locator (default: LOCATOR from tavrin.ini)\n"
            "  --no-log             do not write the flight log tavrin-YYYY-MM-DD.log\n"
+           "  --polarity 1200|2200 the tone that means bit 1 (default 2200, the upper tone)\n"
+           "  --tables rect|hamming  demodulate with 1200/2200 Hz tables, rectangular or\n"
+           "                       Hamming-weighted (default: 1200/2400 Hz tables)\n"
+           "  --service            show the service controls (polarity, service port, scope\n"
+           "                       snapshot, tables, stored-value plot) in a row of their own\n"
            "  --help               show this help\n"
            "  --version            show the version\n";
 }
@@ -35,7 +41,7 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             out = args[++i];
             return true;
         };
-        std::string v;
+        std::string v, latin1, problem;
         if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (a == "--version") {
@@ -72,10 +78,26 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             o.server = v;
         } else if (a == "--call") {
             if (!value(v)) return "--call needs a call sign";
+            if (!CheckStationId(v, latin1, problem))
+                return "--call: a call sign cannot hold " + problem + " (the server's records " +
+                       "could not carry it)";
             o.call = v;
         } else if (a == "--locator") {
             if (!value(v)) return "--locator needs a Maidenhead locator";
+            if (!CheckStationId(v, latin1, problem))
+                return "--locator: a locator cannot hold " + problem + " (the server's records " +
+                       "could not carry it)";
             o.locator = v;
+        } else if (a == "--polarity") {
+            if (!value(v) || (v != "1200" && v != "2200"))
+                return "--polarity needs 1200 or 2200 (the tone that means bit 1)";
+            o.markIsHigh = v == "2200";
+        } else if (a == "--tables") {
+            if (!value(v) || (v != "rect" && v != "hamming"))
+                return "--tables needs rect or hamming";
+            o.tables = v == "rect" ? StationOptions::Tables::Rect : StationOptions::Tables::Hamming;
+        } else if (a == "--service") {
+            o.service = true;
         } else {
             return "unknown argument \"" + a + "\" (see tavrin --help)";
         }

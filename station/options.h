@@ -20,7 +20,13 @@ struct StationOptions {
     bool flightLog = true;
     std::string server;  // empty: no uplink from the command line
     int port = kStationPort;
-    std::optional<std::string> call, locator;  // override tavrin.ini
+    std::optional<std::string> call, locator;  // override tavrin.ini for this run
+    // Demodulator start state: mark on the upper tone (flag set) or the lower one; tables as
+    // at start (1200/2400 Hz), or after one or two presses of the window switch (1200/2200 Hz).
+    bool markIsHigh = true;
+    enum class Tables { Start, Rect, Hamming };
+    Tables tables = Tables::Start;
+    bool service = false;  // show the service controls
     bool help = false;
     bool version = false;
 };

@@ -1,11 +1,12 @@
 #include "station/settings.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 namespace station {
 
@@ -20,19 +21,45 @@ bool SameKey(std::string_view a, std::string_view b) {
 }
 }  // namespace
 
-bool SettingsLines::Load(const std::string& path, std::string& error) {
+SettingsLines::ReadResult SettingsLines::Read(const std::string& path, std::string& error) {
     lines_.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
         error = path + ": " + std::strerror(errno);
-        return false;
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
     }
-    std::string line;
-    while (std::getline(in, line)) {
+    // A folder opens for reading on Linux; only its reads fail.
+    struct stat st {};
+    if (::fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = path + ": not a file";
+        std::fclose(f);
+        return ReadResult::Unreadable;
+    }
+    std::string text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    const bool failed = std::ferror(f) != 0;
+    const int readErrno = errno;
+    std::fclose(f);
+    if (failed) {
+        error = path + ": " + std::strerror(readErrno);
+        return ReadResult::Unreadable;
+    }
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines_.push_back(line);
+        lines_.push_back(std::move(line));
+        at = end + 1;
     }
-    return true;
+    return ReadResult::Read;
+}
+
+bool SettingsLines::Load(const std::string& path, std::string& error) {
+    return Read(path, error) == ReadResult::Read;
 }
 
 bool SettingsLines::Save(const std::string& path, std::string& error) const {

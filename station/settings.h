@@ -14,7 +14,12 @@ inline constexpr const char* kLocatorKey = "LOCATOR";
 
 class SettingsLines {
   public:
-    // Reads the file; false (and `error` set, list empty) when it cannot be read.
+    enum class ReadResult { Read, Missing, Unreadable };
+    // Reads the file. A missing file and one that exists but cannot be read (a folder of that
+    // name, no permission, a read error) are told apart: only the first may be created later.
+    // On failure the list is empty and `error` says why.
+    ReadResult Read(const std::string& path, std::string& error);
+    // Read() == Read.
     bool Load(const std::string& path, std::string& error);
     // Writes a temporary file beside it and renames it over the old one, so a failed write
     // never leaves the settings half-written. False and `error` set on failure.

@@ -64,8 +64,8 @@ void Uplink::SendText(const std::string& text) {
 }
 
 void Uplink::modclientConnect() {
-    modclient.SendText(QByteArray::fromStdString(
-        LoginLine(view_.CallText().toStdString(), view_.LocatorText().toStdString())));
+    modclient.SendText(QByteArray::fromStdString(LoginLine(
+        view_.CallText().toLatin1().toStdString(), view_.LocatorText().toLatin1().toStdString())));
     view_.SetFieldsLocked(true);
     view_.SetButtonCaption(QStringLiteral("DISONNECT"));
     modclient.LookupPeerName([this](const QString& name) {

@@ -52,3 +52,21 @@ TEST(StationOptions, ClearErrors) {
     EXPECT_FALSE(Err({"--device", "hw:0", "--input", "x.wav"}).empty());
     EXPECT_FALSE(Err({"--realtime"}).empty());
 }
+
+TEST(StationOptions, DemodulatorStartStateAndServiceRow) {
+    const auto o = Ok({});
+    EXPECT_TRUE(o.markIsHigh);
+    EXPECT_EQ(o.tables, StationOptions::Tables::Start);
+    EXPECT_FALSE(o.service);
+    const auto p = Ok({"--polarity", "1200", "--tables", "hamming", "--service"});
+    EXPECT_FALSE(p.markIsHigh);
+    EXPECT_EQ(p.tables, StationOptions::Tables::Hamming);
+    EXPECT_TRUE(p.service);
+    EXPECT_TRUE(Ok({"--polarity", "2200"}).markIsHigh);
+    EXPECT_EQ(Ok({"--tables", "rect"}).tables, StationOptions::Tables::Rect);
+    for (auto bad : {std::vector<std::string>{"--polarity", "2400"},
+                     {"--polarity"},
+                     {"--tables", "hann"},
+                     {"--tables"}})
+        EXPECT_FALSE(Err(bad).empty()) << bad[0];
+}

@@ -63,6 +63,19 @@ TEST(Settings, MissingFileStartsEmpty) {
     ASSERT_TRUE(s.Save((dir.path / "nope.ini").string(), error));
 }
 
+// Only a missing file may be created later; one that is there but cannot be read may not.
+TEST(Settings, MissingAndUnreadableAreToldApart) {
+    TempDir dir;
+    SettingsLines s;
+    std::string error;
+    EXPECT_EQ(s.Read((dir.path / "nope.ini").string(), error), SettingsLines::ReadResult::Missing);
+    fs::create_directory(dir.path / "tavrin.ini");
+    EXPECT_EQ(s.Read((dir.path / "tavrin.ini").string(), error),
+              SettingsLines::ReadResult::Unreadable);
+    EXPECT_NE(error.find("not a file"), std::string::npos);
+    EXPECT_FALSE(s.Load((dir.path / "tavrin.ini").string(), error));
+}
+
 TEST(Settings, FailedSaveLeavesOldFileWhole) {
     TempDir dir;
     const auto file = dir.File("CALL=DL1ABC\n");

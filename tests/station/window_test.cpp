@@ -128,6 +128,67 @@ TEST_F(StationWindowTest, MissingSettingsFileStartsEmptyAndWarnsOnConnect) {
     ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
 }
 
+// --call and --locator hold for one run: an unchanged file keeps every byte, and only what the
+// operator typed goes back into it.
+TEST_F(StationWindowTest, CommandLineStationIsForThisRunOnly) {
+    const std::string original = "; mine\r\ncall=dl1abc\r\nLOCATOR=JN49EA\r\nVOLUME=3\r\n";
+    std::ofstream("tavrin.ini", std::ios::binary) << original;
+    options_.call = "test";
+    {
+        station::StationWindow w(options_);
+        w.FormCreate();
+        EXPECT_EQ(Child<QLineEdit>(w, "called")->text(), "TEST");
+        EXPECT_EQ(Child<QLineEdit>(w, "loced")->text(), "JN49EA");
+        w.close();
+    }
+    EXPECT_EQ(Read("tavrin.ini"), original);
+
+    options_.locator = "JO01BN";
+    {
+        station::StationWindow w(options_);
+        w.FormCreate();
+        auto* called = Child<QLineEdit>(w, "called");
+        called->setText("dl2xyz");
+        emit called->textEdited(called->text());
+        w.close();
+    }
+    EXPECT_EQ(Read("tavrin.ini"), "; mine\nCALL=DL2XYZ\nLOCATOR=JN49EA\nVOLUME=3\n");
+}
+
+// A tavrin.ini that exists but cannot be read (a folder: root reads whatever permissions say)
+// is reported and left alone; values the records cannot carry are reported and not used.
+TEST_F(StationWindowTest, UnreadableOrRefusedSettingsAreReportedAndKept) {
+    fs::create_directory("tavrin.ini");
+    {
+        station::StationWindow w(options_);
+        w.FormCreate();
+        EXPECT_TRUE(w.statusBar()->currentMessage().contains("cannot read tavrin.ini"))
+            << w.statusBar()->currentMessage().toStdString();
+        auto* called = Child<QLineEdit>(w, "called");
+        called->setText("DL1ABC");
+        emit called->textEdited(called->text());
+        w.close();
+    }
+    EXPECT_TRUE(fs::is_directory("tavrin.ini"));
+    EXPECT_TRUE(fs::is_empty("tavrin.ini"));
+    EXPECT_FALSE(fs::exists("tavrin.ini.tmp"));
+    fs::remove("tavrin.ini");
+
+    const std::string original = "CALL=DL1;X\nLOCATOR=JN49\x01\nVOLUME=3\n";
+    std::ofstream("tavrin.ini", std::ios::binary) << original;
+    {
+        station::StationWindow w(options_);
+        w.FormCreate();
+        EXPECT_TRUE(Child<QLineEdit>(w, "called")->text().isEmpty());
+        EXPECT_TRUE(Child<QLineEdit>(w, "loced")->text().isEmpty());
+        const QString memo = Child<common::LogMemo>(w, "LogMemo1")->toPlainText();
+        EXPECT_TRUE(memo.contains("(CALL) holds ';'")) << memo.toStdString();
+        EXPECT_TRUE(memo.contains("(LOCATOR) holds a control character (0x01)"));
+        w.close();
+    }
+    EXPECT_EQ(Read("tavrin.ini"), original);
+}
+
 TEST_F(StationWindowTest, ServicePortOpensByNumberAndReportsErrors) {
     station::StationWindow w(options_);
     auto* edit1 = Child<QLineEdit>(w, "Edit1");

@@ -23,7 +23,7 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage = R"(Usage: probegen -o FILE|- [options]
 Writes a simulated weather-balloon probe flight as 1200-baud two-tone FSK audio
-(12000 samples/s, 16-bit mono; bit 1 = 2400 Hz, bit 0 = 1200 Hz).
+(12000 samples/s, 16-bit mono; bit 1 on the upper tone, 2400 Hz, bit 0 on 1200 Hz).
 
 Output:
   -o, --output FILE   WAV file to write; "-" writes raw s16le samples to standard output
@@ -46,6 +46,8 @@ Signal:
       --gap MS        mark tone between frames, ms (default 80)
       --lead MS       mark tone before the first frame and after the last, ms (default 200)
       --seed N        seed for the noise and the flight's sensor jitter (default 1)
+      --upper-tone HZ upper tone, 1500..5500 Hz (default 2400; 2200 for the other tables)
+      --swap-tones    bit 1 on 1200 Hz and bit 0 on the upper tone
   -h, --help          show this text
 )";
 
@@ -122,6 +124,7 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
              return n.has_value();
          }},
         {"--noise", real(a.modulator.noiseRms, 0, 100000)},
+        {"--upper-tone", real(a.modulator.upperHz, 1500, 5500)},
         {"--clock-ppm", real(a.modulator.clockErrorPpm, -100000, 100000)},
         {"--gap", real(a.gapMs, 0, 600000)},
         {"--lead", real(a.leadMs, 0, 600000)},
@@ -144,6 +147,10 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         }
         if (arg == "--list") {
             a.list = true;
+            continue;
+        }
+        if (arg == "--swap-tones") {
+            a.modulator.swapTones = true;
             continue;
         }
         std::string_view name = arg, value;

@@ -17,7 +17,8 @@ Modulator::Modulator(const ModulatorOptions& options)
 
 void Modulator::AppendBit(int bit, std::vector<std::int16_t>& out) {
     constexpr double kTwoPi = 2 * std::numbers::pi;
-    const double step = kTwoPi * (bit ? kMarkHz : kSpaceHz) / kSampleRate;
+    const bool upper = (bit != 0) != options_.swapTones;
+    const double step = kTwoPi * (upper ? options_.upperHz : kSpaceHz) / kSampleRate;
     ++bitsSent_;
     // Computed from the bit count, not accumulated, so the timing does not drift.
     const double bitEnd = static_cast<double>(bitsSent_) * samplesPerBit_;

@@ -1,5 +1,5 @@
 // Phase-continuous two-tone FSK at 1200 baud into 16-bit samples at 12000 samples/s:
-// bit 1 (mark) 2400 Hz, bit 0 (space) 1200 Hz.
+// bit 1 (mark) on the upper tone (2400 Hz), bit 0 (space) on 1200 Hz, unless told otherwise.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,8 @@ struct ModulatorOptions {
     // White Gaussian noise, RMS in sample units over the whole 0..6000 Hz band. See NoiseRmsForSnr.
     double noiseRms = 0.0;
     std::uint32_t seed = 1;
+    double upperHz = kMarkHz;  // the upper tone; the lower one is always kSpaceHz
+    bool swapTones = false;    // mark on the lower tone, space on the upper one
 };
 
 // The noise RMS that gives `snrDb` = 10 log10(tone power / noise power), both over the full

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -67,6 +68,32 @@ TEST(Modulator, EachBitCarriesItsToneAtTheGivenAmplitude) {
     for (std::int16_t s : out) peak = std::max(peak, std::abs(static_cast<int>(s)));
     EXPECT_LE(peak, 5000);
     EXPECT_GE(peak, 4750);  // sin reaches 0.95 or more in a 10-sample slot
+}
+
+// Idle (bit 1) and zero bits over 100 bit slots each: which tone carries each, with the tones
+// swapped and with the upper tone moved to 2200 Hz.
+TEST(Modulator, UpperToneAndSwappedTones) {
+    struct Case {
+        double upperHz;
+        bool swap;
+        double oneHz, zeroHz, notHz;  // notHz: a tone neither bit may carry
+    };
+    for (const Case c : {Case{2400, false, 2400, 1200, 2200}, Case{2200, false, 2200, 1200, 2400},
+                         Case{2400, true, 1200, 2400, 2200}, Case{2200, true, 1200, 2200, 2400}}) {
+        probegen::ModulatorOptions options;
+        options.upperHz = c.upperHz;
+        options.swapTones = c.swap;
+        probegen::Modulator m(options);
+        std::vector<std::int16_t> ones, zeros;
+        m.AppendIdle(100, ones);
+        m.AppendBits(std::vector<std::uint8_t>(100, 0), zeros);
+        for (const auto& [run, hz] : {std::pair{&ones, c.oneHz}, std::pair{&zeros, c.zeroHz}}) {
+            const double want = PowerAt(run->data(), 1000, hz);
+            const double other = run == &ones ? c.zeroHz : c.oneHz;
+            EXPECT_GT(want, 100 * PowerAt(run->data(), 1000, c.notHz)) << c.upperHz << hz;
+            EXPECT_GT(want, 100 * PowerAt(run->data(), 1000, other)) << c.upperHz << hz;
+        }
+    }
 }
 
 TEST(Modulator, PhaseRunsOnAcrossBitBoundaries) {

@@ -1,0 +1,107 @@
+#include "station/startup.h"
+
+#include "station/capture_setup.h"
+#include "station/station_id.h"
+#include "station/uplink.h"
+
+namespace station {
+
+std::string StationIdBytes(const QString& field) {
+    return field.toLatin1().toStdString();
+}
+
+QString StationIdUpper(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        const QChar upper = c.toUpper();
+        if (upper.unicode() <= 0xFF) c = upper;
+    }
+    return out;
+}
+
+StationStartup::StationStartup(StationOptions options, std::string settingsPath)
+    : options_(std::move(options)), settingsPath_(std::move(settingsPath)) {}
+
+StationCore::Options StationStartup::CoreOptions() const {
+    StationCore::Options o;
+    o.flightLog = options_.flightLog;
+    return o;
+}
+
+std::vector<std::string> StationStartup::ReadSettings() {
+    std::vector<std::string> messages;
+    std::string error;
+    read_ = settings_.Read(settingsPath_, error);
+    linesAsRead_ = settings_.Lines();
+    if (read_ == SettingsLines::ReadResult::Unreadable)
+        messages.push_back("cannot read " + error + ": it is left as it is and not written");
+    ReadKey(call_, options_.call, messages);
+    ReadKey(locator_, options_.locator, messages);
+    return messages;
+}
+
+void StationStartup::ReadKey(Key& key, const std::optional<std::string>& override,
+                             std::vector<std::string>& messages) {
+    key.overridden = override.has_value();
+    std::string latin1, problem;
+    if (key.overridden) {
+        // The command line was checked when it was parsed.
+        CheckStationId(*override, latin1, problem);
+    } else if (!CheckStationId(settings_.Value(key.name), latin1, problem)) {
+        key.refused = true;
+        latin1.clear();
+        messages.push_back(settingsPath_ + ": the " + key.what + " (" + key.name + ") holds " +
+                           problem + ", which the server's records cannot carry: not used");
+    }
+    key.start = StationIdUpper(QString::fromLatin1(latin1));
+}
+
+void StationStartup::StoreKey(const Key& key, const Field& field) {
+    if (!field.typed && (key.overridden || key.refused)) return;
+    settings_.SetValue(key.name, field.text.toStdString());
+}
+
+bool StationStartup::SaveSettings(const Field& call, const Field& locator, std::string& error) {
+    if (read_ == SettingsLines::ReadResult::Unreadable) {
+        error = settingsPath_ + " not written: it could not be read at start";
+        return false;
+    }
+    StoreKey(call_, call);
+    StoreKey(locator_, locator);
+    // Unchanged lines are not rewritten, so the file keeps its form (line ends, key case).
+    if (read_ == SettingsLines::ReadResult::Read && settings_.Lines() == linesAsRead_) return true;
+    return settings_.Save(settingsPath_, error);
+}
+
+void StationStartup::SetUpDemodulator(demod::FskDemodulator& demodulator) const {
+    demodulator.SetMarkIsHigh(options_.markIsHigh);
+    const int presses = options_.tables == StationOptions::Tables::Rect      ? 1
+                        : options_.tables == StationOptions::Tables::Hamming ? 2
+                                                                             : 0;
+    for (int i = 0; i < presses; ++i) demodulator.SwitchWindow();
+}
+
+QString StationStartup::ServerText() const {
+    if (options_.server.empty()) return {};
+    return QString::fromStdString(options_.server) + QLatin1Char(':') +
+           QString::number(options_.port);
+}
+
+void StationStartup::ConnectUplink(StationCore& core, Uplink& uplink) {
+    core.UplinkActive = [&uplink] { return uplink.Connected(); };
+    core.UplinkSend = [&uplink](const std::string& text) { uplink.SendText(text); };
+}
+
+std::unique_ptr<capture::TAudioCapture> StationStartup::MakeCapture(
+    StationCore& core, std::function<void()> afterBuffer) const {
+    auto in = MakeAudioIn(options_);
+    in->OnBufferFilled = [&core, afterBuffer = std::move(afterBuffer)](const char* buffer,
+                                                                       int& size) {
+        const bool requeue = core.AudioIn1BufferFilled(buffer, size);
+        if (afterBuffer) afterBuffer();
+        return requeue;
+    };
+    return in;
+}
+
+}  // namespace station
