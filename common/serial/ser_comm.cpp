@@ -1,23 +1,19 @@
 #include "common/serial/ser_comm.h"
 
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <mutex>
-#include <thread>
+
+#include "common/serial/ser_session.h"
 
 namespace common {
 
@@ -25,312 +21,19 @@ namespace {
 
 constexpr const char* kRefused = "Can't perform this operation while port is open";
 constexpr const char* kBufferFull = "Output buffer is full. Please check comm status.";
-constexpr std::uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
-constexpr int kLinePollMs = 50;     // interval for line state the kernel cannot wake us for
-constexpr int kWriteRetryMs = 250;  // pause before retrying a failed device write
 
-// Wakes a thread blocked in TIOCMIWAIT at Close; the handler only has to exist.
-int ModemWakeSignal() {
-    return SIGRTMIN + 4;
-}
-void InstallModemWakeHandler() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction sa {};
-        sa.sa_handler = [](int) {};
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = 0;  // no SA_RESTART: the ioctl must return EINTR
-        sigaction(ModemWakeSignal(), &sa, nullptr);
-    });
-}
+// How many dispatches run on this thread: a Close from inside one must not wait for a close
+// that is itself waiting for that dispatch to end.
+thread_local int dispatch_depth = 0;
 
-void ApplyNice(pid_t tid, TThreadPriority priority) {
-    if (tid > 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceValueFor(priority));
-}
-
-bool IsDeviceGone(int err) {
-    return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE;
-}
-
-}  // namespace
-
-void TSerDirectDispatch(const std::function<void()>& job, std::stop_token) {
-    job();
-}
-
-TSerDispatcher MakeBlockingDispatcher(std::function<void(std::function<void()>)> post,
-                                      std::function<bool()> on_owner_thread) {
-    return [post = std::move(post), on_owner_thread = std::move(on_owner_thread)](
-               const std::function<void()>& job, std::stop_token stop) {
-        if (on_owner_thread && on_owner_thread()) {
-            job();
-            return;
-        }
-        struct State {
-            std::mutex mutex;
-            std::condition_variable_any cv;
-            bool done = false;
-        };
-        auto state = std::make_shared<State>();
-        post([state, job] {
-            job();
-            {
-                std::lock_guard lock(state->mutex);
-                state->done = true;
-            }
-            state->cv.notify_all();
-        });
-        std::unique_lock lock(state->mutex);
-        state->cv.wait(lock, stop, [&] { return state->done; });
-    };
-}
-
-// Runtime state of one open period. Worker threads share it, so a worker that outlives the
-// component's interest (Close from inside a handler on that worker) never touches freed memory,
-// and a notification that reaches the owner's thread after Close finds no owner and does nothing.
-struct TSerSession : std::enable_shared_from_this<TSerSession> {
-    int fd = -1;
-    std::uint32_t mask = 0;
-    char event_char = 0;
-    TSerDispatcher dispatcher;
-    std::stop_source stop;
-    int stop_fd = -1;  // eventfd, readable once stop is requested
-    int kick_fd = -1;  // eventfd, wakes the event thread for pending_events
-    std::atomic<std::uint32_t> line_errors{0};
-    std::atomic<std::uint32_t> pending_events{0};
-
-    std::recursive_mutex owner_mutex;
-    TSerCustomComm* owner = nullptr;
-
-    // Write side: the write lock guards buffer, data_ready's clearing and the direct-write path.
-    TSerCriticalSection write_lock;
-    std::condition_variable_any space_cv;
-    std::unique_ptr<TSerCommBuffer> buffer;
-    TSerWaitEvent data_ready;
-
-    std::thread event_thread;
-    std::thread write_thread;
-    std::thread modem_thread;
-    std::atomic<pid_t> event_tid{0};
-    std::atomic<pid_t> write_tid{0};
-    std::atomic<bool> modem_done{false};
-    std::atomic<bool> modem_poll{false};  // TIOCMIWAIT refused: the event thread polls instead
-
-    ~TSerSession() {
-        if (stop_fd >= 0) ::close(stop_fd);
-        if (kick_fd >= 0) ::close(kick_fd);
-    }
-
-    bool Stopping() const { return stop.stop_requested(); }
-
-    // Under the write lock. Stop is requested before RequestStop takes the lock to set the event,
-    // so checking it here keeps a reset from swallowing that wake-up.
-    void ResetDataReady() {
-        if (!Stopping()) data_ready.ResetEvent();
-    }
-
-    void RequestStop() {
-        stop.request_stop();
-        std::uint64_t one = 1;
-        if (stop_fd >= 0) (void)!::write(stop_fd, &one, sizeof one);
-        {
-            std::lock_guard lock(write_lock);
-            data_ready.SetEvent();
-        }
-        space_cv.notify_all();
-    }
-
-    void Kick(std::uint32_t events) {
-        pending_events.fetch_or(events);
-        std::uint64_t one = 1;
-        (void)!::write(kick_fd, &one, sizeof one);
-    }
-
-    // Runs the dispatch for `w` on the owner's thread and waits for it (or for stop).
-    void RunOnOwner(std::uint32_t w) {
-        if (Stopping()) return;
-        auto self = shared_from_this();
-        std::function<void()> job = [self, w] {
-            std::lock_guard lock(self->owner_mutex);
-            if (self->owner != nullptr && !self->Stopping()) self->owner->DispatchEvents(w);
-        };
-        try {
-            dispatcher(job, stop.get_token());
-        } catch (...) {
-            // A failing dispatcher must not end the worker; the notification is lost.
-        }
-    }
-
-    // Returns true when stop was requested, false after `ms` (negative: no limit).
-    bool SleepUnlessStopped(int ms) {
-        pollfd p{stop_fd, POLLIN, 0};
-        while (!Stopping()) {
-            int r = ::poll(&p, 1, ms);
-            if (r >= 0 || errno != EINTR) break;
-        }
-        return Stopping();
-    }
-
-    void EventLoop();
-    void WriteLoop();
-    void ModemLoop();
+struct DispatchScope {
+    DispatchScope() { ++dispatch_depth; }
+    ~DispatchScope() { --dispatch_depth; }
+    DispatchScope(const DispatchScope&) = delete;
+    DispatchScope& operator=(const DispatchScope&) = delete;
 };
 
-void TSerSession::EventLoop() {
-    const bool want_rx = (mask & kEvRxChar) != 0;
-    const bool want_modem = (mask & kModemEvents) != 0;
-    const bool want_line_errors = (mask & (kEvErr | kEvBreak)) != 0;
-
-    serial_icounter_struct last_count{};
-    const bool have_icount = ioctl(fd, TIOCGICOUNT, &last_count) == 0;
-    int last_lines = 0;
-    const bool have_lines = ioctl(fd, TIOCMGET, &last_lines) == 0;
-
-    bool alive = true;
-    bool rx_unread = false;  // bytes were left unread after OnRxChar: wait for more, not for any
-    int rx_seen = 0;
-
-    while (!Stopping()) {
-        const bool watch_lines = have_lines && want_modem && (!have_icount || modem_poll.load());
-        const bool periodic = alive && (rx_unread || watch_lines ||
-                                        (have_icount && (want_line_errors || want_modem)));
-        pollfd fds[3] = {
-            {stop_fd, POLLIN, 0},
-            {kick_fd, POLLIN, 0},
-            {alive ? fd : -1, static_cast<short>(want_rx && !rx_unread ? POLLIN : 0), 0}};
-        int r = ::poll(fds, 3, periodic ? kLinePollMs : -1);
-        if (r < 0 && errno != EINTR) break;
-        if (Stopping()) break;
-
-        std::uint32_t w = 0;
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t drained;
-            (void)!::read(kick_fd, &drained, sizeof drained);
-            w |= pending_events.exchange(0);
-        }
-        if (alive && (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            // The other end went away: report it once, then stop watching the device.
-            alive = false;
-            line_errors.fetch_or(kSerErrHangup);
-            w |= kEvErr;
-        }
-        if (alive && want_rx) {
-            int queued = 0;
-            if (ioctl(fd, FIONREAD, &queued) == 0) {
-                if (queued > 0 && (!rx_unread || queued > rx_seen)) w |= kEvRxChar;
-                if (rx_unread && queued < rx_seen) rx_seen = queued;
-                if (queued == 0) rx_unread = false;
-            }
-        }
-        if (alive && have_icount) {
-            serial_icounter_struct now{};
-            if (ioctl(fd, TIOCGICOUNT, &now) == 0) {
-                std::uint32_t errors = 0;
-                if (now.frame != last_count.frame) errors |= kSerErrFrame;
-                if (now.overrun != last_count.overrun) errors |= kSerErrOverrun;
-                if (now.parity != last_count.parity) errors |= kSerErrParity;
-                if (now.buf_overrun != last_count.buf_overrun) errors |= kSerErrRxOver;
-                if (now.brk != last_count.brk) {
-                    errors |= kSerErrBreak;
-                    w |= kEvBreak;
-                }
-                if (errors != 0) {
-                    line_errors.fetch_or(errors);
-                    w |= kEvErr;
-                }
-                if (now.cts != last_count.cts) w |= kEvCts;
-                if (now.dsr != last_count.dsr) w |= kEvDsr;
-                if (now.dcd != last_count.dcd) w |= kEvRlsd;
-                if (now.rng != last_count.rng) w |= kEvRing;
-                last_count = now;
-            }
-        }
-        if (alive && watch_lines) {
-            int lines = 0;
-            if (ioctl(fd, TIOCMGET, &lines) == 0) {
-                const int changed = lines ^ last_lines;
-                if (changed & TIOCM_CTS) w |= kEvCts;
-                if (changed & TIOCM_DSR) w |= kEvDsr;
-                if (changed & TIOCM_CD) w |= kEvRlsd;
-                if ((changed & TIOCM_RNG) && (lines & TIOCM_RNG)) w |= kEvRing;
-                last_lines = lines;
-            }
-        }
-
-        w &= mask;
-        if (w == 0) continue;
-        RunOnOwner(w);
-        if (Stopping()) break;
-        if ((w & kEvRxChar) && alive) {
-            int left = 0;
-            if (ioctl(fd, FIONREAD, &left) == 0) {
-                rx_unread = left > 0;
-                rx_seen = left;
-            }
-        }
-    }
-}
-
-void TSerSession::WriteLoop() {
-    while (true) {
-        data_ready.WaitFor(-1);
-        if (Stopping()) return;
-        const std::uint8_t* start;
-        std::size_t fill;
-        {
-            std::lock_guard lock(write_lock);
-            start = buffer->Data();
-            fill = buffer->Fill();
-            if (fill == 0) {
-                ResetDataReady();
-                continue;
-            }
-        }
-        // Appends only add behind the fill count, so [start, start + fill) stays put meanwhile.
-        const ssize_t written = ::write(fd, start, fill);
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && errno == EAGAIN) {
-            pollfd fds[2] = {{stop_fd, POLLIN, 0}, {fd, POLLOUT, 0}};
-            ::poll(fds, 2, -1);
-            continue;
-        }
-        if (written < 0) {
-            const int err = errno;
-            line_errors.fetch_or(IsDeviceGone(err) ? kSerErrHangup : kSerErrWrite);
-            RunOnOwner(kEvErr);
-            // The data stays queued. A vanished device will not come back on this handle, so wait
-            // for Close; otherwise retry after a pause rather than spinning on the error.
-            if (SleepUnlessStopped(IsDeviceGone(err) ? -1 : kWriteRetryMs)) return;
-            continue;
-        }
-        bool empty;
-        {
-            std::lock_guard lock(write_lock);
-            buffer->Consume(static_cast<std::size_t>(written));
-            empty = buffer->Fill() == 0;
-            if (empty) ResetDataReady();
-        }
-        space_cv.notify_all();
-        if (empty) RunOnOwner(kEvTxEmpty);
-    }
-}
-
-void TSerSession::ModemLoop() {
-    const int lines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
-    while (!Stopping()) {
-        if (ioctl(fd, TIOCMIWAIT, lines) == 0) {
-            if (!Stopping()) Kick(0);
-            continue;
-        }
-        if (errno == EINTR) continue;
-        if (!Stopping()) {
-            modem_poll.store(true);
-            Kick(0);
-        }
-        break;
-    }
-    modem_done.store(true);
-}
+}  // namespace
 
 TSerCustomComm::TSerCustomComm() {
     event_chars_.SetOnChange([this](TSerPersistent&) { LineChanged(); });
@@ -339,6 +42,8 @@ TSerCustomComm::TSerCustomComm() {
 }
 
 TSerCustomComm::~TSerCustomComm() {
+    // Under the close lock: an event thread closing a lost line reads destroying_.
+    std::lock_guard closing(close_mutex_);
     destroying_ = true;
     try {
         Close();
@@ -432,41 +137,12 @@ void TSerCustomComm::Open() {
 }
 
 void TSerCustomComm::StartThreads() {
-    auto s = std::make_shared<TSerSession>();
-    s->fd = fd_.load();
-    s->mask = ComputedEventMask();
-    s->event_char = event_chars_.EventChar();
-    s->dispatcher = dispatcher_ ? dispatcher_ : TSerDispatcher(TSerDirectDispatch);
-    s->owner = this;
-    s->stop_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    s->kick_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (s->stop_fd < 0 || s->kick_fd < 0) {
-        throw ESerCommError(SerSysMessage(" Error setting EventMask ", errno));
-    }
-    session_ = s;
-    const TThreadPriority event_priority = event_priority_;
-    const TThreadPriority write_priority = write_priority_;
-    if (s->mask != 0) {
-        s->event_thread = std::thread([s, event_priority] {
-            s->event_tid.store(gettid());
-            ApplyNice(s->event_tid.load(), event_priority);
-            s->EventLoop();
-        });
-        serial_icounter_struct probe{};
-        if ((s->mask & kModemEvents) && ioctl(s->fd, TIOCGICOUNT, &probe) == 0) {
-            InstallModemWakeHandler();
-            s->modem_thread = std::thread([s] { s->ModemLoop(); });
-        }
-    }
-    if (!direct_write_) {
-        s->buffer =
-            std::make_unique<TSerCommBuffer>(static_cast<std::size_t>(buffers_.WriteSize()));
-        s->write_thread = std::thread([s, write_priority] {
-            s->write_tid.store(gettid());
-            ApplyNice(s->write_tid.load(), write_priority);
-            s->WriteLoop();
-        });
-    }
+    session_ = std::make_shared<TSerSession>(
+        fd_.load(), ComputedEventMask(), event_chars_.EventChar(),
+        dispatcher_ ? dispatcher_ : TSerDispatcher(TSerDirectDispatch), this);
+    const std::size_t write_buffer =
+        direct_write_ ? 0 : static_cast<std::size_t>(buffers_.WriteSize());
+    session_->StartThreads(event_priority_, write_priority_, write_buffer);
 }
 
 void TSerCustomComm::StopThreads() {
@@ -476,32 +152,20 @@ void TSerCustomComm::StopThreads() {
         std::lock_guard lock(read_lock_);
         s->RequestStop();
     }
-    {
-        // Waits for a dispatch running on another thread; from inside a handler it is ours.
-        std::lock_guard lock(s->owner_mutex);
-        s->owner = nullptr;
-    }
-    const auto self = std::this_thread::get_id();
-    for (std::thread* t : {&s->event_thread, &s->write_thread}) {
-        if (!t->joinable()) continue;
-        if (t->get_id() == self) {
-            t->detach();  // Close from a handler running on this worker: it ends on its own
-        } else {
-            t->join();
-        }
-    }
-    if (s->modem_thread.joinable()) {
-        while (!s->modem_done.load()) {
-            pthread_kill(s->modem_thread.native_handle(), ModemWakeSignal());
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        s->modem_thread.join();
-    }
+    s->StopThreads();
     std::lock_guard lock(read_lock_);
     session_.reset();
 }
 
 void TSerCustomComm::Close() {
+    // A close under way on another thread (the event thread closing a lost line, when
+    // handlers run on the workers) is waited for, except from a handler that it waits for.
+    std::unique_lock closing(close_mutex_, std::defer_lock);
+    if (dispatch_depth > 0) {
+        if (!closing.try_lock()) return;
+    } else {
+        closing.lock();
+    }
     if (!Active()) return;
     auto s = session_;
     StopThreads();
@@ -634,7 +298,23 @@ bool TSerCustomComm::WriteText(const std::string& text) {
     return WriteBuf(text.data(), static_cast<int>(text.size())) == static_cast<int>(text.size());
 }
 
+void TSerCustomComm::LineLost(std::uint32_t errors) {
+    DispatchScope scope;
+    if (session_) errors |= session_->line_errors.exchange(0);
+    try {
+        if (OnError) OnError(*this, static_cast<int>(errors));
+    } catch (...) {
+        Report(std::current_exception());
+    }
+    try {
+        Close();
+    } catch (...) {
+        Report(std::current_exception());
+    }
+}
+
 void TSerCustomComm::DispatchEvents(std::uint32_t w) {
+    DispatchScope scope;
     try {
         if (w & kEvRxChar) {
             const int n = InQueCount();

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 #include <string>
 
@@ -55,6 +56,9 @@ class TSerCustomComm : public TSerComponent {
     TSerCustomComm& operator=(const TSerCustomComm&) = delete;
 
     void Open();
+    // The port also closes on its own when the line is lost (far end gone, device unplugged,
+    // line events no longer to be had): OnError first, with kSerErrHangup or kSerErrWait, then
+    // OnClose, both on the owner's thread.
     void Close();
     bool Active() const { return fd_.load() >= 0; }
     // Calls Open() when AutoOpen is set; the owner calls it once its settings are loaded.
@@ -137,6 +141,8 @@ class TSerCustomComm : public TSerComponent {
     void ApplyLineSettings();
     void LineChanged();
     void DispatchEvents(std::uint32_t w);
+    // On the owner's thread once the line is gone: OnError with `errors`, then Close.
+    void LineLost(std::uint32_t errors);
     void Report(std::exception_ptr error);
     void StartThreads();
     void StopThreads();
@@ -149,6 +155,8 @@ class TSerCustomComm : public TSerComponent {
     // Guards ReadBuf, GetStatus and the stopping of threads; the write lock lives in the
     // session because the write thread shares it.
     TSerCriticalSection read_lock_;
+    // Held through Close, so a close on another thread is finished before the caller goes on.
+    std::recursive_mutex close_mutex_;
 
     bool auto_open_ = false;
     TSerLineSettings line_;

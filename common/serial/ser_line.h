@@ -77,6 +77,7 @@ inline constexpr std::uint32_t kSerErrOverrun = 0x0002;  // UART overrun
 inline constexpr std::uint32_t kSerErrParity = 0x0004;
 inline constexpr std::uint32_t kSerErrFrame = 0x0008;
 inline constexpr std::uint32_t kSerErrBreak = 0x0010;
+inline constexpr std::uint32_t kSerErrWait = 0x2000;    // waiting for line events failed
 inline constexpr std::uint32_t kSerErrWrite = 0x4000;   // a write to the device failed
 inline constexpr std::uint32_t kSerErrHangup = 0x8000;  // device gone or other end closed
 

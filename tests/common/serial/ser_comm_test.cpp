@@ -377,7 +377,8 @@ TEST_F(CommOnPty, FarEndClosingGivesOnErrorAndCleanClose) {
     pty.CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return errors.load() != 0; }));
     EXPECT_TRUE(errors.load() & kSerErrHangup);
-    comm.WriteText("after");  // queued or refused, never a crash
+    EXPECT_TRUE(WaitUntil([&] { return !comm.Active(); }));  // the port closed itself
+    EXPECT_FALSE(comm.WriteText("after"));
     comm.Close();
     EXPECT_FALSE(comm.Active());
 }
@@ -488,6 +489,7 @@ TEST(CommSocat, BulkThroughASecondProcessAndItsDisappearance) {
     close(far);
     pair.Stop();
     EXPECT_TRUE(WaitUntil([&] { return (errors.load() & kSerErrHangup) != 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return !comm.Active(); }));
     comm.Close();
     EXPECT_FALSE(comm.Active());
 }

@@ -1,0 +1,111 @@
+// One open period of the serial component: the device, the worker threads that watch and feed
+// it, and the hand-off of their notifications to the owner's thread. Private to the component.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+#include "common/serial/ser_classes.h"
+#include "common/serial/ser_comm.h"
+#include "common/serial/ser_line.h"
+
+namespace common {
+
+// Nice value for a worker thread (by its kernel thread id; 0 means not started yet).
+void ApplyNice(pid_t tid, TThreadPriority priority);
+// The errno of a device that is gone for good (unplugged adapter, far end of a pty closed).
+bool IsDeviceGone(int err);
+
+// Worker threads share the session, so a worker that outlives the component's interest (Close
+// from inside a handler on that worker) never touches freed memory, and a notification that
+// reaches the owner's thread after Close finds no owner and does nothing.
+struct TSerSession : std::enable_shared_from_this<TSerSession> {
+    int fd = -1;
+    std::uint32_t mask = 0;
+    char event_char = 0;
+    TSerDispatcher dispatcher;
+    std::stop_source stop;
+    int stop_fd = -1;  // eventfd, readable once stop is requested
+    int kick_fd = -1;  // eventfd, wakes the event thread for pending_events
+    std::atomic<std::uint32_t> line_errors{0};
+    std::atomic<std::uint32_t> pending_events{0};
+    std::atomic<bool> line_lost{false};  // the loss was reported; the port is being closed
+
+    std::recursive_mutex owner_mutex;
+    TSerCustomComm* owner = nullptr;
+
+    // Write side: the write lock guards buffer, data_ready's clearing and the direct-write path.
+    TSerCriticalSection write_lock;
+    std::condition_variable_any space_cv;
+    std::unique_ptr<TSerCommBuffer> buffer;
+    TSerWaitEvent data_ready;
+
+    std::thread event_thread;
+    std::thread write_thread;
+    std::thread modem_thread;
+    std::atomic<pid_t> event_tid{0};
+    std::atomic<pid_t> write_tid{0};
+    std::atomic<bool> modem_done{false};
+    std::atomic<bool> modem_poll{false};  // TIOCMIWAIT refused: the event thread polls instead
+
+    // Throws ESerCommError when the wake-up descriptors cannot be made.
+    TSerSession(int device, std::uint32_t event_mask, char event_character, TSerDispatcher dispatch,
+                TSerCustomComm* component);
+    ~TSerSession();
+    TSerSession(const TSerSession&) = delete;
+    TSerSession& operator=(const TSerSession&) = delete;
+
+    // Starts the event thread when the mask is non-zero (with the modem-line waiter where the
+    // device counts line changes) and, given a buffer size, the write thread.
+    void StartThreads(TThreadPriority event_priority, TThreadPriority write_priority,
+                      std::size_t write_buffer_bytes);
+    // Stops every worker and forgets the owner. Waits for a dispatch running on another thread;
+    // a worker that is the calling thread (Close from a handler on it) is left to end alone.
+    void StopThreads();
+
+    // Tells every worker to stop and wakes it; returns at once. May be called again.
+    void RequestStop();
+    bool Stopping() const { return stop.stop_requested(); }
+    // Wakes the event thread to raise `events` (bits of the comm-event word).
+    void Kick(std::uint32_t events);
+
+  private:
+    struct EventWatch;
+
+    // Under the write lock. Stop is requested before RequestStop takes the lock to set the
+    // event, so checking it here keeps a reset from swallowing that wake-up.
+    void ResetDataReady();
+    // Runs `job` with the owner on the owner's thread and waits for it (or for stop).
+    void RunWithOwner(const std::function<void(TSerCustomComm&)>& job);
+    // Dispatch of the comm-event word `w`.
+    void RunOnOwner(std::uint32_t w);
+    // The line is gone (hang-up, vanished device, failed wait): the first worker to see it has
+    // the owner report `errors` through OnError and close the port.
+    void ReportLineLost(std::uint32_t errors);
+    // Returns true when stop was requested, false after `ms` (negative: no limit).
+    bool SleepUnlessStopped(int ms);
+
+    void EventLoop();
+    void WriteLoop();
+    void ModemLoop();
+
+    // Steps of the event loop: wait, then collect the event word from each source.
+    enum class WaitResult { Ready, Stopped, Failed };
+    WaitResult WaitForLine(EventWatch& watch, short& device_revents, bool& kicked);
+    std::uint32_t TakeKickedEvents();
+    std::uint32_t CheckInput(EventWatch& watch);
+    std::uint32_t CheckCounters(EventWatch& watch);
+    std::uint32_t CheckModemLines(EventWatch& watch);
+    void NoteUnreadInput(EventWatch& watch);
+};
+
+}  // namespace common
