@@ -6,24 +6,39 @@
 #include <QPainter>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include "common/gui/log_memo.h"
 #include "common/serial/qt_dispatcher.h"
 #include "station/capture/audio_capture.h"
+#include "station/service_controls.h"
+#include "station/station_id.h"
 
 #include <iostream>
 
 namespace station {
 
 namespace {
-constexpr int kLevelWidth = 28;    // pixels
-constexpr int kLevelHeight = 180;  // pixels; the bar spans 0..90 dB
+constexpr int kLevelWidth = 28;                     // pixels
+constexpr int kLevelHeight = 180;                   // pixels; the bar spans 0..90 dB
+constexpr int kPlotWidth = 500, kPlotHeight = 120;  // dgraph, pixels
 
 // The server list offered in servercombo; the first is the start text, so the local relay
 // works out of the box.
 constexpr int kStatusClearMs = 2000;
 
 const char* const kDefaultServers[] = {"localhost", "relay.local", "127.0.0.1"};
+
+// Refuses, as it is typed or pasted, what the server's records cannot carry.
+class StationIdValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        for (const QChar c : input)
+            if (!StationIdCharAllowed(c.unicode())) return Invalid;
+        return Acceptable;
+    }
+};
 
 QColor FromColourValue(std::uint32_t bgr) {
     return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
@@ -92,10 +107,12 @@ QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
     called->setObjectName(QStringLiteral("called"));
     called->setMaximumWidth(140);
     upperCase(called);
+    called->setValidator(new StationIdValidator(called));
     loced = new QLineEdit(bar);
     loced->setObjectName(QStringLiteral("loced"));
     loced->setMaximumWidth(100);
     upperCase(loced);
+    loced->setValidator(new StationIdValidator(loced));
     servercombo = new QComboBox(bar);
     servercombo->setObjectName(QStringLiteral("servercombo"));
     servercombo->setEditable(true);
@@ -128,37 +145,126 @@ QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
     return bar;
 }
 
-// Service controls, hidden as they come: no menu reaches them.
+// Service controls: hidden as they come, shown in a row of their own with --service.
 QWidget* StationWindow::BuildServiceBar(QWidget* parent) {
     auto* bar = new QWidget(parent);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
-    Button2 = new QPushButton(QStringLiteral("OPEN COMPORT"), bar);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    connect(Button2, &QPushButton::clicked, this, &StationWindow::Button2Click);
+    auto button = [&](const char* name, const QString& caption, void (StationWindow::*click)()) {
+        auto* b = new QPushButton(caption, bar);
+        b->setObjectName(QString::fromLatin1(name));
+        connect(b, &QPushButton::clicked, this, click);
+        return b;
+    };
+    const auto& d = core_.Demodulator();
+    Button1 = button("Button1", QString::fromStdString(PolarityCaption(d.MarkIsHigh())),
+                     &StationWindow::Button1Click);
+    Button2 = button("Button2", QStringLiteral("OPEN COMPORT"), &StationWindow::Button2Click);
     Edit1 = new QLineEdit(QStringLiteral("1"), bar);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setMaximumWidth(60);
     Label1 = new QLabel(QStringLiteral("fff"), bar);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->hide();
-    row->addWidget(Button2);
-    row->addWidget(Edit1);
-    row->addWidget(Label1);
+    Label1->setVisible(startup_.Options().service);
+    Button3 = button("Button3", QStringLiteral("schnappschuss"), &StationWindow::Button3Click);
+    Button4 =
+        button("Button4", QString::fromStdString(TablesCaption(d)), &StationWindow::Button4Click);
+    Button5 = button("Button5", QStringLiteral("Messwert"), &StationWindow::Button5Click);
+    dataed = new QLineEdit(QStringLiteral("1"), bar);
+    dataed->setObjectName(QStringLiteral("dataed"));
+    dataed->setMaximumWidth(60);
+    for (QWidget* w : std::initializer_list<QWidget*>{Button1, Button2, Edit1, Label1, Button3,
+                                                      Button4, Button5, dataed})
+        row->addWidget(w);
     row->addStretch();
-    bar->hide();
+    bar->setVisible(startup_.Options().service);
     return bar;
 }
 
+// The plot and the panel the snapshot hides, under the service row.
+QWidget* StationWindow::BuildServiceArea(QWidget* parent) {
+    auto* area = new QWidget(parent);
+    auto* row = new QHBoxLayout(area);
+    row->setContentsMargins(0, 0, 0, 0);
+    dgraph = new QLabel(area);
+    dgraph->setObjectName(QStringLiteral("dgraph"));
+    dgraph->setFixedSize(kPlotWidth, kPlotHeight);
+    ClearPicture(dgraph, dgraph->size());
+    Panel2 = new QFrame(area);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFrameShape(QFrame::StyledPanel);
+    Panel2->setFrameShadow(QFrame::Sunken);
+    Panel2->setFixedHeight(kPlotHeight);
+    row->addWidget(dgraph, 0, Qt::AlignLeft);  // stays in place once the panel is hidden
+    row->addWidget(Panel2, 1);
+    area->setVisible(startup_.Options().service);
+    return area;
+}
+
+void StationWindow::ClearPicture(QLabel* picture, QSize size) {
+    QPixmap pm(size);
+    pm.fill(Qt::white);
+    picture->setPixmap(pm);
+}
+
+void StationWindow::Button1Click() {
+    auto& d = core_.Demodulator();
+    d.SetMarkIsHigh(!d.MarkIsHigh());
+    Button1->setText(QString::fromStdString(PolarityCaption(d.MarkIsHigh())));
+}
+
+// The snapshot takes the log's place; a second press gives the log back.
+void StationWindow::Button3Click() {
+    Panel2->hide();
+    const QSize size = LogMemo1->size();  // the picture takes the log's place
+    LogMemo1->setVisible(!LogMemo1->isVisibleTo(this));
+    Image1->setVisible(!LogMemo1->isVisibleTo(this));
+    if (LogMemo1->isVisibleTo(this)) return;
+    QPixmap pm(size);
+    pm.fill(Qt::white);
+    QPainter p(&pm);
+    const auto& d = core_.Demodulator();
+    for (const bool marker : {false, true}) {
+        const Polyline line = ScopeTrace(d, pm.width(), pm.height(), marker);
+        p.setPen(marker ? QColor(0, 128, 0) : QColor(Qt::red));
+        for (std::size_t i = 1; i < line.size(); ++i)
+            p.drawLine(line[i - 1].x, line[i - 1].y, line[i].x, line[i].y);
+    }
+    p.end();
+    Image1->setPixmap(pm);
+}
+
+void StationWindow::Button4Click() {
+    Button4->setText(QString::fromStdString(core_.Demodulator().SwitchWindow()));
+}
+
+void StationWindow::Button5Click() {
+    std::string error;
+    const auto slot = ParseSlot(dataed->text().toStdString(), error);
+    if (!slot) {
+        SetStatus(QString::fromStdString(error));
+        return;
+    }
+    QPixmap pm(dgraph->size());
+    pm.fill(Qt::white);
+    QPainter p(&pm);
+    p.setPen(Qt::black);
+    const Polyline line = SlotPlot(core_.history(), *slot, pm.width(), pm.height());
+    for (std::size_t i = 1; i < line.size(); ++i)
+        p.drawLine(line[i - 1].x, line[i - 1].y, line[i].x, line[i].y);
+    p.end();
+    dgraph->setPixmap(pm);
+}
+
 void StationWindow::Button2Click() {
-    bool ok = false;
-    const int port = Edit1->text().trimmed().toInt(&ok);
-    if (!ok) {
-        SetStatus(QStringLiteral("'%1' is not a valid integer value").arg(Edit1->text()));
+    std::string error;
+    const auto port = ParseFieldInt(Edit1->text().toStdString(), error);
+    if (!port) {
+        SetStatus(QString::fromStdString(error));
         return;
     }
     try {
-        COMM.SetPortNum(port);
+        COMM.SetPortNum(*port);
         COMM.Open();
     } catch (const std::exception& e) {
         LogMemo1->AppendLine(QString::fromStdString(e.what()));
@@ -195,6 +301,7 @@ void StationWindow::BuildControls() {
     auto* outer = new QVBoxLayout(central);
     outer->addWidget(BuildUplinkBar(central));
     outer->addWidget(BuildServiceBar(central));
+    outer->addWidget(BuildServiceArea(central));
 
     auto* top = new QHBoxLayout;
     auto* grid = new QGridLayout;
@@ -245,6 +352,12 @@ void StationWindow::BuildControls() {
     LogMemo1 = new common::LogMemo(central);
     LogMemo1->setObjectName(QStringLiteral("LogMemo1"));
     outer->addWidget(LogMemo1, 1);
+    Image1 = new QLabel(central);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setMinimumSize(1, 1);
+    Image1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    Image1->hide();
+    outer->addWidget(Image1, 1);
 
     setCentralWidget(central);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));

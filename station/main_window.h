@@ -37,7 +37,11 @@ class StationWindow : public QMainWindow, private UplinkView {
     void ausgabe(const FrameReport& report);
     void FormClose();
     void conbtClick() { uplink_.conbtClick(); }
+    void Button1Click();
     void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
     void COMMError();
     void Timer1Timer();
 
@@ -61,6 +65,8 @@ class StationWindow : public QMainWindow, private UplinkView {
     void BuildControls();
     QWidget* BuildUplinkBar(QWidget* parent);
     QWidget* BuildServiceBar(QWidget* parent);
+    QWidget* BuildServiceArea(QWidget* parent);
+    void ClearPicture(QLabel* picture, QSize size);
     void DrawLevel();
     void Report(const QString& text);
     QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent, QGridLayout* grid,
@@ -79,7 +85,15 @@ class StationWindow : public QMainWindow, private UplinkView {
     QComboBox* servercombo = nullptr;
     QPushButton* conbt = nullptr;
     QLabel* errlb = nullptr;
+    QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QLineEdit* dataed = nullptr;
+    QLabel* Image1 = nullptr;  // the scope snapshot, in the log's place
+    QFrame* Panel2 = nullptr;
+    QLabel* dgraph = nullptr;  // the stored-value plot
     QLineEdit* Edit1 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* ausimg = nullptr;

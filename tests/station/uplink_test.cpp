@@ -7,6 +7,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -243,6 +245,65 @@ TEST(HeadlessStation, BadArgumentsAndMissingFile) {
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_NE(p.exitCode(), 0);
     EXPECT_TRUE(p.readAllStandardError().contains("/nonexistent/x.wav"));
+}
+
+namespace {
+struct TavrinRun {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+TavrinRun Tavrin(const test_support::TempDir& dir, const QStringList& args) {
+    QProcess p;
+    p.setWorkingDirectory(QString::fromStdString(dir.path.string()));
+    p.start(TAVRIN_EXECUTABLE, QStringList{"--headless", "--no-log"} + args);
+    if (!p.waitForFinished(20000)) p.kill();
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+QString Probegen(const test_support::TempDir& dir, const char* name, const QStringList& args) {
+    const QString wav = QString::fromStdString((dir.path / name).string());
+    EXPECT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE, QStringList{"-o", wav, "-n", "3"} + args), 0);
+    return wav;
+}
+}  // namespace
+
+// The demodulator starts as the service buttons would leave it.
+TEST(HeadlessStation, PolarityAndTablesFromTheCommandLine) {
+    test_support::TempDir dir;
+    const QString swapped = Probegen(dir, "swapped.wav", {"--swap-tones"});
+    const QString lower = Probegen(dir, "lower.wav", {"--upper-tone", "2200"});
+    EXPECT_TRUE(Tavrin(dir, {"--input", swapped}).out.contains(" good=0"));
+    EXPECT_TRUE(Tavrin(dir, {"--input", swapped, "--polarity", "1200"}).out.contains("good=3"));
+    EXPECT_TRUE(Tavrin(dir, {"--input", lower, "--tables", "rect"}).out.contains("good=3"));
+    const TavrinRun bad = Tavrin(dir, {"--input", lower, "--tables", "hann"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains("--tables needs rect or hamming"));
+}
+
+// Call sign and locator are checked where they enter; a tavrin.ini that cannot be read is
+// reported and left alone.
+TEST(HeadlessStation, StationSettingsCheckedWhereTheyEnter) {
+    test_support::TempDir dir;
+    const QString wav = Probegen(dir, "flight.wav", {});
+    const TavrinRun refused =
+        Tavrin(dir, {"--input", wav, "--call", "DL1;ABC", "--locator", "JN49EA"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.contains("--call: a call sign cannot hold ';'")) << refused.err.data();
+    EXPECT_TRUE(refused.out.isEmpty());
+
+    std::filesystem::create_directory(dir.path / "tavrin.ini");
+    const TavrinRun unreadable = Tavrin(dir, {"--input", wav});
+    EXPECT_EQ(unreadable.exitCode, 0);
+    EXPECT_TRUE(unreadable.err.contains("cannot read tavrin.ini")) << unreadable.err.data();
+    EXPECT_TRUE(unreadable.out.contains("good=3"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path / "tavrin.ini"));
+    std::filesystem::remove(dir.path / "tavrin.ini");
+
+    std::ofstream(dir.path / "tavrin.ini") << "CALL=DL1#\nLOCATOR=JN49EA\n";
+    Server server;
+    const TavrinRun fromFile = Tavrin(dir, {"--input", wav, "--server", server.Address()});
+    EXPECT_TRUE(fromFile.err.contains("(CALL) holds '#'")) << fromFile.err.data();
+    EXPECT_TRUE(fromFile.err.contains("CALL ODER LOCATOR FEHLT"));
+    EXPECT_EQ(server.connections, 0);
 }
 
 int main(int argc, char** argv) {

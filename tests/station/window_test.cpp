@@ -11,8 +11,10 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -217,6 +219,165 @@ TEST_F(StationWindowTest, ServicePortOpensByNumberAndReportsErrors) {
     pty.CloseMaster();  // the line goes away under the open port
     ASSERT_TRUE(WaitFor([&] { return w.statusBar()->currentMessage() == "COM Error"; }));
     ASSERT_TRUE(WaitFor([&] { return w.statusBar()->currentMessage().isEmpty(); }, 5000));
+}
+
+// ---- Service controls -------------------------------------------------------------------------
+
+namespace {
+// The colours of an image and how many pixels carry each.
+std::map<QRgb, int> Colours(const QImage& image) {
+    std::map<QRgb, int> count;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) ++count[image.pixel(x, y)];
+    return count;
+}
+const QRgb kWhite = qRgb(255, 255, 255), kRed = qRgb(255, 0, 0), kDarkGreen = qRgb(0, 128, 0),
+           kBlack = qRgb(0, 0, 0);
+}  // namespace
+
+TEST_F(StationWindowTest, ServiceRowOnlyWithServiceOptionAndCaptionsFromTheStartState) {
+    const char* row[] = {"Button1", "Button2", "Button3", "Button4", "Button5"};
+    {
+        station::StationWindow w(options_);
+        for (const char* name : row) EXPECT_FALSE(Child<QWidget>(w, name)->isVisibleTo(&w)) << name;
+        for (const char* name : {"dataed", "Label1", "dgraph", "Panel2", "Image1"})
+            EXPECT_FALSE(Child<QWidget>(w, name)->isVisibleTo(&w)) << name;
+        EXPECT_TRUE(Child<QWidget>(w, "LogMemo1")->isVisibleTo(&w));
+    }
+    options_.service = true;
+    station::StationWindow w(options_);
+    for (const char* name : row) EXPECT_TRUE(Child<QWidget>(w, name)->isVisibleTo(&w)) << name;
+    for (const char* name : {"Edit1", "dataed", "Label1", "dgraph", "Panel2"})
+        EXPECT_TRUE(Child<QWidget>(w, name)->isVisibleTo(&w)) << name;
+    EXPECT_FALSE(Child<QWidget>(w, "Image1")->isVisibleTo(&w));
+    EXPECT_EQ(Child<QPushButton>(w, "Button1")->text(), "HIGH 2200");
+    EXPECT_EQ(Child<QPushButton>(w, "Button3")->text(), "schnappschuss");
+    EXPECT_EQ(Child<QPushButton>(w, "Button4")->text(), "RECHTECK");
+    EXPECT_EQ(Child<QPushButton>(w, "Button5")->text(), "Messwert");
+    EXPECT_EQ(Child<QLineEdit>(w, "dataed")->text(), "1");
+
+    options_.markIsHigh = false;
+    options_.tables = station::StationOptions::Tables::Hamming;
+    station::StationWindow started(options_);
+    EXPECT_EQ(Child<QPushButton>(started, "Button1")->text(), "HIGH 1200");
+    EXPECT_EQ(Child<QPushButton>(started, "Button4")->text(), "HAMMING");
+    EXPECT_FALSE(started.Core().Demodulator().MarkIsHigh());
+}
+
+TEST_F(StationWindowTest, PolarityAndWindowButtonsActOnTheDemodulator) {
+    options_.service = true;
+    station::StationWindow w(options_);
+    auto* button1 = Child<QPushButton>(w, "Button1");
+    auto* button4 = Child<QPushButton>(w, "Button4");
+    const auto& d = w.Core().Demodulator();
+    button1->click();
+    EXPECT_FALSE(d.MarkIsHigh());
+    EXPECT_EQ(button1->text(), "HIGH 1200");
+    button1->click();
+    EXPECT_TRUE(d.MarkIsHigh());
+    EXPECT_EQ(button1->text(), "HIGH 2200");
+
+    button4->click();
+    EXPECT_EQ(button4->text(), "RECHTECK");
+    for (int n = -5; n <= 4; ++n) {
+        const auto k = static_cast<std::size_t>(n + 5);
+        EXPECT_DOUBLE_EQ(d.HighSin()[k], std::sin(n * 2200 * 6.28 / 12000)) << n;
+        EXPECT_DOUBLE_EQ(d.HighCos()[k], std::cos(n * 2200 * 6.28 / 12000)) << n;
+        EXPECT_DOUBLE_EQ(d.LowSin()[k], std::sin(n * 1200 * 6.28 / 12000)) << n;
+    }
+    button4->click();
+    EXPECT_EQ(button4->text(), "HAMMING");
+    EXPECT_NEAR(d.LowCos()[0], -0.08, 1e-6);  // n = -5: Hamming weight 0.08
+}
+
+TEST_F(StationWindowTest, PolarityButtonDecodesSwappedTones) {
+    ASSERT_EQ(
+        QProcess::execute(PROBEGEN_EXECUTABLE, {"-o", "swapped.wav", "-n", "3", "--swap-tones"}),
+        0);
+    options_.file = "swapped.wav";
+    options_.service = true;
+    for (const bool press : {false, true}) {
+        station::StationWindow w(options_);
+        if (press) Child<QPushButton>(w, "Button1")->click();
+        w.FormCreate();
+        ASSERT_TRUE(
+            WaitFor([&] { return w.statusBar()->currentMessage() == "end of the recording"; }));
+        EXPECT_EQ(w.Core().GoodFrames(), press ? 3 : 0);
+    }
+}
+
+// The snapshot takes the log's place with the scope's two traces; a second press gives the log
+// back. The panel it hides stays hidden.
+TEST_F(StationWindowTest, SnapshotTogglesTheLogAgainstTheScope) {
+    options_.service = true;
+    station::StationWindow w(options_);
+    w.show();
+    w.FormCreate();
+    ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
+    auto* memo = Child<QWidget>(w, "LogMemo1");
+    auto* image = Child<QLabel>(w, "Image1");
+    auto* panel = Child<QWidget>(w, "Panel2");
+    const QSize memoSize = memo->size();
+    Child<QPushButton>(w, "Button3")->click();
+    EXPECT_FALSE(memo->isVisible());
+    EXPECT_TRUE(image->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+    const QImage picture = image->pixmap().toImage();
+    EXPECT_EQ(picture.size(), memoSize);
+    const auto colours = Colours(picture);
+    EXPECT_GT(colours.count(kRed) ? colours.at(kRed) : 0, memoSize.width() / 2);
+    EXPECT_GT(colours.count(kDarkGreen) ? colours.at(kDarkGreen) : 0, memoSize.width() / 2);
+    EXPECT_EQ(colours.size(), 3u);  // white, red and dark green only
+
+    Child<QPushButton>(w, "Button3")->click();
+    EXPECT_TRUE(memo->isVisible());
+    EXPECT_FALSE(image->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+}
+
+// Slot 2 holds word 1, 257 in every simulated frame: 120 - trunc(257 / 4096 * 120) = 113.
+TEST_F(StationWindowTest, StoredValuePlotAndItsSlotField) {
+    options_.service = true;
+    station::StationWindow w(options_);
+    auto* dgraph = Child<QLabel>(w, "dgraph");
+    auto* dataed = Child<QLineEdit>(w, "dataed");
+    auto* button5 = Child<QPushButton>(w, "Button5");
+    dataed->setText("2");
+    button5->click();  // no record yet
+    EXPECT_EQ(Colours(dgraph->pixmap().toImage()), (std::map<QRgb, int>{{kWhite, 500 * 120}}));
+
+    w.FormCreate();
+    ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
+    button5->click();
+    const QImage plot = dgraph->pixmap().toImage();
+    ASSERT_EQ(plot.size(), QSize(500, 120));
+    for (const int x : {125, 250, 375}) EXPECT_EQ(plot.pixel(x, 113), kBlack) << x;
+    EXPECT_EQ(plot.pixel(250, 100), kWhite);
+    EXPECT_EQ(plot.pixel(499, 113), kWhite);  // the line ends at the last record
+
+    for (const char* bad : {"0", "21", "x"}) {
+        dataed->setText(bad);
+        button5->click();
+        EXPECT_TRUE(w.statusBar()->currentMessage().contains(bad)) << bad;
+        EXPECT_EQ(dgraph->pixmap().toImage(), plot) << bad;
+    }
+    EXPECT_EQ(w.statusBar()->currentMessage(), "'x' is not a valid integer value");
+}
+
+// What the server's records cannot carry is refused as it is typed.
+TEST_F(StationWindowTest, StationFieldsRefuseWhatBreaksRecords) {
+    station::StationWindow w(options_);
+    for (const char* name : {"called", "loced"}) {
+        auto* edit = Child<QLineEdit>(w, name);
+        edit->insert(QStringLiteral("DL1"));
+        for (const QString& bad : {QStringLiteral(";"), QStringLiteral("#"), QStringLiteral("\t"),
+                                   QStringLiteral("\u0085"), QStringLiteral("\u20AC")}) {
+            edit->insert(bad);
+            EXPECT_EQ(edit->text(), "DL1") << name;
+        }
+        edit->insert(QStringLiteral("\u00C4B"));  // Latin-1 is welcome
+        EXPECT_EQ(edit->text(), QStringLiteral("DL1\u00C4B"));
+    }
 }
 
 int main(int argc, char** argv) {
