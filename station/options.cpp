@@ -18,8 +18,8 @@ std::string StationUsage() {
            "  --headless           no window: frames on standard output, messages on standard "
            "error\n"
            "  --server HOST[:PORT] connect to a collecting server (default port 3001)\n"
-           "  --call CALL          station call sign (default: CALL from tavrin.ini)\n"
-           "  --locator LOC        station locator (default: LOCATOR from tavrin.ini)\n"
+           "  --call CALL          call sign for this run (default: CALL in tavrin.ini)\n"
+           "  --locator LOC        locator for this run (default: LOCATOR in tavrin.ini)\n"
            "  --no-log             do not write the flight log tavrin-YYYY-MM-DD.log\n"
            "  --polarity 1200|2200 the tone that means bit 1 (default 2200, the upper tone)\n"
            "  --tables rect|hamming  demodulate with 1200/2200 Hz tables, rectangular or\n"
@@ -79,14 +79,12 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
         } else if (a == "--call") {
             if (!value(v)) return "--call needs a call sign";
             if (!CheckStationId(v, latin1, problem))
-                return "--call: a call sign cannot hold " + problem + " (the server's records " +
-                       "could not carry it)";
+                return "--call: a call sign cannot hold " + problem + RefusalReason(problem);
             o.call = v;
         } else if (a == "--locator") {
             if (!value(v)) return "--locator needs a Maidenhead locator";
             if (!CheckStationId(v, latin1, problem))
-                return "--locator: a locator cannot hold " + problem + " (the server's records " +
-                       "could not carry it)";
+                return "--locator: a locator cannot hold " + problem + RefusalReason(problem);
             o.locator = v;
         } else if (a == "--polarity") {
             if (!value(v) || (v != "1200" && v != "2200"))

@@ -51,7 +51,7 @@ void StationStartup::ReadKey(Key& key, const std::optional<std::string>& overrid
         key.refused = true;
         latin1.clear();
         messages.push_back(settingsPath_ + ": the " + key.what + " (" + key.name + ") holds " +
-                           problem + ", which the server's records cannot carry: not used");
+                           problem + RefusalReason(problem) + "; not used");
     }
     key.start = StationIdUpper(QString::fromLatin1(latin1));
 }

@@ -12,6 +12,8 @@ bool StationIdCharAllowed(char32_t c) noexcept {
 
 namespace {
 
+constexpr const char* kNotUtf8 = "bytes that are not UTF-8 text";
+
 // Decodes one UTF-8 sequence at `at`; false on a malformed one (overlong forms, surrogates and
 // values above U+10FFFF included).
 bool NextChar(std::string_view s, std::size_t& at, char32_t& c) {
@@ -60,7 +62,7 @@ bool CheckStationId(std::string_view utf8, std::string& latin1, std::string& pro
     while (at < utf8.size()) {
         char32_t c = 0;
         if (!NextChar(utf8, at, c)) {
-            problem = "bytes that are not UTF-8 text";
+            problem = kNotUtf8;
             return false;
         }
         if (!StationIdCharAllowed(c)) {
@@ -70,6 +72,10 @@ bool CheckStationId(std::string_view utf8, std::string& latin1, std::string& pro
         latin1 += static_cast<char>(static_cast<unsigned char>(c));
     }
     return true;
+}
+
+std::string RefusalReason(const std::string& problem) {
+    return problem == kNotUtf8 ? std::string() : ": it would break the records at the server";
 }
 
 std::string UpperLatin1(std::string_view latin1) {

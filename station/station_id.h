@@ -17,6 +17,9 @@ bool StationIdCharAllowed(char32_t c) noexcept;
 // (or saying the text is not UTF-8).
 bool CheckStationId(std::string_view utf8, std::string& latin1, std::string& problem);
 
+// Why a refused character may not pass, for messages; empty when the text was not UTF-8.
+std::string RefusalReason(const std::string& problem);
+
 // Latin-1 text in upper case, the way the fields force it. Letters whose capital lies outside
 // Latin-1 (0xB5, 0xDF, 0xFF) stay as they are.
 std::string UpperLatin1(std::string_view latin1);
