@@ -51,7 +51,8 @@ SettingsLines::ReadResult SettingsLines::Read(const std::string& path, std::stri
         std::size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Every CR before the LF goes: one kept would be lost at the next write and read.
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         lines_.push_back(std::move(line));
         at = end + 1;
     }
@@ -70,7 +71,10 @@ bool SettingsLines::Save(const std::string& path, std::string& error) const {
         return false;
     }
     bool ok = true;
-    for (const auto& line : lines_) ok = ok && std::fprintf(f, "%s\n", line.c_str()) >= 0;
+    // Written as bytes: a NUL in a line the station does not know must not cut it short.
+    for (const auto& line : lines_)
+        ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size() &&
+             std::fputc('\n', f) != EOF;
     ok = ok && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
     const int savedErrno = errno;
     ok = (std::fclose(f) == 0) && ok;

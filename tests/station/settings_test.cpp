@@ -52,6 +52,23 @@ TEST(Settings, EmptyValueRemovesLineMissingKeyIsAppended) {
     EXPECT_EQ(dir.Read(), "CALL=DL1ABC\nOTHER=x\nNEW=1\n");
 }
 
+// Found by fuzzing: a NUL cut a kept line short on writing, and a second CR before the LF
+// was kept once and lost at the next write and read.
+TEST(Settings, WriteAndReadGiveBackEveryLineWhole) {
+    TempDir dir;
+    using namespace std::string_literals;
+    const auto file = dir.File("CALL=DL1ABC\r\r\nkept\0line\nLOCATOR=JN49EA"s);
+    SettingsLines s;
+    std::string error;
+    ASSERT_TRUE(s.Load(file, error));
+    const std::vector<std::string> lines = s.Lines();
+    EXPECT_EQ(lines[0], "CALL=DL1ABC");
+    ASSERT_TRUE(s.Save(file, error));
+    EXPECT_EQ(dir.Read(), "CALL=DL1ABC\nkept\0line\nLOCATOR=JN49EA\n"s);
+    ASSERT_TRUE(s.Load(file, error));
+    EXPECT_EQ(s.Lines(), lines);
+}
+
 TEST(Settings, MissingFileStartsEmpty) {
     TempDir dir;
     SettingsLines s;

@@ -56,7 +56,8 @@ void StationStream::FeedLogin(std::string_view& bytes, StreamEvents& out) {
             return;
         }
         if (bytes[end] == '#') {
-            out.drops.push_back({DropReason::BadLogin, LoginBytes() + end + 1});
+            // The field already holds the bytes before the "#": only the "#" is added.
+            out.drops.push_back({DropReason::BadLogin, LoginBytes() + 1});
             FailLogin(out);
             m_state = State::Record;
             bytes.remove_prefix(end + 1);

@@ -148,6 +148,19 @@ TEST(StationStream, LoginReportedOnceAndRecordsInOrder) {
     EXPECT_EQ(parser.Pending(), 0u);
 }
 
+// Found by fuzzing: a login ended by "#" counted its bytes twice when they came in one read.
+TEST(StationStream, DroppedLoginCountsEachByteOnce) {
+    const std::string bytes = "DL1ABC;JN4#";
+    for (std::size_t piece : {bytes.size(), std::size_t{1}, std::size_t{4}}) {
+        StationStream parser;
+        StreamEvents events;
+        for (std::size_t at = 0; at < bytes.size(); at += piece)
+            parser.Feed(std::string_view(bytes).substr(at, piece), events);
+        ASSERT_EQ(events.drops.size(), 1u);
+        EXPECT_EQ(events.drops[0].bytes, bytes.size()) << "pieces of " << piece;
+    }
+}
+
 TEST(StationStream, RandomBytesNeverBreakTheInvariants) {
     std::mt19937 rng(20240727);
     std::uniform_int_distribution<int> byte(0, 255), pick(0, 9), cut(1, 700);
