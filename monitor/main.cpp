@@ -1,6 +1,11 @@
-// pelmora: the monitor. For now only the headless replay exists; the window will be a
-// second driver of the same StreamReader.
+// pelmora: the monitor. The window and the headless drivers share one StreamReader core.
+#include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -11,6 +16,8 @@
 
 #include "common/locator.h"
 #include "common/serial/qt_dispatcher.h"
+#include "monitor/headless.h"
+#include "monitor/main_window.h"
 #include "monitor/nmea_output.h"
 #include "monitor/replay.h"
 #include "monitor/stream_reader.h"
@@ -24,12 +31,12 @@ namespace {
 constexpr int kExitBadArguments = 2;
 constexpr int kExitInputError = 1;
 
-// The GPS sentences of a replay go to a serial port. Writes are direct, so the replay goes no
-// faster than 4800 baud carries the sentences; the port's notifications run between records.
+// The GPS sentences of a headless run go to a serial port. Writes are direct, so a replay goes
+// no faster than 4800 baud carries the sentences; the port's notifications run between records.
 class SerialForward {
   public:
-    SerialForward(int& argc, char** argv) : app_(argc, argv), output_(comm_) {
-        comm_.SetDispatcher(common::MakeQtDispatcher(&app_));
+    explicit SerialForward(QCoreApplication& app) : output_(comm_) {
+        comm_.SetDispatcher(common::MakeQtDispatcher(&app));
         comm_.SetDirectWrite(true);
         comm_.OnError = [](common::TSerCustomComm&, int errors) {
             std::cerr << "pelmora: serial port error (line status " << errors << ")\n";
@@ -58,7 +65,6 @@ class SerialForward {
     }
 
   private:
-    QCoreApplication app_;
     common::TSerComm comm_;
     monitor::NmeaOutput output_;
 };
@@ -68,17 +74,20 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
     if (!common::IsValidLocator(locator))
         std::cerr << "pelmora: locator \"" << o.locator << "\" is not valid, using "
                   << monitor::kDefaultLocator << '\n';
+    QCoreApplication app(argc, argv);
     monitor::StreamReader reader(locator);
     reader.SetSpeedKmh(!o.speedMs);
     std::unique_ptr<SerialForward> serial;
     std::function<void(const monitor::RecordResult&)> onRecord;
     if (!o.serialPort.empty()) {
-        serial = std::make_unique<SerialForward>(argc, argv);
+        serial = std::make_unique<SerialForward>(app);
         if (!serial->Open(o.serialPort)) return kExitInputError;
         onRecord = [&serial](const monitor::RecordResult& r) { serial->Record(r); };
     }
+    if (!o.server.empty())
+        return monitor::RunLive(app, o.server, reader, std::cout, std::cerr, onRecord);
     if (o.replayPath == "-") {
-        monitor::RunReplay(std::cin, reader, std::cout, std::cerr, onRecord);
+        monitor::RunPipeReplay(app, STDIN_FILENO, reader, std::cout, std::cerr, onRecord);
         return 0;
     }
     std::ifstream file(o.replayPath, std::ios::binary);
@@ -94,11 +103,48 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
     return 0;
 }
 
+// The window with what the command line asked for already typed in and pressed. `qtArgs` are
+// Qt's own window options (a start position for scripts that place windows side by side).
+int RunWindow(char* program, const std::vector<char*>& qtArgs, const monitor::Options& o) {
+    std::vector<char*> argv{program};
+    argv.insert(argv.end(), qtArgs.begin(), qtArgs.end());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(argv.size()) - 1;
+    QApplication app(argc, argv.data());
+    monitor::TForm1 w;
+    w.FormCreate();
+    if (o.locator != monitor::kDefaultLocator)
+        w.findChild<QLineEdit*>(QStringLiteral("myloced"))
+            ->setText(QString::fromStdString(monitor::NormaliseLocator(o.locator)));
+    if (o.speedMs) w.Panel9Click();
+    if (!o.serialPort.empty()) {
+        w.findChild<QLineEdit*>(QStringLiteral("comped"))
+            ->setText(QString::fromStdString(o.serialPort));
+        w.Button1Click();
+    }
+    if (!o.server.empty()) {
+        w.findChild<QComboBox*>(QStringLiteral("servercombo"))
+            ->setCurrentText(QString::fromStdString(o.server));
+        w.conbtnClick();
+    }
+    w.show();
+    return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    std::vector<std::string_view> args;
+    std::vector<char*> qtArgs;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "-qwindowgeometry" && i + 1 < argc) {
+            qtArgs.push_back(argv[i]);
+            qtArgs.push_back(argv[++i]);
+        } else {
+            args.emplace_back(argv[i]);
+        }
+    }
     const monitor::ParsedOptions parsed = monitor::ParseOptions(args);
     if (!parsed.error.empty()) {
         std::cerr << "pelmora: " << parsed.error << "\n\n" << monitor::UsageText();
@@ -113,10 +159,5 @@ int main(int argc, char** argv) {
         std::cout << "pelmora " << PELMORA_VERSION << '\n';
         return 0;
     }
-    if (!o.headless) {
-        std::cerr << "pelmora: the monitor window is not available yet; use "
-                     "--headless --replay FILE to read a recorded stream\n";
-        return kExitBadArguments;
-    }
-    return RunHeadless(argc, argv, o);
+    return o.headless ? RunHeadless(argc, argv, o) : RunWindow(argv[0], qtArgs, o);
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <istream>
 #include <ostream>
+#include <utility>
 
 #include "common/numbers.h"
 
@@ -57,6 +58,7 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         } else if (a == "--version") {
             o.version = true;
         } else if (TakeValue(args, i, "--replay", o.replayPath, p.error) ||
+                   TakeValue(args, i, "--server", o.server, p.error) ||
                    TakeValue(args, i, "--locator", o.locator, p.error) ||
                    TakeValue(args, i, "--serial", o.serialPort, p.error)) {
         } else {
@@ -64,19 +66,25 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         }
     }
     if (!p.error.empty() || o.help || o.version) return p;
-    if (o.headless && o.replayPath.empty())
-        p.error = "--headless needs --replay FILE (or --replay - for standard input)";
+    if (!o.replayPath.empty() && !o.server.empty())
+        p.error = "--replay and --server exclude each other";
+    else if (o.headless && o.replayPath.empty() && o.server.empty())
+        p.error = "--headless needs --server HOST[:PORT] or --replay FILE (- for standard input)";
     else if (!o.headless && !o.replayPath.empty())
         p.error = "--replay works only with --headless";
-    else if (!o.headless && !o.serialPort.empty())
-        p.error = "--serial works only with --headless for now";
     return p;
 }
 
 std::string UsageText() {
-    return "Usage: pelmora --headless --replay FILE|- [--locator LOC] [--ms] [--serial PORT]\n"
+    return "Usage: pelmora [--server HOST[:PORT]] [--locator LOC] [--ms] [--serial PORT]\n"
+           "       pelmora --headless --server HOST[:PORT] [--locator LOC] [--ms] [--serial PORT]\n"
+           "       pelmora --headless --replay FILE|- [--locator LOC] [--ms] [--serial PORT]\n"
            "Shows the telemetry of a weather-balloon probe relayed by a collecting server.\n"
            "\n"
+           "  --server HOST    the collecting server, HOST or HOST:PORT (port 3000 unless\n"
+           "                   given; an IPv6 address with a port in brackets: [::1]:3000).\n"
+           "                   The window connects at once; headless follows the server\n"
+           "                   until SIGINT/SIGTERM, retrying every 10 s while it is away\n"
            "  --headless       run without a window, print what the window would show\n"
            "  --replay FILE    read a recorded record stream from FILE (- for standard input)\n"
            "  --locator LOC    your Maidenhead locator, the home position (default JN49EA)\n"
@@ -118,26 +126,37 @@ std::string FormatReplayLine(std::size_t n, const Displays& d) {
     return line;
 }
 
+RecordPrinter::RecordPrinter(std::ostream& out, std::ostream& err,
+                             std::function<void(const RecordResult&)> onRecord)
+    : out_(out), err_(err), onRecord_(std::move(onRecord)) {}
+
+void RecordPrinter::Print(const FeedResult& r) {
+    for (const auto& m : r.messages) err_ << "pelmora: " << m << '\n';
+    for (const auto& rec : r.records) {
+        ++count_;
+        if (!rec.error.empty()) err_ << "pelmora: record " << count_ << ": " << rec.error << '\n';
+        out_ << FormatReplayLine(count_, rec.displays);
+        if (onRecord_) onRecord_(rec);
+    }
+    if (!r.records.empty()) out_.flush();
+}
+
 std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out, std::ostream& err,
                       const std::function<void(const RecordResult&)>& onRecord) {
-    std::size_t count = 0;
+    RecordPrinter printer(out, err, onRecord);
     std::array<char, kReadChunk> buf{};
-    auto report = [&](const FeedResult& r) {
-        for (const auto& m : r.messages) err << "pelmora: " << m << '\n';
-        for (const auto& rec : r.records) {
-            ++count;
-            if (!rec.error.empty()) err << "pelmora: record " << count << ": " << rec.error << '\n';
-            out << FormatReplayLine(count, rec.displays);
-            if (onRecord) onRecord(rec);
-        }
-    };
     while (in.read(buf.data(), buf.size()) || in.gcount() > 0)
-        report(reader.Feed(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount()))));
+        printer.Print(
+            reader.Feed(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount()))));
+    ReportUnfinished(reader, err);
+    out.flush();
+    return printer.Count();
+}
+
+void ReportUnfinished(const StreamReader& reader, std::ostream& err) {
     if (reader.PendingBytes() > 0)
         err << "pelmora: ignored " << reader.PendingBytes()
             << " bytes at the end without an ending \"#\"\n";
-    out.flush();
-    return count;
 }
 
 }  // namespace monitor

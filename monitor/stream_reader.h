@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "monitor/track.h"
@@ -68,6 +69,9 @@ class StreamReader {
     bool SpeedKmh() const { return speedKmh_; }
     // A new connection starts a new count; the next record is still not a first record.
     void ResetTotalDistance() { totalKm_ = 0; }
+    // A new connection is a new stream: the unfinished tail of the old one is dropped, never
+    // glued to the first bytes of the new one. Returns the bytes dropped.
+    std::size_t StartStream() { return std::exchange(pending_, {}).size(); }
 
     // Processes every complete record in the bytes received so far, in order, and keeps
     // the unfinished tail for the next call.
@@ -76,6 +80,7 @@ class StreamReader {
     const Displays& CurrentDisplays() const { return displays_; }
     const std::string& LastNmeaLine() const { return lastNmeaLine_; }
     std::size_t PendingBytes() const { return pending_.size(); }
+    const LatLonRad& Home() const { return track_.home; }
 
   private:
     void ProcessRecord(std::string_view record, RecordResult& out);

@@ -31,8 +31,14 @@ TEST(ParseOptions, AcceptedCommandLines) {
 
     EXPECT_TRUE(Parse({"--help"}).options.help);
     EXPECT_TRUE(Parse({"--version"}).options.version);
-    // Without --headless the caller decides (the window is not there yet).
+    // Without --headless the window opens.
     EXPECT_TRUE(Parse({}).error.empty());
+    const ParsedOptions c =
+        Parse({"--server", "[::1]:3000", "--headless", "--serial=/dev/ttyUSB0"});
+    EXPECT_TRUE(c.error.empty());
+    EXPECT_EQ(c.options.server, "[::1]:3000");
+    EXPECT_EQ(c.options.serialPort, "/dev/ttyUSB0");
+    EXPECT_TRUE(Parse({"--server", "localhost", "--serial", "3"}).error.empty());
 }
 
 TEST(ParseOptions, RejectedCommandLines) {
@@ -43,6 +49,8 @@ TEST(ParseOptions, RejectedCommandLines) {
         {"--headless", "--replay="},
         {"--headless", "--replay", "f", "--locator"},
         {"--replay", "f"},
+        {"--headless", "--server"},
+        {"--headless", "--server", "h", "--replay", "f"},
         {"--headless", "--replay", "f", "extra"},
     };
     for (const auto& args : bad) {

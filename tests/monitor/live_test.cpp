@@ -1,0 +1,290 @@
+// pelmora following a server: the headless live driver in-process against a loopback server of
+// the test, the real program against the project's relay, a record stream on a live pipe, and
+// gpsd as a real client of the GPS sentences.
+#include "monitor/headless.h"
+
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "qt_wait.h"
+#include "records.h"
+#include "serial_test_support.h"
+#include "temp_dir.h"
+#include "tools/relay/harness.h"
+
+namespace {
+
+using test_support::WaitFor;
+
+// Fix n going due north; the GPS sentence carries a valid checksum, as a GPS client demands.
+struct Flight {
+    static double LatMinutes(int n) { return 4900.0 + 0.6 * n; }
+    static double AltM(int n) { return 1000.0 + 20 * n; }
+    static std::string Time(int n) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "12%02d%02d.00", n / 60 % 60, n % 60);
+        return buf;
+    }
+    static std::string Record(int n, const std::string& call = "DL1ABC") {
+        char body[128];
+        std::snprintf(body, sizeof body, "GPGGA,%s,%.4f,N,00820.1234,E,1,07,1.0,%.1f,M,47.0,M,,",
+                      Time(n).c_str(), LatMinutes(n), AltM(n));
+        unsigned sum = 0;
+        for (const char* c = body; *c; ++c) sum ^= static_cast<unsigned char>(*c);
+        char sentence[160];
+        std::snprintf(sentence, sizeof sentence, "$%s*%02X", body, sum);
+        const std::string plain = monitor::testing::Record({}, call);
+        // Swap the sentence of a plain record for this one: ";"-field 3.
+        const std::size_t a = plain.find(';', plain.find(';') + 1) + 1;
+        const std::size_t b = plain.find(';', a);
+        return plain.substr(0, a) + sentence + plain.substr(b);
+    }
+    static std::string Utc(int n) {
+        const std::string t = Time(n);
+        return t.substr(0, 2) + ":" + t.substr(2, 2) + ":" + t.substr(4, 2);
+    }
+};
+
+// The `record=` lines among `out`, in order.
+std::vector<std::string> RecordLines(const std::string& out) {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("record=", 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+std::string Field(const std::string& line, const std::string& name) {
+    const std::size_t at = line.find("\t" + name + "=");
+    if (at == std::string::npos) return {};
+    const std::size_t from = at + name.size() + 2;
+    return line.substr(from, line.find('\t', from) - from);
+}
+
+// pelmora as a user runs it, output collected as it comes.
+struct Pelmora {
+    QProcess p;
+    std::string out, err;
+    explicit Pelmora(const QStringList& args) {
+        QObject::connect(&p, &QProcess::readyReadStandardOutput,
+                         [this] { out += p.readAllStandardOutput().toStdString(); });
+        QObject::connect(&p, &QProcess::readyReadStandardError,
+                         [this] { err += p.readAllStandardError().toStdString(); });
+        p.start(QStringLiteral(PELMORA_EXECUTABLE), args);
+        p.waitForStarted();
+    }
+    std::size_t Records() const { return RecordLines(out).size(); }
+    // Sends the signal; the exit code, or -1 if it did not end.
+    int Stop(int signal) {
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        if (!WaitFor([&] { return p.state() == QProcess::NotRunning; }, 5000)) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    ~Pelmora() {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+};
+
+quint16 FreePort() {
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+TEST(HeadlessLive, RetriesFromTheStartAndAfterADropUntilSignalled) {
+    const quint16 port = FreePort();
+    QTcpServer server;
+    std::vector<QTcpSocket*> peers;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = server.nextPendingConnection()) peers.push_back(s);
+    });
+    std::ostringstream out, err;
+    monitor::StreamReader reader;
+    int step = 0;
+    // The server comes up late, sends, drops mid-record, sends on the next connection.
+    QTimer script;
+    script.setInterval(20);
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        if (step == 0 && err.str().find("no connection") != std::string::npos) {
+            server.listen(QHostAddress::LocalHost, port);
+            ++step;
+        } else if (step == 1 && peers.size() == 1) {
+            peers[0]->write(QByteArray::fromStdString(Flight::Record(1) + Flight::Record(2) +
+                                                      Flight::Record(3).substr(0, 30)));
+            peers[0]->flush();
+            ++step;
+        } else if (step == 2 && out.str().find("record=2") != std::string::npos) {
+            peers[0]->disconnectFromHost();
+            ++step;
+        } else if (step == 3 && peers.size() == 2) {
+            peers[1]->write(QByteArray::fromStdString(Flight::Record(4)));
+            ++step;
+        } else if (step == 4 && out.str().find("record=3") != std::string::npos) {
+            ::raise(SIGTERM);
+            ++step;
+        }
+    });
+    script.start();
+    const int rc = monitor::RunLive(*QCoreApplication::instance(),
+                                    "127.0.0.1:" + std::to_string(port), reader, out, err, {}, 100);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(step, 5);
+    const auto lines = RecordLines(out.str());
+    ASSERT_EQ(lines.size(), 3u) << out.str() << err.str();
+    EXPECT_EQ(Field(lines[2], "utclb"), Flight::Utc(4));  // not glued to the cut record 3
+    EXPECT_TRUE(lines[2].rfind("record=3\t", 0) == 0);    // the count goes on
+    const std::string messages = err.str();
+    EXPECT_NE(messages.find("no connection to 127.0.0.1:" + std::to_string(port)),
+              std::string::npos);
+    EXPECT_NE(messages.find("dropped 30 bytes"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("stopped after 3 records"), std::string::npos);
+}
+
+TEST(HeadlessLive, EveryRecordTheStationUploadsAppearsOnceInOrder) {
+    relay::harness::RelayProcess relay;
+    ASSERT_TRUE(relay.Start());
+    Pelmora pelmora({"--headless", "--server",
+                     QStringLiteral("localhost:%1").arg(relay.MonitorPort()), "--ms"});
+    ASSERT_TRUE(WaitFor([&] { return pelmora.err.find("connected to") != std::string::npos; }))
+        << pelmora.err;
+    ASSERT_TRUE(relay.WaitForLog("monitor", std::chrono::seconds(5)));
+    const int station = relay::harness::ConnectLoopback(relay.StationPort());
+    ASSERT_GE(station, 0);
+    std::string upload = "DEMO;JN49EA;";
+    constexpr int kRecords = 120;
+    for (int n = 1; n <= kRecords; ++n) upload += Flight::Record(n, "DEMO");
+    // In uneven pieces, as TCP may deliver them.
+    for (std::size_t at = 0; at < upload.size(); at += 777)
+        ASSERT_TRUE(relay::harness::SendAll(station, upload.substr(at, 777)));
+    ASSERT_TRUE(WaitFor([&] { return pelmora.Records() >= kRecords; }, 10000)) << pelmora.err;
+    test_support::Pump(200);
+    ::close(station);
+    EXPECT_EQ(pelmora.Stop(SIGINT), 0);
+    const auto lines = RecordLines(pelmora.out);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kRecords));
+    for (int n = 1; n <= kRecords; ++n) {
+        const std::string& line = lines[static_cast<std::size_t>(n - 1)];
+        EXPECT_TRUE(line.rfind("record=" + std::to_string(n) + "\t", 0) == 0) << line;
+        EXPECT_EQ(Field(line, "utclb"), Flight::Utc(n));
+        EXPECT_EQ(Field(line, "rxstatlb"), "DEMO  in  JN49EA");
+    }
+    EXPECT_TRUE(Field(lines.back(), "ghlb").ends_with(" m/s"));
+}
+
+TEST(HeadlessReplay, LivePipeShowsEachRecordAndAnswersTheSerialPortAtOnce) {
+    serial_test::Pty pty;
+    Pelmora pelmora(
+        {"--headless", "--replay", "-", "--serial", QString::fromStdString(pty.slave_path)});
+    const std::string first = Flight::Record(1);
+    pelmora.p.write(QByteArray::fromStdString(first));
+    // About 200 bytes: far less than any read block, and the pipe stays open.
+    ASSERT_TRUE(WaitFor([&] { return pelmora.Records() == 1; })) << pelmora.err;
+    const std::string sentence = first.substr(14, first.find(';', 14) - 14) + "\r\n";
+    EXPECT_EQ(pty.Receive(sentence.size()), sentence);
+    pty.Send("?");
+    EXPECT_EQ(pty.Receive(sentence.size()), sentence);  // answered while waiting for input
+    pelmora.p.write(QByteArray::fromStdString(Flight::Record(2)));
+    ASSERT_TRUE(WaitFor([&] { return pelmora.Records() == 2; }));
+    pelmora.p.closeWriteChannel();
+    ASSERT_TRUE(WaitFor([&] { return pelmora.p.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(pelmora.p.exitCode(), 0);
+}
+
+// gpsd reads what pelmora writes to the other end of a serial line pair and reports the fixes.
+TEST(GpsClient, GpsdSeesTheRecordsPositionsAndAltitudes) {
+    if (QStandardPaths::findExecutable("gpsd").isEmpty() &&
+        !QFile::exists(QStringLiteral("/usr/sbin/gpsd")))
+        GTEST_SKIP() << "gpsd is not installed";
+    if (QStandardPaths::findExecutable("gpspipe").isEmpty() || !serial_test::HaveSocat())
+        GTEST_SKIP() << "gpspipe or socat is not installed";
+    test_support::TempDir dir;
+    serial_test::SocatPair line(dir.path.string());
+    ASSERT_TRUE(line.Ready());
+    const QString port = QString::number(FreePort());
+    const QString gpsdPath = QStandardPaths::findExecutable("gpsd").isEmpty()
+                                 ? QStringLiteral("/usr/sbin/gpsd")
+                                 : QStandardPaths::findExecutable("gpsd");
+    QProcess gpsd;
+    gpsd.start(gpsdPath,
+               {"-N", "-n", "-b", "-s", "4800", "-S", port, QString::fromStdString(line.b)});
+    ASSERT_TRUE(gpsd.waitForStarted());
+    QProcess gpspipe;
+    std::string reports;
+    QObject::connect(&gpspipe, &QProcess::readyReadStandardOutput,
+                     [&] { reports += gpspipe.readAllStandardOutput().toStdString(); });
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (reports.find("\"DEVICES\"") != std::string::npos) return true;
+            if (gpspipe.state() == QProcess::NotRunning)
+                gpspipe.start(QStringLiteral("gpspipe"), {"-w", "localhost:" + port});
+            return false;
+        },
+        10000));
+
+    constexpr int kFixes = 5;
+    const std::string file = (dir.path / "records.txt").string();
+    {
+        std::ofstream records(file, std::ios::binary);
+        for (int n = 1; n <= kFixes; ++n) records << Flight::Record(n);
+    }
+    Pelmora pelmora({"--headless", "--replay", QString::fromStdString(file), "--serial",
+                     QString::fromStdString(line.a)});
+    std::vector<QJsonObject> fixes;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::size_t end;
+            while ((end = reports.find('\n')) != std::string::npos) {
+                const auto doc =
+                    QJsonDocument::fromJson(QByteArray::fromStdString(reports.substr(0, end)));
+                reports.erase(0, end + 1);
+                if (doc.object().value("class") == "TPV") fixes.push_back(doc.object());
+            }
+            return fixes.size() >= kFixes;
+        },
+        10000))
+        << fixes.size() << " fixes; " << pelmora.err;
+    for (int n = 1; n <= kFixes; ++n) {
+        const QJsonObject& tpv = fixes[static_cast<std::size_t>(n - 1)];
+        EXPECT_EQ(tpv.value("mode").toInt(), 3);
+        EXPECT_NEAR(tpv.value("lat").toDouble(), 49 + (Flight::LatMinutes(n) - 4900) / 60, 1e-6);
+        EXPECT_NEAR(tpv.value("lon").toDouble(), 8 + 20.1234 / 60, 1e-6);
+        EXPECT_NEAR(tpv.value("altMSL").toDouble(), Flight::AltM(n), 1e-3);
+    }
+    gpspipe.kill();
+    gpspipe.waitForFinished();
+    gpsd.terminate();
+    gpsd.waitForFinished();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
