@@ -32,7 +32,7 @@ constexpr int kExitBadArguments = 2;
 constexpr int kExitInputError = 1;
 
 // The GPS sentences of a headless run go to a serial port. Writes are direct, so a replay goes
-// no faster than 4800 baud carries the sentences; the port's notifications run between records.
+// no faster than 4800 baud carries the sentences.
 class SerialForward {
   public:
     explicit SerialForward(QCoreApplication& app) : output_(comm_) {
@@ -56,7 +56,6 @@ class SerialForward {
     }
 
     void Record(const monitor::RecordResult& record) {
-        QCoreApplication::processEvents();
         try {
             output_.SetLine(record.nmeaLine);
         } catch (const std::exception& e) {
@@ -82,7 +81,13 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
     if (!o.serialPort.empty()) {
         serial = std::make_unique<SerialForward>(app);
         if (!serial->Open(o.serialPort)) return kExitInputError;
-        onRecord = [&serial](const monitor::RecordResult& r) { serial->Record(r); };
+        // Live and pipe input run on the event loop, which serves the port between reads; a
+        // file is read in one go, so the port's notifications are let in between its records.
+        const bool fromFile = o.server.empty() && o.replayPath != "-";
+        onRecord = [&serial, fromFile](const monitor::RecordResult& r) {
+            if (fromFile) QCoreApplication::processEvents();
+            serial->Record(r);
+        };
     }
     if (!o.server.empty())
         return monitor::RunLive(app, o.server, reader, std::cout, std::cerr, onRecord);
