@@ -256,7 +256,7 @@ TEST_F(MonitorWindowTest, BadInputFromTheServer) {
     server.Send(Fix(1));
     ASSERT_TRUE(WaitForRecords(1));
     EXPECT_EQ(Text("utclb"), "12:00:04");
-    EXPECT_LE(peak, monitor::StreamReader::kMaxTailBytes + (1 << 20));
+    EXPECT_LE(peak, monitor::StreamReader::kMaxTailBytes);
     EXPECT_LE(win_->Reader().PendingBytes(), monitor::StreamReader::kMaxTailBytes);
     auto* memo = Child<common::LogMemo>("LogMemo1");
     EXPECT_LE(memo->blockCount(), common::LogMemo::kMaxLines);
