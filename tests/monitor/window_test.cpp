@@ -177,6 +177,14 @@ TEST_F(MonitorWindowTest, ConnectionStatesRecordsAndCourse) {
     ConnectTo("[::1");
     EXPECT_EQ(Text("msglb"), "Fehler bei der Verbindung");
     EXPECT_TRUE(win_->statusBar()->currentMessage().contains("no server address"));
+
+    // An IPv6 literal with a port is written in brackets; the message names the host alone.
+    QTcpServer v6;
+    if (v6.listen(QHostAddress::LocalHostIPv6, 0)) {
+        ConnectTo(QStringLiteral("[::1]:%1").arg(v6.serverPort()));
+        ASSERT_TRUE(WaitFor([&] { return Text("msglb") == "verbunden mit ::1"; }));
+        EXPECT_EQ(win_->Link().Port(), v6.serverPort());
+    }
 }
 
 TEST_F(MonitorWindowTest, ReconnectKeepsTotalDropsTailUserConnectResets) {
