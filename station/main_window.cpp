@@ -216,7 +216,7 @@ void StationWindow::Button1Click() {
 // The snapshot takes the log's place; a second press gives the log back.
 void StationWindow::Button3Click() {
     Panel2->hide();
-    const QSize size = LogMemo1->size();  // the picture takes the log's place
+    const QSize size = LogMemo1->size();
     LogMemo1->setVisible(!LogMemo1->isVisibleTo(this));
     Image1->setVisible(!LogMemo1->isVisibleTo(this));
     if (LogMemo1->isVisibleTo(this)) return;
