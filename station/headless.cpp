@@ -45,6 +45,7 @@ HeadlessStation::HeadlessStation(const StationOptions& options, std::FILE* out, 
     startup_.SetUpDemodulator(core_.Demodulator());
     core_.OnFrame = [this](const FrameReport& r) {
         std::fprintf(out_, "%s\n", HeadlessFrameLine(r).c_str());
+        std::fprintf(out_, "%s\n", HeadlessSignalLine(r.number, r.signal).c_str());
         std::fflush(out_);
     };
     core_.OnMessage = [this](const std::string& m) { Message(m); };

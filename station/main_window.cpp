@@ -12,6 +12,7 @@
 #include "common/serial/qt_dispatcher.h"
 #include "station/capture/audio_capture.h"
 #include "station/service_controls.h"
+#include "station/signal_view.h"
 #include "station/station_id.h"
 
 #include <iostream>
@@ -332,6 +333,14 @@ void StationWindow::BuildControls() {
     Label3->setFont(mono);
     grid->addWidget(new QLabel(QStringLiteral("Prüfsumme"), central), 6, 0);
     grid->addWidget(Label3, 6, 1, 1, 3);
+    signallb = new QLabel(QStringLiteral("-"), central);
+    signallb->setObjectName(QStringLiteral("signallb"));
+    grid->addWidget(new QLabel(QStringLiteral("Signal"), central), 7, 0);
+    grid->addWidget(signallb, 7, 1, 1, 3);
+    statslb = new QLabel(central);
+    statslb->setObjectName(QStringLiteral("statslb"));
+    grid->addWidget(new QLabel(QStringLiteral("Statistik"), central), 8, 0);
+    grid->addWidget(statslb, 8, 1, 1, 3);
     top->addLayout(grid, 1);
 
     auto* level = new QVBoxLayout;
@@ -347,6 +356,10 @@ void StationWindow::BuildControls() {
     level->addWidget(auslb, 0, Qt::AlignHCenter);
     level->addStretch();
     top->addLayout(level);
+    if (startup_.Options().waterfall) {
+        signalView = new SignalView(central);
+        top->addWidget(signalView, 1);
+    }
     outer->addLayout(top);
 
     LogMemo1 = new common::LogMemo(central);
@@ -361,8 +374,17 @@ void StationWindow::BuildControls() {
 
     setCentralWidget(central);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-    resize(900, 640);
+    resize(startup_.Options().waterfall ? 1200 : 900, 700);
     DrawLevel();
+    ShowStats();
+    // Time since the last good frame goes on even when no frame comes.
+    statsTimer_.setInterval(1000);
+    connect(&statsTimer_, &QTimer::timeout, this, &StationWindow::ShowStats);
+    statsTimer_.start();
+}
+
+void StationWindow::ShowStats() {
+    statslb->setText(QString::fromStdString(stats_.Text(DecodeStats::Clock::now())));
 }
 
 void StationWindow::Report(const QString& text) {
@@ -381,7 +403,14 @@ void StationWindow::FormCreate() {
         conbtClick();
     }
 
-    AudioIn1 = startup_.MakeCapture(core_, [this] { DrawLevel(); });
+    AudioIn1 = startup_.MakeCapture(core_, [this] {
+        DrawLevel();
+        if (signalView) {
+            const auto& d = core_.Demodulator();
+            signalView->SetTones(d.LowToneHz(), d.HighToneHz());
+            signalView->AddBlock(core_.Meter());
+        }
+    });
     AudioIn1->OnEnd = [this](capture::TAudioCapture*, const std::string& message) {
         Report(message.empty() ? QStringLiteral("end of the recording")
                                : QString::fromStdString(message));
@@ -430,6 +459,11 @@ void StationWindow::ausgabe(const FrameReport& r) {
     pal.setColor(QPalette::WindowText, FromColourValue(r.label3Colour));
     Label3->setPalette(pal);
     Label3->setText(QString::fromStdString(r.label3));
+    const auto& demod = core_.Demodulator();
+    signallb->setText(QString::fromStdString(
+        SignalFiguresCaption(r.signal, demod.LowToneHz(), demod.HighToneHz())));
+    stats_.Count(r.ok, DecodeStats::Clock::now());
+    ShowStats();
     LogMemo1->AppendLine(QString::fromStdString(d.gps));
     LogMemo1->AppendLine(QString::fromStdString(d.dataLine));
 }

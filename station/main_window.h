@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "common/serial/ser_comm.h"
+#include "station/decode_stats.h"
 #include "station/options.h"
 #include "station/startup.h"
 #include "station/station_core.h"
@@ -25,6 +26,8 @@ class LogMemo;
 }
 
 namespace station {
+
+class SignalView;
 
 class StationWindow : public QMainWindow, private UplinkView {
     Q_OBJECT
@@ -49,6 +52,7 @@ class StationWindow : public QMainWindow, private UplinkView {
     common::TSerComm& Comm() { return COMM; }
 
     StationCore& Core() { return core_; }
+    const DecodeStats& Stats() const { return stats_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -69,6 +73,7 @@ class StationWindow : public QMainWindow, private UplinkView {
     void ClearPicture(QLabel* picture, QSize size);
     void DrawLevel();
     void Report(const QString& text);
+    void ShowStats();
     QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent, QGridLayout* grid,
                        int row, int col);
 
@@ -111,6 +116,13 @@ class StationWindow : public QMainWindow, private UplinkView {
     QLabel* hoehelb = nullptr;
     QLabel* satlb = nullptr;
     common::LogMemo* LogMemo1 = nullptr;
+
+    // Signal view, per-frame signal figures and decode statistics.
+    SignalView* signalView = nullptr;  // none with --no-waterfall
+    QLabel* signallb = nullptr;
+    QLabel* statslb = nullptr;
+    DecodeStats stats_;
+    QTimer statsTimer_;
 };
 
 }  // namespace station

@@ -26,6 +26,7 @@ std::string StationUsage() {
            "                       Hamming-weighted (default: 1200/2400 Hz tables)\n"
            "  --service            show the service controls (polarity, service port, scope\n"
            "                       snapshot, tables, stored-value plot) in a row of their own\n"
+           "  --no-waterfall       no spectrum and waterfall in the window (saves some CPU)\n"
            "  --help               show this help\n"
            "  --version            show the version\n";
 }
@@ -52,6 +53,8 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             o.realtime = true;
         } else if (a == "--no-log") {
             o.flightLog = false;
+        } else if (a == "--no-waterfall") {
+            o.waterfall = false;
         } else if (a == "--device") {
             if (!value(o.device)) return "--device needs an ALSA device name";
             deviceGiven = true;

@@ -37,7 +37,8 @@ std::string FlightLog::FileName(std::chrono::system_clock::time_point now) {
 }
 
 bool FlightLog::Append(int frameNumber, const demod::Frame& frame, const TelemetryDisplay& display,
-                       std::chrono::system_clock::time_point now, std::string& error) {
+                       std::chrono::system_clock::time_point now, std::string& error,
+                       const SignalFigures& signal) {
     const std::string name = folder_ + "/" + FileName(now);
     if (name != openName_ || !file_) {
         if (file_) std::fclose(file_);
@@ -48,10 +49,10 @@ bool FlightLog::Append(int frameNumber, const demod::Frame& frame, const Telemet
             return false;
         }
     }
-    const int n = std::fprintf(file_, "# frame %d %s %s\n%s\n%s\n", frameNumber,
-                               frame.checksumOk ? "ok" : "BAD",
-                               demod::Label3Text(frame.received, frame.computed).c_str(),
-                               display.gps.c_str(), display.dataLine.c_str());
+    const int n = std::fprintf(
+        file_, "# frame %d %s %s %s\n%s\n%s\n", frameNumber, frame.checksumOk ? "ok" : "BAD",
+        demod::Label3Text(frame.received, frame.computed).c_str(),
+        SignalFieldsText(signal, ' ').c_str(), display.gps.c_str(), display.dataLine.c_str());
     if (n < 0 || std::fflush(file_) != 0) {
         error = "cannot write the flight log " + name + ": " + std::strerror(errno);
         std::fclose(file_);
@@ -77,12 +78,26 @@ StationCore::StationCore(Options options) : options_(std::move(options)), log_(o
 }
 
 bool StationCore::AudioIn1BufferFilled(const char* buffer, int& size) {
+    meter_.Push(buffer, size);
     return demod_.ProcessBuffer(reinterpret_cast<const std::int16_t*>(buffer), size);
 }
 
 void StationCore::SetStation(std::string callField, std::string locatorField) {
     callField_ = std::move(callField);
     locatorField_ = std::move(locatorField);
+}
+
+// The frame ends with the sample that took its last stop bit; it began (sync, sentence, data,
+// checksum) ten bits a byte earlier. The first two bits are left out, so that a transmitter
+// whose clock runs a little fast does not bring the line before the frame into the span.
+SignalFigures StationCore::MeasureFrame(const demod::Frame& frame) {
+    constexpr std::int64_t kSamplesPerByte = 10 * demod::ToneSlicer::kSamplesPerBit;
+    constexpr std::int64_t kLeadSkip = 2 * demod::ToneSlicer::kSamplesPerBit;
+    const auto bytes =
+        static_cast<std::int64_t>(std::size(demod::FrameSync::kSync) + frame.gps.size() + 34);
+    const std::int64_t end = demod_.SamplesIn();
+    return meter_.Measure(end - bytes * kSamplesPerByte + kLeadSkip, end, demod_.LowToneHz(),
+                          demod_.HighToneHz());
 }
 
 void StationCore::ausgabe(const demod::Frame& frame) {
@@ -95,10 +110,11 @@ void StationCore::ausgabe(const demod::Frame& frame) {
     report.label3Colour = frame.checksumOk ? demod::kLabel3Green : demod::kLabel3Red;
     report.display = DecodeTelemetry(frame, LocalDateTimeText(now));
     history_.Add(frame.words, SecondsSinceLocalMidnight(now));
+    report.signal = MeasureFrame(frame);
 
     if (options_.flightLog && !logFailed_) {
         std::string error;
-        if (!log_.Append(report.number, frame, report.display, now, error)) {
+        if (!log_.Append(report.number, frame, report.display, now, error, report.signal)) {
             logFailed_ = true;  // said once; decoding goes on
             if (OnMessage) OnMessage(error);
         }

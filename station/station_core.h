@@ -12,6 +12,7 @@
 
 #include "station/demod/frame_sync.h"
 #include "station/demod/fsk_demodulator.h"
+#include "station/signal_figures.h"
 #include "station/telemetry.h"
 
 namespace station {
@@ -46,7 +47,8 @@ class FlightLog {
 
     // False when the file cannot be written; `error` then says why (reported once by the caller).
     bool Append(int frameNumber, const demod::Frame& frame, const TelemetryDisplay& display,
-                std::chrono::system_clock::time_point now, std::string& error);
+                std::chrono::system_clock::time_point now, std::string& error,
+                const SignalFigures& signal = {});
     static std::string FileName(std::chrono::system_clock::time_point now);
 
   private:
@@ -62,6 +64,7 @@ struct FrameReport {
     std::string label3;
     std::uint32_t label3Colour = 0;
     TelemetryDisplay display;
+    SignalFigures signal;  // measured over the frame's own samples
 };
 
 class StationCore {
@@ -85,6 +88,8 @@ class StationCore {
 
     demod::FskDemodulator& Demodulator() noexcept { return demod_; }
     const History& history() const noexcept { return history_; }
+    // The newest samples, for pictures of the signal.
+    const SignalMeter& Meter() const noexcept { return meter_; }
     int Frames() const noexcept { return frames_; }
     int GoodFrames() const noexcept { return good_; }
 
@@ -99,11 +104,14 @@ class StationCore {
     std::function<void(const std::string&)> UplinkSend;
 
   private:
+    SignalFigures MeasureFrame(const demod::Frame& frame);
+
     Options options_;
     demod::FskDemodulator demod_;
     demod::FrameSync sync_;
     History history_;
     FlightLog log_;
+    SignalMeter meter_;
     bool logFailed_ = false;
     int frames_ = 0;
     int good_ = 0;

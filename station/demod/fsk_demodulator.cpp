@@ -99,6 +99,7 @@ bool FskDemodulator::ProcessBuffer(const std::int16_t* samples, int& sizeBytes) 
 
 void FskDemodulator::ProcessSample(std::int16_t sample, int position) noexcept {
     const double x = sample;
+    ++samplesIn_;
     // A buffer longer than the level array still demodulates in full; only the first
     // kLevelSize samples count for the level.
     if (position < kLevelSize) level_[position] = std::abs(static_cast<int>(sample));

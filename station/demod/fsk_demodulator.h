@@ -116,6 +116,10 @@ class FskDemodulator {
     // Top y of the bar in an image `height` pixels high (bar runs from there to the bottom).
     static int LevelBarTop(double dB, int height) noexcept;
 
+    // Samples processed since start; during a bit sink's call, the number of the sample that
+    // closed the bit plus one.
+    std::int64_t SamplesIn() const noexcept { return samplesIn_; }
+
     bool MarkIsHigh() const noexcept { return markIsHigh_; }
     void SetMarkIsHigh(bool markIsHigh) noexcept { markIsHigh_ = markIsHigh; }
 
@@ -157,6 +161,7 @@ class FskDemodulator {
     bool windowFlag_ = false;  // set: the next switch installs Hamming tables
     bool switched_ = false;    // the tables are for 1200/2200 Hz
     double lastDiff_ = 0;
+    std::int64_t samplesIn_ = 0;
 
     std::array<ScopeEntry, kScopeSize> scope_{};
     int scopeWrite_ = 0;  // 0-based slot of the next entry

@@ -1,6 +1,7 @@
 // The station window under the offscreen platform: controls named as operators and the next
 // developer expect, frames shown, settings read at creation and written at close.
 #include "station/main_window.h"
+#include "station/signal_view.h"
 
 #include <unistd.h>
 
@@ -386,4 +387,25 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+TEST_F(StationWindowTest, ShowsSignalFiguresStatisticsAndTheSignalView) {
+    station::StationWindow w(options_);
+    w.FormCreate();
+    auto* view = w.findChild<station::SignalView*>(QStringLiteral("signalView"));
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
+    // A clean signal: both tones on their nominal frequency, SNR far above anything on the air.
+    const QString signal = Child<QLabel>(w, "signallb")->text();
+    EXPECT_TRUE(signal.startsWith("SNR ")) << signal.toStdString();
+    EXPECT_TRUE(signal.contains("1200 Hz +0.0") || signal.contains("1200 Hz 0.0"))
+        << signal.toStdString();
+    EXPECT_TRUE(Child<QLabel>(w, "statslb")->text().startsWith("good 3   bad 0   last good "));
+    EXPECT_GT(view->waterfall().Count(), 8);
+    const auto& row = view->waterfall().Row(view->waterfall().Count() / 2);
+    EXPECT_GT(row[station::Spectrum::BinOf(2400)], view->waterfall().FloorDb() + 20);
+
+    options_.waterfall = false;
+    station::StationWindow plain(options_);
+    EXPECT_EQ(plain.findChild<station::SignalView*>(), nullptr);
 }
