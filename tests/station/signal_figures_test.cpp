@@ -98,6 +98,22 @@ INSTANTIATE_TEST_SUITE_P(InBandDb, SnrAgainstProbegen,
                              return std::to_string(static_cast<int>(info.param)) + "dB";
                          });
 
+// A transmitter whose bit clock is off sends its tones where they belong: no offset, same SNR.
+TEST(SignalAnalyser, BitClockErrorIsNoToneOffset) {
+    for (const double ppm : {-20000.0, -2000.0, 2000.0, 20000.0}) {
+        probegen::ModulatorOptions m = AtInBandSnr(20);
+        m.clockErrorPpm = ppm;
+        probegen::Modulator modulator(m);
+        std::vector<std::int16_t> samples;
+        modulator.AppendBytes(FlightFrames(1).front(), samples);
+        const SignalFigures f = station::SignalAnalyser().Measure(samples, 1200, 2400);
+        ASSERT_TRUE(f.snrDb && f.lowOffsetHz && f.highOffsetHz) << ppm;
+        EXPECT_NEAR(*f.snrDb, 20, 0.6) << ppm;
+        EXPECT_NEAR(*f.lowOffsetHz, 0, 2.5) << ppm;
+        EXPECT_NEAR(*f.highOffsetHz, 0, 2.5) << ppm;
+    }
+}
+
 TEST(SignalAnalyser, NoiseAloneIsNoSignal) {
     std::mt19937 rng(5);
     std::normal_distribution<double> noise(0, 2000);
