@@ -60,7 +60,8 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         } else if (TakeValue(args, i, "--replay", o.replayPath, p.error) ||
                    TakeValue(args, i, "--server", o.server, p.error) ||
                    TakeValue(args, i, "--locator", o.locator, p.error) ||
-                   TakeValue(args, i, "--serial", o.serialPort, p.error)) {
+                   TakeValue(args, i, "--serial", o.serialPort, p.error) ||
+                   TakeChaseOption(args, i, o.chase, p.error)) {
         } else {
             p.error = "unknown argument \"" + std::string(a) + "\"";
         }
@@ -72,6 +73,8 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         p.error = "--headless needs --server HOST[:PORT] or --replay FILE (- for standard input)";
     else if (!o.headless && !o.replayPath.empty())
         p.error = "--replay works only with --headless";
+    else if (!o.headless && o.chase.estimates)
+        p.error = "--estimates works only with --headless";
     return p;
 }
 
@@ -92,7 +95,9 @@ std::string UsageText() {
            "  --serial PORT    pass each GPS sentence on at 4800 baud to PORT, a port\n"
            "                   number (1 is COM1, /dev/ttyS0) or a device path\n"
            "  --help           show this text\n"
-           "  --version        show the version\n";
+           "  --version        show the version\n"
+           "\n" +
+           ChaseUsageText();
 }
 
 std::string NormaliseLocator(std::string_view locator) {

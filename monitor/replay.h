@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "monitor/chase_settings.h"
 #include "monitor/stream_reader.h"
 #include "monitor/track.h"
 
@@ -24,6 +25,7 @@ struct Options {
     std::string locator = std::string(kDefaultLocator);
     bool speedMs = false;
     std::string serialPort;  // port number or device path for the GPS sentences; empty: none
+    ChaseOptions chase;
 };
 
 struct ParsedOptions {
