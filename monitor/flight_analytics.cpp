@@ -154,6 +154,7 @@ FlightAnalytics::FlightAnalytics(const AnalyticsSettings& settings, std::string_
 
 void FlightAnalytics::SetSettings(const AnalyticsSettings& settings) {
     settings_ = settings;
+    EstimateLanding();
 }
 
 void FlightAnalytics::SetHomeLocator(std::string_view locator) {

@@ -16,6 +16,7 @@
 
 #include "common/locator.h"
 #include "common/serial/qt_dispatcher.h"
+#include "monitor/estimate_printer.h"
 #include "monitor/headless.h"
 #include "monitor/main_window.h"
 #include "monitor/nmea_output.h"
@@ -88,6 +89,12 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
             if (fromFile) QCoreApplication::processEvents();
             serial->Record(r);
         };
+    }
+    std::unique_ptr<monitor::EstimatePrinter> estimates;
+    if (o.chase.estimates) {
+        estimates = std::make_unique<monitor::EstimatePrinter>(
+            monitor::EffectiveChaseSettings(o.chase, std::cerr).analytics, locator, std::cout);
+        onRecord = estimates->After(onRecord);
     }
     if (!o.server.empty())
         return monitor::RunLive(app, o.server, reader, std::cout, std::cerr, onRecord);
