@@ -323,6 +323,11 @@ void ChasePanel::BuildControls() {
     controls->addWidget(new QLabel(QStringLiteral("Landehöhe"), this), 3, 0);
     controls->addWidget(landalted_, 3, 1);
     outer->addLayout(controls);
+    chasemsglb_ = new QLabel(this);
+    chasemsglb_->setObjectName(QStringLiteral("chasemsglb"));
+    chasemsglb_->setWordWrap(true);
+    chasemsglb_->hide();
+    outer->addWidget(chasemsglb_);
 
     // Each control changes only its own setting, so a command-line value of another one is
     // never written to the file.
@@ -372,7 +377,12 @@ void ChasePanel::UserChanged() {
     UpdateDisplays();
     if (settingsPath_.empty()) return;
     std::string error;
-    if (!SaveChaseSettings(settingsPath_, file_, error)) emit message(Q(error));
+    ShowMessage(SaveChaseSettings(settingsPath_, file_, error) ? QString() : Q(error));
+}
+
+void ChasePanel::ShowMessage(const QString& text) {
+    chasemsglb_->setText(text);
+    chasemsglb_->setVisible(!text.isEmpty());
 }
 
 void ChasePanel::SetHomeLocator(std::string_view locator) {
@@ -465,7 +475,7 @@ void ChasePanel::ApplyNightTheme(QWidget* window, bool on) {
     p.setColor(QPalette::HighlightedText, QColor(240, 230, 220));
     p.setColor(QPalette::ToolTipBase, QColor(44, 44, 46));
     p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(120, 120, 120));
+    p.setColor(QPalette::PlaceholderText, QColor(150, 145, 135));
     p.setColor(QPalette::Mid, QColor(70, 70, 72));
     p.setColor(QPalette::Dark, QColor(20, 20, 20));
     p.setColor(QPalette::Light, QColor(80, 80, 80));

@@ -72,14 +72,14 @@ class ChasePanel : public QWidget {
 
     const FlightAnalytics& Analytics() const { return analytics_; }
     const ChaseSettings& Settings() const { return effective_; }
+    // A line under the controls, e.g. trouble with pelmora.ini; empty hides it.
+    void ShowMessage(const QString& text);
 
     // Dark palette on `window` and all it holds, or back to the style's own.
     static void ApplyNightTheme(QWidget* window, bool on);
 
   signals:
     void nightThemeChanged(bool on);
-    // Trouble saving pelmora.ini, for the window's log.
-    void message(const QString& text);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -119,6 +119,7 @@ class ChasePanel : public QWidget {
     QSpinBox* nodataed_ = nullptr;
     QSpinBox* landalted_ = nullptr;
     QCheckBox* nightcb_ = nullptr;
+    QLabel* chasemsglb_ = nullptr;
     QTimer* timer_ = nullptr;
 };
 

@@ -16,6 +16,7 @@
 
 #include "common/locator.h"
 #include "common/serial/qt_dispatcher.h"
+#include "monitor/chase_window.h"
 #include "monitor/estimate_printer.h"
 #include "monitor/headless.h"
 #include "monitor/main_window.h"
@@ -125,6 +126,7 @@ int RunWindow(char* program, const std::vector<char*>& qtArgs, const monitor::Op
     QApplication app(argc, argv.data());
     monitor::TForm1 w;
     w.FormCreate();
+    monitor::AddChasePanel(w, o.chase);
     if (o.locator != monitor::kDefaultLocator)
         w.findChild<QLineEdit*>(QStringLiteral("myloced"))
             ->setText(QString::fromStdString(monitor::NormaliseLocator(o.locator)));

@@ -71,7 +71,7 @@ TForm1::~TForm1() {
 QLabel* TForm1::ValueLabel(const char* name, const QString& caption, QWidget* parent,
                            QGridLayout* grid, int row, int col) {
     auto* cap = new QLabel(caption, parent);
-    cap->setStyleSheet(QStringLiteral("color: #555;"));
+    cap->setForegroundRole(QPalette::PlaceholderText);  // a quieter grey, day or night
     auto* value = new QLabel(QStringLiteral("-"), parent);
     value->setObjectName(QString::fromLatin1(name));
     QFont f = value->font();
