@@ -45,6 +45,7 @@ HeadlessStation::HeadlessStation(const StationOptions& options, std::FILE* out, 
     startup_.SetUpDemodulator(core_.Demodulator());
     core_.OnFrame = [this](const FrameReport& r) {
         std::fprintf(out_, "%s\n", HeadlessFrameLine(r).c_str());
+        std::fprintf(out_, "path=%d\tdecoder=%s\n", r.number, demod::DecoderName(r.decoder));
         std::fprintf(out_, "%s\n", HeadlessSignalLine(r.number, r.signal).c_str());
         std::fflush(out_);
     };
@@ -122,9 +123,12 @@ bool HeadlessStation::StartCapture() {
 
 void HeadlessStation::EndOfInput(const std::string& message) {
     if (!message.empty()) Message(message);
+    core_.EndOfInput();
     const int frames = core_.Frames();
     const int good = core_.GoodFrames();
-    std::fprintf(out_, "frames=%d good=%d bad=%d\n", frames, good, frames - good);
+    std::fprintf(out_, "frames=%d good=%d bad=%d literal=%d sensitive=%d\n", frames, good,
+                 frames - good, core_.PathGoodFrames(demod::Decoder::Literal),
+                 core_.PathGoodFrames(demod::Decoder::Sensitive));
     std::fflush(out_);
     drainClock_.start();
     FinishWhenSent();

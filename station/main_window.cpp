@@ -41,6 +41,14 @@ class StationIdValidator : public QValidator {
     }
 };
 
+// "Pfad: sensitive   gut: literal 12 / sensitive 15"
+QString DecoderText(demod::Decoder last, int literalGood, int sensitiveGood) {
+    return QStringLiteral("Pfad: %1   gut: literal %2 / sensitive %3")
+        .arg(QString::fromLatin1(demod::DecoderName(last)))
+        .arg(literalGood)
+        .arg(sensitiveGood);
+}
+
 QColor FromColourValue(std::uint32_t bgr) {
     return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
                   static_cast<int>((bgr >> 16) & 0xFF));
@@ -332,7 +340,10 @@ void StationWindow::BuildControls() {
     mono.setBold(true);
     Label3->setFont(mono);
     grid->addWidget(new QLabel(QStringLiteral("Prüfsumme"), central), 6, 0);
-    grid->addWidget(Label3, 6, 1, 1, 3);
+    grid->addWidget(Label3, 6, 1);
+    decoderlb = new QLabel(central);
+    decoderlb->setObjectName(QStringLiteral("decoderlb"));
+    grid->addWidget(decoderlb, 6, 2, 1, 2);
     signallb = new QLabel(QStringLiteral("-"), central);
     signallb->setObjectName(QStringLiteral("signallb"));
     grid->addWidget(new QLabel(QStringLiteral("Signal"), central), 7, 0);
@@ -414,6 +425,7 @@ void StationWindow::FormCreate() {
     AudioIn1->OnEnd = [this](capture::TAudioCapture*, const std::string& message) {
         Report(message.empty() ? QStringLiteral("end of the recording")
                                : QString::fromStdString(message));
+        core_.EndOfInput();
     };
     if (!AudioIn1->Start()) Report(QString::fromStdString(AudioIn1->ErrorMessage()));
 }
@@ -464,6 +476,8 @@ void StationWindow::ausgabe(const FrameReport& r) {
         SignalFiguresCaption(r.signal, demod.LowToneHz(), demod.HighToneHz())));
     stats_.Count(r.ok, DecodeStats::Clock::now());
     ShowStats();
+    decoderlb->setText(DecoderText(r.decoder, core_.PathGoodFrames(demod::Decoder::Literal),
+                                   core_.PathGoodFrames(demod::Decoder::Sensitive)));
     LogMemo1->AppendLine(QString::fromStdString(d.gps));
     LogMemo1->AppendLine(QString::fromStdString(d.dataLine));
 }

@@ -104,6 +104,7 @@ class StationWindow : public QMainWindow, private UplinkView {
     QLabel* ausimg = nullptr;
     QLabel* auslb = nullptr;
     QLabel* Label3 = nullptr;
+    QLabel* decoderlb = nullptr;  // the path of the last frame, good frames per path
     QLabel* vbatlb = nullptr;
     QLabel* vitemplb = nullptr;
     QLabel* vatemplb = nullptr;

@@ -27,6 +27,8 @@ std::string StationUsage() {
            "  --service            show the service controls (polarity, service port, scope\n"
            "                       snapshot, tables, stored-value plot) in a row of their own\n"
            "  --no-waterfall       no spectrum and waterfall in the window (saves some CPU)\n"
+           "  --decoder PATHS      literal, sensitive or both (default both): the literal\n"
+           "                       demodulator, the more sensitive one, or both combined\n"
            "  --help               show this help\n"
            "  --version            show the version\n";
 }
@@ -55,6 +57,17 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             o.flightLog = false;
         } else if (a == "--no-waterfall") {
             o.waterfall = false;
+        } else if (a == "--decoder") {
+            if (!value(v)) return "--decoder needs literal, sensitive or both";
+            if (v == "literal") {
+                o.decoder = demod::Decoder::Literal;
+            } else if (v == "sensitive") {
+                o.decoder = demod::Decoder::Sensitive;
+            } else if (v == "both") {
+                o.decoder = demod::Decoder::Both;
+            } else {
+                return "--decoder: \"" + v + "\" is none of literal, sensitive, both";
+            }
         } else if (a == "--device") {
             if (!value(o.device)) return "--device needs an ALSA device name";
             deviceGiven = true;

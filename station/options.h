@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+#include "station/demod/frame_combiner.h"
+
 namespace station {
 
 inline constexpr int kStationPort = 3001;
@@ -18,8 +20,9 @@ struct StationOptions {
     bool realtime = false;           // pace a recording as it was recorded
     bool headless = false;
     bool flightLog = true;
-    bool waterfall = true;  // spectrum and waterfall in the window
-    std::string server;     // empty: no uplink from the command line
+    bool waterfall = true;                          // spectrum and waterfall in the window
+    demod::Decoder decoder = demod::Decoder::Both;  // --decoder: which decoding paths run
+    std::string server;                             // empty: no uplink from the command line
     int port = kStationPort;
     std::optional<std::string> call, locator;  // override tavrin.ini for this run
     // Demodulator start state: mark on the upper tone (flag set) or the lower one; tables as

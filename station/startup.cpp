@@ -25,6 +25,7 @@ StationStartup::StationStartup(StationOptions options, std::string settingsPath)
 StationCore::Options StationStartup::CoreOptions() const {
     StationCore::Options o;
     o.flightLog = options_.flightLog;
+    o.decoder = options_.decoder;
     return o;
 }
 

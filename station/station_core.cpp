@@ -64,22 +64,23 @@ bool FlightLog::Append(int frameNumber, const demod::Frame& frame, const Telemet
 
 StationCore::StationCore() : StationCore(Options{}) {}
 
-StationCore::StationCore(Options options) : options_(std::move(options)), log_(options_.logFolder) {
-    // The synchroniser runs inside the demodulator's noexcept sample loop: a failure while
-    // showing one frame is reported, not allowed to end the station.
-    sync_.SetHandler([this](const demod::Frame& f) {
-        try {
-            ausgabe(f);
-        } catch (const std::exception& e) {
-            if (OnMessage) OnMessage(std::string("frame not shown: ") + e.what());
-        }
-    });
-    demod_.SetBitSink(&sync_);
-}
+StationCore::StationCore(Options options)
+    : options_(std::move(options)),
+      // Frames come out of the demodulators' noexcept sample loops: a failure while showing
+      // one frame is reported, not allowed to end the station.
+      paths_(options_.decoder, demod_, sync_,
+             [this](const demod::Frame& f, demod::Decoder from, std::int64_t end) {
+                 try {
+                     ausgabe(f, from, end);
+                 } catch (const std::exception& e) {
+                     if (OnMessage) OnMessage(std::string("frame not shown: ") + e.what());
+                 }
+             }),
+      log_(options_.logFolder) {}
 
 bool StationCore::AudioIn1BufferFilled(const char* buffer, int& size) {
     meter_.Push(buffer, size);
-    return demod_.ProcessBuffer(reinterpret_cast<const std::int16_t*>(buffer), size);
+    return paths_.ProcessBuffer(reinterpret_cast<const std::int16_t*>(buffer), size);
 }
 
 void StationCore::SetStation(std::string callField, std::string locatorField) {
@@ -90,27 +91,28 @@ void StationCore::SetStation(std::string callField, std::string locatorField) {
 // The frame ends with the sample that took its last stop bit; it began (sync, sentence, data,
 // checksum) ten bits a byte earlier. The first two bits are left out, so that a transmitter
 // whose clock runs a little fast does not bring the line before the frame into the span.
-SignalFigures StationCore::MeasureFrame(const demod::Frame& frame) {
+SignalFigures StationCore::MeasureFrame(const demod::Frame& frame, std::int64_t end) {
     constexpr std::int64_t kSamplesPerByte = 10 * demod::ToneSlicer::kSamplesPerBit;
     constexpr std::int64_t kLeadSkip = 2 * demod::ToneSlicer::kSamplesPerBit;
     const auto bytes =
         static_cast<std::int64_t>(std::size(demod::FrameSync::kSync) + frame.gps.size() + 34);
-    const std::int64_t end = demod_.SamplesIn();
     return meter_.Measure(end - bytes * kSamplesPerByte + kLeadSkip, end, demod_.LowToneHz(),
                           demod_.HighToneHz());
 }
 
-void StationCore::ausgabe(const demod::Frame& frame) {
+void StationCore::ausgabe(const demod::Frame& frame, demod::Decoder from, std::int64_t endSample) {
     const auto now = options_.clock();
     FrameReport report;
     report.number = ++frames_;
+    report.decoder = from;
     report.ok = frame.checksumOk;
     if (frame.checksumOk) ++good_;
     report.label3 = demod::Label3Text(frame.received, frame.computed);
     report.label3Colour = frame.checksumOk ? demod::kLabel3Green : demod::kLabel3Red;
     report.display = DecodeTelemetry(frame, LocalDateTimeText(now));
     history_.Add(frame.words, SecondsSinceLocalMidnight(now));
-    report.signal = MeasureFrame(frame);
+    // A frame may come out of the combiner a while after it ended.
+    report.signal = MeasureFrame(frame, endSample >= 0 ? endSample : demod_.SamplesIn());
 
     if (options_.flightLog && !logFailed_) {
         std::string error;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "station/demod/decoder_paths.h"
 #include "station/demod/frame_sync.h"
 #include "station/demod/fsk_demodulator.h"
 #include "station/signal_figures.h"
@@ -64,7 +65,8 @@ struct FrameReport {
     std::string label3;
     std::uint32_t label3Colour = 0;
     TelemetryDisplay display;
-    SignalFigures signal;  // measured over the frame's own samples
+    SignalFigures signal;                              // measured over the frame's own samples
+    demod::Decoder decoder = demod::Decoder::Literal;  // the path that delivered the frame
 };
 
 class StationCore {
@@ -74,6 +76,7 @@ class StationCore {
         bool flightLog = true;
         std::string logFolder = ".";
         Clock clock = [] { return std::chrono::system_clock::now(); };
+        demod::Decoder decoder = demod::Decoder::Both;  // the decoding paths that run
     };
 
     StationCore();
@@ -83,8 +86,12 @@ class StationCore {
     // ausgabe. Returns true so the buffer goes back to the capture.
     bool AudioIn1BufferFilled(const char* buffer, int& size);
 
-    // Called by the frame synchroniser for every completed frame.
-    void ausgabe(const demod::Frame& frame);
+    // Called for every frame of the decoding paths' one stream.
+    // `endSample`: the input sample count at the frame's last stop bit; -1 for "just now".
+    void ausgabe(const demod::Frame& frame, demod::Decoder from = demod::Decoder::Literal,
+                 std::int64_t endSample = -1);
+    // End of the input: frames held back for a better copy go out now.
+    void EndOfInput() { paths_.Flush(); }
 
     demod::FskDemodulator& Demodulator() noexcept { return demod_; }
     const History& history() const noexcept { return history_; }
@@ -92,6 +99,9 @@ class StationCore {
     const SignalMeter& Meter() const noexcept { return meter_; }
     int Frames() const noexcept { return frames_; }
     int GoodFrames() const noexcept { return good_; }
+    // Good frames a path found, frames found by both counted for each.
+    int PathGoodFrames(demod::Decoder path) const noexcept { return paths_.GoodFrames(path); }
+    const demod::DecoderPaths& Paths() const noexcept { return paths_; }
 
     // The station's call sign and locator fields as the operator typed them.
     void SetStation(std::string callField, std::string locatorField);
@@ -104,11 +114,12 @@ class StationCore {
     std::function<void(const std::string&)> UplinkSend;
 
   private:
-    SignalFigures MeasureFrame(const demod::Frame& frame);
+    SignalFigures MeasureFrame(const demod::Frame& frame, std::int64_t end);
 
     Options options_;
     demod::FskDemodulator demod_;
     demod::FrameSync sync_;
+    demod::DecoderPaths paths_;
     History history_;
     FlightLog log_;
     SignalMeter meter_;

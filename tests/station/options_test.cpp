@@ -70,3 +70,13 @@ TEST(StationOptions, DemodulatorStartStateAndServiceRow) {
                      {"--tables"}})
         EXPECT_FALSE(Err(bad).empty()) << bad[0];
 }
+
+TEST(StationOptions, DecoderPathsDefaultToBoth) {
+    EXPECT_EQ(Ok({}).decoder, demod::Decoder::Both);
+    EXPECT_EQ(Ok({"--decoder", "literal"}).decoder, demod::Decoder::Literal);
+    EXPECT_EQ(Ok({"--decoder", "sensitive"}).decoder, demod::Decoder::Sensitive);
+    EXPECT_EQ(Ok({"--decoder", "both"}).decoder, demod::Decoder::Both);
+    EXPECT_NE(Err({"--decoder", "Literal"}).find("none of literal, sensitive, both"),
+              std::string::npos);
+    EXPECT_FALSE(Err({"--decoder"}).empty());
+}

@@ -41,8 +41,15 @@ Flight:
 Signal:
       --amplitude A   tone peak in sample units, 1..32767 (default 8000)
       --snr DB        add white noise: tone power over noise power, both over 0..6000 Hz
+      --snr-inband DB add white noise: tone power over the noise power in 300..3000 Hz
+                      (Eb/N0 = this + 3.52 dB)
       --noise RMS     add white noise of this RMS in sample units (instead of --snr)
       --clock-ppm P   transmitter bit-rate error in ppm, -100000..100000 (default 0)
+      --fm-audio      pass tones and noise through an FM receiver's audio chain: 300..3000 Hz
+                      band-pass and 6 dB/octave de-emphasis above 300 Hz (unity gain at 1200 Hz)
+      --late BITS     start frames a fraction of a bit late, 0..0.99 (default 0.5 with
+                      --late-every); the frames after them keep their times
+      --late-every K  make frames K, 2K, 3K, ... late (default 1 with --late: every frame)
       --gap MS        mark tone between frames, ms (default 80)
       --lead MS       mark tone before the first frame and after the last, ms (default 200)
       --seed N        seed for the noise and the flight's sensor jitter (default 1)
@@ -56,8 +63,10 @@ struct Args {
     bool list = false;
     probegen::FlightOptions flight;
     probegen::ModulatorOptions modulator;
-    std::optional<double> snrDb;
+    std::optional<double> snrDb, inBandSnrDb;
     double gapMs = 80, leadMs = 200;
+    std::optional<double> lateBits;
+    int lateEvery = 0;
 };
 
 int UsageError(const std::string& message) {
@@ -123,6 +132,25 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
              if (n) a.snrDb = n;
              return n.has_value();
          }},
+        {"--snr-inband",
+         [&](std::string_view v) {
+             auto n = Number(v, -40, 120);
+             if (n) a.inBandSnrDb = n;
+             return n.has_value();
+         }},
+        {"--late",
+         [&](std::string_view v) {
+             auto n = Number(v, 0, 0.99);
+             if (n) a.lateBits = n;
+             return n.has_value();
+         }},
+        {"--late-every",
+         [&](std::string_view v) {
+             auto n = common::ParseInt(v);
+             if (!n || *n < 1 || *n > 100000) return false;
+             a.lateEvery = static_cast<int>(*n);
+             return true;
+         }},
         {"--noise", real(a.modulator.noiseRms, 0, 100000)},
         {"--upper-tone", real(a.modulator.upperHz, 1500, 5500)},
         {"--clock-ppm", real(a.modulator.clockErrorPpm, -100000, 100000)},
@@ -153,6 +181,10 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
             a.modulator.swapTones = true;
             continue;
         }
+        if (arg == "--fm-audio") {
+            a.modulator.fmAudio = true;
+            continue;
+        }
         std::string_view name = arg, value;
         bool inlineValue = false;
         if (auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
@@ -172,9 +204,14 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     }
     if (a.output.empty())
         return UsageError("no output given (-o FILE, or -o - for standard output)");
-    if (a.snrDb && a.modulator.noiseRms > 0)
-        return UsageError("give either --snr or --noise, not both");
+    if ((a.snrDb.has_value() + a.inBandSnrDb.has_value() + (a.modulator.noiseRms > 0)) > 1)
+        return UsageError("give one of --snr, --snr-inband and --noise");
     if (a.snrDb) a.modulator.noiseRms = probegen::NoiseRmsForSnr(a.modulator.amplitude, *a.snrDb);
+    if (a.inBandSnrDb)
+        a.modulator.noiseRms =
+            probegen::NoiseRmsForInBandSnr(a.modulator.amplitude, *a.inBandSnrDb);
+    if (a.lateBits && a.lateEvery == 0) a.lateEvery = 1;
+    if (a.lateEvery > 0 && !a.lateBits) a.lateBits = 0.5;
     return std::nullopt;
 }
 
@@ -256,7 +293,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "\n");
         }
         if (i > 0) modulator.AppendIdle(gapBits, samples);
+        const bool late = probegen::IsLateFrame(static_cast<int>(i), args.lateEvery);
+        if (late) modulator.ShiftTiming(*args.lateBits, samples);
         modulator.AppendBytes(probegen::BuildFrame(frame.sentence, frame.words), samples);
+        if (late) modulator.ShiftTiming(-*args.lateBits, samples);
         if (i + 1 == flight.size()) modulator.AppendIdle(leadBits, samples);
         if (!writer->Write(samples)) {
             std::fprintf(stderr, "probegen: writing '%s' failed\n", args.output.c_str());

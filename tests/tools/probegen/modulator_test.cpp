@@ -144,3 +144,47 @@ TEST(RenderFrames, LeadGapsAndTailAreMarkTone) {
     EXPECT_EQ(out.size(), 10u * (120 + 10 + 60 + 20 + 12));
     EXPECT_EQ(probegen::IdleBitsForMs(-5), 0);
 }
+
+TEST(Modulator, LateFramesStartLateAndTheNextOnesKeepTheirTimes) {
+    // Frame 2 of 3 is half a bit late; its first sample of space tone shows where it starts.
+    probegen::SignalOptions o;
+    o.lateEvery = 2;
+    o.lateBits = 0.5;
+    o.gapMs = 10;  // 12 idle bits
+    o.leadMs = o.tailMs = 10;
+    const std::vector<std::vector<std::uint8_t>> frames(3, std::vector<std::uint8_t>{0x00});
+    const auto late = probegen::RenderFrames(frames, o);
+    o.lateEvery = 0;
+    const auto onTime = probegen::RenderFrames(frames, o);
+    EXPECT_EQ(late.size(), onTime.size());
+    // Each one-byte frame is 10 bits (100 samples) after 12 idle bits (120 samples).
+    auto lowToneAt = [](const std::vector<std::int16_t>& s, int at) {
+        return PowerAt(&s[at], 10, 1200) > 10 * PowerAt(&s[at], 10, 2400);
+    };
+    const int frame2 = 120 + 100 + 120;
+    EXPECT_TRUE(lowToneAt(onTime, frame2));
+    EXPECT_FALSE(lowToneAt(late, frame2));
+    EXPECT_TRUE(lowToneAt(late, frame2 + 5));
+    const int frame3 = frame2 + 100 + 120;
+    EXPECT_TRUE(lowToneAt(late, frame3));
+    EXPECT_EQ(std::vector<std::int16_t>(late.begin() + frame3, late.end()),
+              std::vector<std::int16_t>(onTime.begin() + frame3, onTime.end()));
+}
+
+TEST(ReceiverAudioFilter, PassBandAndDeEmphasis) {
+    const probegen::ReceiverAudioFilter f;
+    auto dB = [&f](double hz) { return 20 * std::log10(f.GainAt(hz)); };
+    EXPECT_NEAR(dB(1200), 0.0, 1e-9);
+    // 6 dB/octave of de-emphasis, and about 1 dB of the low-pass edge near 3 kHz.
+    EXPECT_NEAR(dB(2400) - dB(1200), -7.0, 0.5);
+    EXPECT_NEAR(dB(600) - dB(1200), 5.0, 1.0);
+    EXPECT_LT(dB(100), dB(600) - 12);    // below the band
+    EXPECT_LT(dB(5000), dB(2400) - 15);  // above it
+}
+
+TEST(Modulator, InBandSnrCountsOnlyTheNoiseBetween300And3000Hz) {
+    // White noise has 2700/6000 of its power in the band: 3.47 dB less than over 0..6000 Hz.
+    EXPECT_NEAR(20 * std::log10(probegen::NoiseRmsForInBandSnr(8000, 10) /
+                                probegen::NoiseRmsForSnr(8000, 10)),
+                10 * std::log10(6000.0 / 2700.0), 1e-9);
+}
