@@ -28,10 +28,12 @@ std::vector<std::int16_t> Signal(int frames, const probegen::ModulatorOptions& m
 }
 
 // Good frames of a signal, after `setup` (the service buttons) has acted on the demodulator.
+// The buttons' effect is the literal path's, so that path decodes alone.
 int GoodFrames(const std::vector<std::int16_t>& samples,
                const std::function<void(demod::FskDemodulator&)>& setup) {
     station::StationCore::Options o;
     o.flightLog = false;
+    o.decoder = demod::Decoder::Literal;
     station::StationCore core(o);
     setup(core.Demodulator());
     for (std::size_t at = 0; at + 1500 <= samples.size(); at += 1500) {
