@@ -48,8 +48,8 @@ TEST(DecoderOption, BothPathsPrintEachFrameOnceWithItsPath) {
     const QStringList lines = RunStation({});
     ASSERT_FALSE(lines.isEmpty());
     int frames = 0;
-    for (int i = 0; i + 1 < lines.size(); i += 2) {
-        if (!lines[i].startsWith(QStringLiteral("frame="))) break;
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        if (!lines[i].startsWith(QStringLiteral("frame="))) continue;
         ++frames;
         EXPECT_TRUE(lines[i].startsWith(QStringLiteral("frame=%1\t").arg(frames)));
         EXPECT_TRUE(lines[i + 1].contains(QRegularExpression(
