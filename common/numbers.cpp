@@ -54,4 +54,13 @@ std::string FormatFixed(double value, int precision, int decimals) {
     return out;
 }
 
+int HalfDegreesToCelsius(std::int64_t raw) {
+    return static_cast<std::int8_t>(static_cast<std::uint8_t>(raw & 0xFF)) / 2;
+}
+
+std::string NotANumberText(std::string_view what, std::string_view received) {
+    return std::string(what) + " \"" + EscapeReceived(received, kQuotedReceivedBytes) +
+           "\" is not a valid number";
+}
+
 }  // namespace common

@@ -2,6 +2,7 @@
 // (Qt sets the C library's locale from the environment, so printf/strtod are not safe).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,5 +21,14 @@ std::optional<std::int64_t> ParseInt(std::string_view text);
 // written with exactly `decimals` decimals (12.34, precision 3, decimals 2 -> "12.30").
 // A value that rounds to zero is written without a minus sign.
 std::string FormatFixed(double value, int precision, int decimals);
+
+// Whole degrees Celsius from a probe's temperature value: its low byte is a signed count of
+// half degrees, halved toward zero (-1 -> 0, -3 -> -1); the rest of the value is not part of it.
+int HalfDegreesToCelsius(std::int64_t raw);
+
+// The message for a received field that should be a number and is not. The field is quoted
+// escaped and cut to its first 40 bytes, since it may hold any byte.
+std::string NotANumberText(std::string_view what, std::string_view received);
+inline constexpr std::size_t kQuotedReceivedBytes = 40;
 
 }  // namespace common

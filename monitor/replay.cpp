@@ -1,6 +1,5 @@
 #include "monitor/replay.h"
 
-#include <algorithm>
 #include <array>
 #include <cctype>
 #include <istream>
@@ -8,20 +7,13 @@
 #include <utility>
 
 #include "common/numbers.h"
+#include "common/text.h"
 
 namespace monitor {
 
 namespace {
 
 constexpr std::size_t kReadChunk = 1024;
-
-// A value must not break the tab-separated line it is printed in.
-std::string OneField(std::string_view v) {
-    std::string s(v);
-    std::replace_if(
-        s.begin(), s.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
-    return s;
-}
 
 // Both "--name value" and "--name=value".
 bool TakeValue(std::span<const std::string_view> args, std::size_t& i, std::string_view name,
@@ -112,11 +104,12 @@ std::string FormatReplayLine(std::size_t n, const Displays& d) {
         line += '\t';
         line += name;
         line += '=';
-        line += OneField(value);
+        line += value;
     };
-    add("rxstatlb", d.rxstatlb);
-    add("utclb", d.utclb);
-    add("satlb", d.satlb);
+    // These three carry received bytes, which may be anything; the rest are our own texts.
+    add("rxstatlb", common::EscapeReceived(d.rxstatlb));
+    add("utclb", common::EscapeReceived(d.utclb));
+    add("satlb", common::EscapeReceived(d.satlb));
     add("ubatlb", d.ubatlb);
     add("tbatlb", d.tbatlb);
     add("tauslb", d.tauslb);

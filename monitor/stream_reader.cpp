@@ -29,15 +29,6 @@ std::string Fixed(double v, int decimals) {
     return common::FormatFixed(v, 7, decimals);
 }
 
-std::string NotANumber(std::string_view what, std::string_view text) {
-    return std::string(what) + " \"" + std::string(text) + "\" is not a valid number";
-}
-
-// Low byte as a signed 8-bit value, halved towards zero: whole degrees Celsius.
-int Temperature(std::int64_t raw) {
-    return static_cast<std::int8_t>(static_cast<std::uint8_t>(raw & 0xFF)) / 2;
-}
-
 }  // namespace
 
 StreamReader::StreamReader(std::string_view homeLocator) {
@@ -84,7 +75,7 @@ bool StreamReader::ShowHousekeeping(std::string_view record, std::string& error)
     const std::string ubat = common::ExtractField(list, 3, ',');
     const auto ubatRaw = common::ParseDouble(ubat);
     if (!ubatRaw) {
-        error = NotANumber("Ubat", ubat);
+        error = common::NotANumberText("Ubat", ubat);
         return false;
     }
     displays_.ubatlb = Fixed(*ubatRaw * 4 / 1000, 1) + " V";
@@ -92,23 +83,23 @@ bool StreamReader::ShowHousekeeping(std::string_view record, std::string& error)
     const std::string tbat = common::ExtractField(list, 14, ',');
     const auto tbatRaw = common::ParseInt(tbat);
     if (!tbatRaw) {
-        error = NotANumber("Tbat", tbat);
+        error = common::NotANumberText("Tbat", tbat);
         return false;
     }
-    displays_.tbatlb = Fixed(Temperature(*tbatRaw), 1) + "°C";
+    displays_.tbatlb = Fixed(common::HalfDegreesToCelsius(*tbatRaw), 1) + "°C";
 
     const std::string taus = common::ExtractField(list, 15, ',');
     const auto tausRaw = common::ParseInt(taus);
     if (!tausRaw) {
-        error = NotANumber("Taus", taus);
+        error = common::NotANumberText("Taus", taus);
         return false;
     }
-    displays_.tauslb = Fixed(Temperature(*tausRaw), 1) + "°C";
+    displays_.tauslb = Fixed(common::HalfDegreesToCelsius(*tausRaw), 1) + "°C";
 
     const std::string p = common::ExtractField(list, 16, ',');
     const auto pRaw = common::ParseDouble(p);
     if (!pRaw) {
-        error = NotANumber("pressure", p);
+        error = common::NotANumberText("pressure", p);
         return false;
     }
     displays_.plb = Fixed(*pRaw / 10, 1) + " hPa";

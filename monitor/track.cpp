@@ -18,10 +18,6 @@ constexpr long double kMinCourseStepRad = 1e-7L;
 // Beyond this a "time" field is garbage, and truncating it to an integer would overflow.
 constexpr double kMaxTimeText = 1e10;
 
-std::string NotANumber(std::string_view what, std::string_view text) {
-    return std::string(what) + " \"" + std::string(text) + "\" is not a valid number";
-}
-
 long double CentralAngle(const LatLonRad& a, const LatLonRad& b) {
     return ArcCosClamped(std::cos(b.lon - a.lon) * std::cos(a.lat) * std::cos(b.lat) +
                          std::sin(a.lat) * std::sin(b.lat));
@@ -62,7 +58,7 @@ TrackStepResult TrackStep(std::string_view record, TrackState& state) {
     const auto t = common::ParseDouble(timeText);
     const auto tv = t ? TimeValue(*t) : std::nullopt;
     if (!tv) {
-        out.error = NotANumber("time", timeText);
+        out.error = common::NotANumberText("time", timeText);
         return out;
     }
     out.timeValue = *tv;
@@ -72,12 +68,12 @@ TrackStepResult TrackStep(std::string_view record, TrackState& state) {
     if (latText.empty() || lonText.empty()) return out;
     const auto lat = common::ParseDouble(latText);
     if (!lat) {
-        out.error = NotANumber("latitude", latText);
+        out.error = common::NotANumberText("latitude", latText);
         return out;
     }
     const auto lon = common::ParseDouble(lonText);
     if (!lon) {
-        out.error = NotANumber("longitude", lonText);
+        out.error = common::NotANumberText("longitude", lonText);
         return out;
     }
     out.hasPosition = true;

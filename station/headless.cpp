@@ -2,6 +2,7 @@
 
 #include <QTimer>
 
+#include "common/text.h"
 #include "station/capture/audio_capture.h"
 
 namespace station {
@@ -23,16 +24,18 @@ std::string HeadlessFrameLine(const FrameReport& r) {
     add("frame", std::to_string(r.number));
     add("ok", r.ok ? "1" : "0");
     add("Label3", r.label3);
-    add("timelb", d.timelb);
+    // Received bytes may be anything; these fields carry them, the others are our own texts.
+    using common::EscapeReceived;
+    add("timelb", EscapeReceived(d.timelb));
     add("maidenlb", d.maidenlb);
-    add("hoehelb", d.hoehelb);
-    add("satlb", d.satlb);
+    add("hoehelb", EscapeReceived(d.hoehelb));
+    add("satlb", EscapeReceived(d.satlb));
     add("vbatlb", d.vbatlb);
     add("vitemplb", d.vitemplb);
     add("vatemplb", d.vatemplb);
     add("vpresslb", d.vpresslb);
-    add("gps", d.gps);
-    add("data", d.dataLine);
+    add("gps", EscapeReceived(d.gps));
+    add("data", EscapeReceived(d.dataLine));
     return line;
 }
 
@@ -44,7 +47,8 @@ HeadlessStation::HeadlessStation(const StationOptions& options, std::FILE* out, 
       core_(startup_.CoreOptions()) {
     startup_.SetUpDemodulator(core_.Demodulator());
     core_.OnFrame = [this](const FrameReport& r) {
-        std::fprintf(out_, "%s\n", HeadlessFrameLine(r).c_str());
+        const std::string line = HeadlessFrameLine(r) + '\n';
+        std::fwrite(line.data(), 1, line.size(), out_);
         std::fprintf(out_, "path=%d\tdecoder=%s\n", r.number, demod::DecoderName(r.decoder));
         std::fprintf(out_, "%s\n", HeadlessSignalLine(r.number, r.signal).c_str());
         std::fflush(out_);
@@ -59,6 +63,11 @@ HeadlessStation::~HeadlessStation() {
 void HeadlessStation::Message(const std::string& text) {
     std::fprintf(err_, "tavrin: %s\n", text.c_str());
     std::fflush(err_);
+}
+
+void HeadlessStation::SetReconnectIntervalMs(int ms) {
+    reconnectIntervalMs_ = ms;
+    if (uplink_) uplink_->SetReconnectIntervalMs(ms);
 }
 
 void HeadlessStation::ShowMissingCallOrLocator(bool visible) {
@@ -79,6 +88,7 @@ bool HeadlessStation::Start() {
         uplink_ = std::make_unique<Uplink>(static_cast<UplinkView&>(*this),
                                            static_cast<quint16>(options_.port), this);
         StationStartup::ConnectUplink(core_, *uplink_);
+        if (reconnectIntervalMs_ > 0) uplink_->SetReconnectIntervalMs(reconnectIntervalMs_);
         uplink_->conbtClick();
         // A recording is replayed to the server, so it waits for the connection; a sound card
         // is live and starts at once.
@@ -126,8 +136,9 @@ void HeadlessStation::EndOfInput(const std::string& message) {
     core_.EndOfInput();
     const int frames = core_.Frames();
     const int good = core_.GoodFrames();
-    std::fprintf(out_, "frames=%d good=%d bad=%d literal=%d sensitive=%d\n", frames, good,
-                 frames - good, core_.PathGoodFrames(demod::Decoder::Literal),
+    std::fprintf(out_, "frames=%d good=%d bad=%d overruns=%d unsent=%d literal=%d sensitive=%d\n",
+                 frames, good, frames - good, core_.losses().Overruns(), core_.losses().Unsent(),
+                 core_.PathGoodFrames(demod::Decoder::Literal),
                  core_.PathGoodFrames(demod::Decoder::Sensitive));
     std::fflush(out_);
     drainClock_.start();

@@ -36,6 +36,8 @@ class HeadlessStation : public QObject, private UplinkView {
     static constexpr int kWaitForServerMs = 10000;
     static constexpr int kDrainLimitMs = 10000;
 
+    // Tests shorten the 60 s retry; before or after Start.
+    void SetReconnectIntervalMs(int ms);
     StationCore& Core() { return core_; }
 
   signals:
@@ -64,6 +66,7 @@ class HeadlessStation : public QObject, private UplinkView {
     std::unique_ptr<Uplink> uplink_;
     QString call_, locator_, server_;
     bool captureStarted_ = false;
+    int reconnectIntervalMs_ = 0;  // 0: the uplink's own
     QElapsedTimer levelClock_;
     QElapsedTimer drainClock_;
 };

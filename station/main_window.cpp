@@ -10,6 +10,7 @@
 
 #include "common/gui/log_memo.h"
 #include "common/serial/qt_dispatcher.h"
+#include "common/text.h"
 #include "station/capture/audio_capture.h"
 #include "station/service_controls.h"
 #include "station/signal_view.h"
@@ -47,6 +48,12 @@ QString DecoderText(demod::Decoder last, int literalGood, int sensitiveGood) {
         .arg(QString::fromLatin1(demod::DecoderName(last)))
         .arg(literalGood)
         .arg(sensitiveGood);
+}
+
+// Received bytes may be anything: escaped, a control byte neither cuts the text short nor
+// breaks a line.
+QString Received(const std::string& bytes) {
+    return QString::fromStdString(common::EscapeReceived(bytes));
 }
 
 QColor FromColourValue(std::uint32_t bgr) {
@@ -461,12 +468,12 @@ void StationWindow::ausgabe(const FrameReport& r) {
     vatemplb->setText(QString::fromStdString(d.vatemplb));
     vhumlb->setText(QString::fromStdString(d.vhumlb));
     vpresslb->setText(QString::fromStdString(d.vpresslb));
-    timelb->setText(QString::fromStdString(d.timelb));
-    breitelb->setText(QString::fromStdString(d.breitelb));
+    timelb->setText(Received(d.timelb));
+    breitelb->setText(QString::fromStdString(d.breitelb));  // hidden; holds our own "°"
     laengelb->setText(QString::fromStdString(d.laengelb));
     maidenlb->setText(QString::fromStdString(d.maidenlb));
-    hoehelb->setText(QString::fromStdString(d.hoehelb));
-    satlb->setText(QString::fromStdString(d.satlb));
+    hoehelb->setText(Received(d.hoehelb));
+    satlb->setText(Received(d.satlb));
     QPalette pal = Label3->palette();
     pal.setColor(QPalette::WindowText, FromColourValue(r.label3Colour));
     Label3->setPalette(pal);
@@ -478,8 +485,8 @@ void StationWindow::ausgabe(const FrameReport& r) {
     ShowStats();
     decoderlb->setText(DecoderText(r.decoder, core_.PathGoodFrames(demod::Decoder::Literal),
                                    core_.PathGoodFrames(demod::Decoder::Sensitive)));
-    LogMemo1->AppendLine(QString::fromStdString(d.gps));
-    LogMemo1->AppendLine(QString::fromStdString(d.dataLine));
+    LogMemo1->AppendLine(Received(d.gps));
+    LogMemo1->AppendLine(Received(d.dataLine));
 }
 
 }  // namespace station

@@ -1,6 +1,7 @@
 #include "station/options.h"
 
 #include "common/numbers.h"
+#include "common/text.h"
 #include "station/station_id.h"
 
 namespace station {
@@ -17,7 +18,8 @@ std::string StationUsage() {
            "  --realtime           play a recording at the pace it was recorded\n"
            "  --headless           no window: frames on standard output, messages on standard "
            "error\n"
-           "  --server HOST[:PORT] connect to a collecting server (default port 3001)\n"
+           "  --server HOST[:PORT] connect to a collecting server (default port 3001);\n"
+           "                       an IPv6 address as ::1 or [::1]:3001\n"
            "  --call CALL          call sign for this run (default: CALL in tavrin.ini)\n"
            "  --locator LOC        locator for this run (default: LOCATOR in tavrin.ini)\n"
            "  --no-log             do not write the flight log tavrin-YYYY-MM-DD.log\n"
@@ -82,16 +84,13 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             }
         } else if (a == "--server") {
             if (!value(v)) return "--server needs HOST or HOST:PORT";
-            const auto colon = v.rfind(':');
-            if (colon != std::string::npos) {
-                const auto port = common::ParseInt(v.substr(colon + 1));
-                if (!port || *port < 1 || *port > 65535)
-                    return "--server: port must be a number from 1 to 65535 in \"" + v + "\"";
-                o.port = static_cast<int>(*port);
-                v.resize(colon);
-            }
-            if (v.empty()) return "--server: host name missing in \"" + args[i] + "\"";
-            o.server = v;
+            common::HostPort hp;
+            if (!common::SplitHostPort(v, hp))
+                return "--server wants HOST, HOST:PORT or [IPv6]:PORT with a port from 1 to "
+                       "65535, not \"" +
+                       v + "\"";
+            o.server = hp.host;
+            if (hp.port != 0) o.port = hp.port;
         } else if (a == "--call") {
             if (!value(v)) return "--call needs a call sign";
             if (!CheckStationId(v, latin1, problem))
@@ -120,6 +119,13 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
     if (o.realtime && o.input == StationOptions::Input::Alsa)
         return "--realtime only applies to --input";
     return o;
+}
+
+std::string ServerWithPort(const StationOptions& options) {
+    const std::string port = std::to_string(options.port);
+    if (options.server.find(':') != std::string::npos)
+        return "[" + options.server + "]:" + port;  // an IPv6 literal
+    return options.server + ":" + port;
 }
 
 }  // namespace station

@@ -39,4 +39,7 @@ struct StationOptions {
 std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std::string>& args);
 std::string StationUsage();
 
+// The server as the uplink takes it: "host:port", "[v6 literal]:port".
+std::string ServerWithPort(const StationOptions& options);
+
 }  // namespace station

@@ -84,13 +84,13 @@ void StationStartup::SetUpDemodulator(demod::FskDemodulator& demodulator) const 
 
 QString StationStartup::ServerText() const {
     if (options_.server.empty()) return {};
-    return QString::fromStdString(options_.server) + QLatin1Char(':') +
-           QString::number(options_.port);
+    return QString::fromStdString(ServerWithPort(options_));
 }
 
 void StationStartup::ConnectUplink(StationCore& core, Uplink& uplink) {
     core.UplinkActive = [&uplink] { return uplink.Connected(); };
-    core.UplinkSend = [&uplink](const std::string& text) { uplink.SendText(text); };
+    core.UplinkSend = [&uplink](const std::string& text) { return uplink.SendText(text); };
+    core.UplinkWanted = [&uplink] { return uplink.Retrying(); };
 }
 
 std::unique_ptr<capture::TAudioCapture> StationStartup::MakeCapture(
@@ -102,6 +102,7 @@ std::unique_ptr<capture::TAudioCapture> StationStartup::MakeCapture(
         if (afterBuffer) afterBuffer();
         return requeue;
     };
+    in->OnOverrun = [&core](capture::TAudioDevice*, int total) { core.AudioOverruns(total); };
     return in;
 }
 

@@ -52,7 +52,7 @@ class StationStartup {
     // --polarity and --tables: the state the service buttons would leave.
     void SetUpDemodulator(demod::FskDemodulator& demodulator) const;
 
-    // "host:port" from --server, empty without it.
+    // "host:port" or "[v6]:port" from --server, empty without it.
     QString ServerText() const;
     // The core offers good frames to the uplink.
     static void ConnectUplink(StationCore& core, Uplink& uplink);

@@ -1,5 +1,7 @@
 #include "station/station_core.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -19,6 +21,16 @@ std::int32_t History::Slot(int record, int slot) const {
         throw std::out_of_range("history slot out of range");
     return records_[static_cast<std::size_t>(record - 1)][static_cast<std::size_t>(slot - 1)];
 }
+
+namespace {
+// Whether `name` still leads to the open file.
+bool StillNamed(std::FILE* file, const std::string& name) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(::fileno(file), &open) == 0 && ::stat(name.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+}  // namespace
 
 FlightLog::FlightLog(std::string folder) : folder_(std::move(folder)) {}
 
@@ -40,6 +52,11 @@ bool FlightLog::Append(int frameNumber, const demod::Frame& frame, const Telemet
                        std::chrono::system_clock::time_point now, std::string& error,
                        const SignalFigures& signal) {
     const std::string name = folder_ + "/" + FileName(now);
+    if (file_ && name == openName_ && !StillNamed(file_, name)) {
+        // Removed or replaced under us: lines written on would reach no file anyone can read.
+        std::fclose(file_);
+        file_ = nullptr;
+    }
     if (name != openName_ || !file_) {
         if (file_) std::fclose(file_);
         file_ = std::fopen(name.c_str(), "a");
@@ -79,8 +96,12 @@ StationCore::StationCore(Options options)
       log_(options_.logFolder) {}
 
 bool StationCore::AudioIn1BufferFilled(const char* buffer, int& size) {
-    meter_.Push(buffer, size);
-    return paths_.ProcessBuffer(reinterpret_cast<const std::int16_t*>(buffer), size);
+    // The capture's bytes are not int16 objects: copied rather than read through a cast.
+    const auto count = buffer != nullptr && size > 0 ? static_cast<std::size_t>(size) / 2 : 0;
+    if (samples_.size() < count) samples_.resize(count);  // once, at the first buffer
+    if (count > 0) std::memcpy(samples_.data(), buffer, count * sizeof(std::int16_t));
+    meter_.Push(std::span<const std::int16_t>(samples_.data(), count));
+    return paths_.ProcessBuffer(samples_.data(), size);
 }
 
 void StationCore::SetStation(std::string callField, std::string locatorField) {
@@ -114,19 +135,33 @@ void StationCore::ausgabe(const demod::Frame& frame, demod::Decoder from, std::i
     // A frame may come out of the combiner a while after it ended.
     report.signal = MeasureFrame(frame, endSample >= 0 ? endSample : demod_.SamplesIn());
 
-    if (options_.flightLog && !logFailed_) {
+    if (options_.flightLog) {
         std::string error;
-        if (!log_.Append(report.number, frame, report.display, now, error, report.signal)) {
-            logFailed_ = true;  // said once; decoding goes on
-            if (OnMessage) OnMessage(error);
-        }
+        const bool written =
+            log_.Append(report.number, frame, report.display, now, error, report.signal);
+        Say(losses_.Logged(written, error));
     }
     if (OnFrame) OnFrame(report);
 
     // The one place a frame leaves the station. Nothing is queued while the uplink is down:
     // the flight log keeps those frames.
-    if (frame.checksumOk && UplinkActive && UplinkSend && UplinkActive())
-        UplinkSend(UploadText(callField_, locatorField_, report.display));
+    if (frame.checksumOk && UplinkActive && UplinkSend) {
+        Losses::Upload outcome = Losses::Upload::NotConnected;
+        if (UplinkActive())
+            outcome = UplinkSend(UploadText(callField_, locatorField_, report.display))
+                          ? Losses::Upload::Sent
+                          : Losses::Upload::QueueFull;
+        if (outcome != Losses::Upload::NotConnected || (UplinkWanted && UplinkWanted()))
+            Say(losses_.Uploaded(report.number, outcome));
+    }
+}
+
+void StationCore::AudioOverruns(int total) {
+    Say(losses_.Overruns(total));
+}
+
+void StationCore::Say(const std::optional<std::string>& message) {
+    if (message && OnMessage) OnMessage(*message);
 }
 
 }  // namespace station

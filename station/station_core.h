@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "station/demod/decoder_paths.h"
 #include "station/demod/frame_sync.h"
 #include "station/demod/fsk_demodulator.h"
+#include "station/losses.h"
 #include "station/signal_figures.h"
 #include "station/telemetry.h"
 
@@ -102,6 +104,10 @@ class StationCore {
     // Good frames a path found, frames found by both counted for each.
     int PathGoodFrames(demod::Decoder path) const noexcept { return paths_.GoodFrames(path); }
     const demod::DecoderPaths& Paths() const noexcept { return paths_; }
+    // Overruns, frames not uploaded, frames not written to the flight log.
+    const Losses& losses() const noexcept { return losses_; }
+    // The capture's running overrun count, from its overrun handler.
+    void AudioOverruns(int total);
 
     // The station's call sign and locator fields as the operator typed them.
     void SetStation(std::string callField, std::string locatorField);
@@ -109,12 +115,16 @@ class StationCore {
     // Front-end hooks.
     std::function<void(const FrameReport&)> OnFrame;
     std::function<void(const std::string&)> OnMessage;  // problems worth telling the operator
-    // The uplink: whether it is up, and how to send one text. Only good frames are offered.
+    // The uplink: whether it is up, and how to send one text (false: the socket's queue is
+    // full). Only good frames are offered. While UplinkWanted holds (the operator connected),
+    // a good frame that cannot go out is counted as unsent.
     std::function<bool()> UplinkActive;
-    std::function<void(const std::string&)> UplinkSend;
+    std::function<bool(const std::string&)> UplinkSend;
+    std::function<bool()> UplinkWanted;
 
   private:
     SignalFigures MeasureFrame(const demod::Frame& frame, std::int64_t end);
+    void Say(const std::optional<std::string>& message);
 
     Options options_;
     demod::FskDemodulator demod_;
@@ -123,7 +133,8 @@ class StationCore {
     History history_;
     FlightLog log_;
     SignalMeter meter_;
-    bool logFailed_ = false;
+    Losses losses_;
+    std::vector<std::int16_t> samples_;  // the last audio buffer, as samples
     int frames_ = 0;
     int good_ = 0;
     std::string callField_, locatorField_;

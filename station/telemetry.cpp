@@ -14,8 +14,7 @@ using common::CharSlice;
 using common::ExtractField;
 
 int TemperatureC(std::uint16_t word) {
-    const auto halfDegrees = static_cast<std::int8_t>(word & 0xFF);
-    return halfDegrees / 2;  // integer division truncates toward zero: -1 -> 0, -3 -> -1
+    return common::HalfDegreesToCelsius(word);
 }
 
 double DegreesMinutesToDegrees(double degMin) {

@@ -1,5 +1,6 @@
 #include "station/uplink.h"
 
+#include "common/text.h"
 #include "station/telemetry.h"
 
 namespace station {
@@ -17,20 +18,14 @@ Uplink::Uplink(UplinkView& view, quint16 defaultPort, QObject* parent)
 }
 
 void Uplink::TakeServerText() {
-    // "host" or "host:port"; the port stays the collecting server's unless one is given.
-    QString text = view_.ServerText().trimmed();
-    quint16 port = defaultPort_;
-    const int colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon > 0) {
-        bool ok = false;
-        const uint p = text.mid(colon + 1).toUInt(&ok);
-        if (ok && p > 0 && p <= 65535) {
-            port = static_cast<quint16>(p);
-            text.truncate(colon);
-        }
-    }
-    modclient.SetHost(text);
-    modclient.SetPort(port);
+    // "host", "host:port", "[v6]:port" or a bare IPv6 literal; the port stays the collecting
+    // server's unless one is given. A text that does not split is looked up as it stands, so
+    // the operator sees it fail.
+    const QString text = view_.ServerText().trimmed();
+    common::HostPort hp;
+    const bool split = common::SplitHostPort(text.toStdString(), hp);
+    modclient.SetHost(split ? QString::fromStdString(hp.host) : text);
+    modclient.SetPort(split && hp.port != 0 ? static_cast<quint16>(hp.port) : defaultPort_);
 }
 
 void Uplink::conbtClick() {
@@ -59,8 +54,8 @@ void Uplink::Stop() {
     modclient.Close();
 }
 
-void Uplink::SendText(const std::string& text) {
-    if (modclient.Connected()) modclient.SendText(QByteArray::fromStdString(text));
+bool Uplink::SendText(const std::string& text) {
+    return modclient.SendText(QByteArray::fromStdString(text));
 }
 
 void Uplink::modclientConnect() {
@@ -68,9 +63,14 @@ void Uplink::modclientConnect() {
         view_.CallText().toLatin1().toStdString(), view_.LocatorText().toLatin1().toStdString())));
     view_.SetFieldsLocked(true);
     view_.SetButtonCaption(QStringLiteral("DISONNECT"));
-    modclient.LookupPeerName([this](const QString& name) {
-        peerName_ = name;
-        if (modclient.Connected()) view_.SetStatus(QStringLiteral("connected to  ") + name);
+    // Until the look-up answers, this connection is named by the host as given, never by the
+    // name of an earlier one; an answer that comes after the connection is gone is dropped.
+    peerName_ = modclient.Host();
+    const std::uint64_t link = ++links_;
+    modclient.LookupPeerName([this, link](const QString& name) {
+        if (link != links_ || !modclient.Connected()) return;
+        if (!name.isEmpty()) peerName_ = name;
+        view_.SetStatus(QStringLiteral("connected to  ") + peerName_);
     });
     emit LinkUp();
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <string>
 
 #include "common/net/client_socket.h"
@@ -40,8 +41,9 @@ class Uplink : public QObject {
     bool Connected() const { return modclient.Connected(); }
     // No more retries, connection closed: the end of a replayed recording.
     void Stop();
-    // Sends a text unchanged if connected; dropped otherwise (never queued).
-    void SendText(const std::string& text);
+    // Sends a text unchanged if connected and the socket's queue has room; false otherwise
+    // (the text is dropped, never queued for later).
+    bool SendText(const std::string& text);
     void SetReconnectIntervalMs(int ms) { recontim.setInterval(ms); }
     bool Retrying() const { return recontim.isActive(); }
     common::ClientSocket& Socket() { return modclient; }
@@ -61,6 +63,7 @@ class Uplink : public QObject {
     common::ClientSocket modclient;
     QTimer recontim;
     QString peerName_;
+    std::uint64_t links_ = 0;  // connections made, to match a late name look-up to its own
 };
 
 }  // namespace station

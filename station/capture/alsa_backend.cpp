@@ -63,7 +63,10 @@ Fill AlsaBackend::Read(std::span<char> out, ReaderContext& context) {
             snd_pcm_wait(pcm_, kWaitMs);
             continue;
         }
-        if (got == -EPIPE) ++overruns_;
+        if (got == -EPIPE) {
+            ++overruns_;
+            ++fill.overruns;
+        }
         // Overrun (the event loop fell behind) or suspend: restart the stream and go on; the
         // samples lost in between cannot be had back.
         const int err = snd_pcm_recover(pcm_, static_cast<int>(got), 1);

@@ -82,6 +82,7 @@ bool TAudioDevice::Start() {
     ring_.clear();
     for (int i = 0; i < numBuffers_; ++i) ring_.push_back(i);
     queuedCount_ = numBuffers_;
+    overruns_ = 0;
     stop_ = false;
     open_ = true;
     reader_ = std::thread(&TAudioDevice::ReaderLoop, this, ++session_);
@@ -128,6 +129,8 @@ void TAudioDevice::ReaderLoop(std::uint64_t session) {
             fill.ended = true;
             fill.message = "the audio source stopped delivering samples";
         }
+        // Overruns are told before the buffer that follows the gap.
+        if (fill.overruns > 0) Post(Done{session, -2, {}, fill.overruns});
         if (fill.bytes > 0) {
             // A short last block is padded with silence rather than handing out stale samples.
             const char silence = format_.bits == 8 ? char(0x80) : char(0);
@@ -163,6 +166,8 @@ void TAudioDevice::DrainReader() {
         }
         if (done.index >= 0) {
             Deliver(done.session, done.index);
+        } else if (done.index == -2) {
+            Overran(done.session, done.overruns);
         } else {
             Ended(done.session, done.message);
         }
@@ -188,6 +193,12 @@ void TAudioDevice::Deliver(std::uint64_t session, int index) {
         wake_.notify_all();
     }
     if (queuedCount_ == 0) Stop();
+}
+
+void TAudioDevice::Overran(std::uint64_t session, int count) {
+    if (!open_ || session != session_) return;
+    overruns_ += count;
+    if (OnOverrun) OnOverrun(this, overruns_);
 }
 
 void TAudioDevice::Ended(std::uint64_t session, const std::string& message) {

@@ -63,6 +63,10 @@ class TAudioDevice : public QObject {
     // Called with the filled buffer and its size in bytes; return true to give the buffer back.
     std::function<bool(const char* buffer, int& size)> OnBufferFilled;
     std::function<void(TAudioDevice*sender)> OnStart, OnStop;
+    // Raised on the owner's thread when the source lost samples; `total` counts every overrun
+    // since Start.
+    std::function<void(TAudioDevice* sender, int total)> OnOverrun;
+    int Overruns() const { return overruns_; }
 
     // Opens the source and starts recording; false with ErrorMessage() set on failure.
     bool Start();
@@ -85,14 +89,16 @@ class TAudioDevice : public QObject {
     // A filled buffer or the end of the stream, passed from the reader to the owner's thread.
     struct Done {
         std::uint64_t session = 0;
-        int index = -1;  // -1 for the end of the stream
+        int index = -1;  // -1 for the end of the stream, -2 for overruns alone
         std::string message;
+        int overruns = 0;
     };
     void ReaderLoop(std::uint64_t session);
     void Post(Done done);
     // Runs on the owner's thread for each Post: hands out what the reader finished.
     Q_INVOKABLE void DrainReader();
     void Deliver(std::uint64_t session, int index);
+    void Overran(std::uint64_t session, int count);
     void Ended(std::uint64_t session, const std::string& message);
     void StopReader();
 
@@ -109,6 +115,7 @@ class TAudioDevice : public QObject {
     std::unique_ptr<Backend> backend_;
     std::vector<std::vector<char>> buffers_;
     int queuedCount_ = 0;  // buffers in the ring, owner's thread only
+    int overruns_ = 0;     // owner's thread only
     std::uint64_t session_ = 0;
 
     // Shared with the reader thread.

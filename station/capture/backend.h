@@ -32,6 +32,7 @@ struct Fill {
     std::size_t bytes = 0;  // bytes written; less than asked only when the stream ended
     bool ended = false;     // no more data will come
     std::string message;    // why it ended; empty for the normal end of a file
+    int overruns = 0;       // times samples were lost while filling (the source ran over)
 };
 
 // One source of samples. Open and Close run on the owner's thread, Read on the reader thread.

@@ -68,3 +68,13 @@ TEST(FormatFixed, IgnoresTheProcessLocale) {
     EXPECT_DOUBLE_EQ(*ParseDouble("1013.2"), 1013.2);
     std::setlocale(LC_NUMERIC, saved.c_str());
 }
+
+// Station and monitor read the same temperature values and word their number errors alike.
+TEST(SharedTelemetryTexts, HalfDegreesAndNotANumber) {
+    EXPECT_EQ(common::HalfDegreesToCelsius(0x00FD), -1);
+    EXPECT_EQ(common::HalfDegreesToCelsius(0x1233), 25);
+    EXPECT_EQ(common::HalfDegreesToCelsius(-2), -1);  // a negative raw value keeps its low byte
+    EXPECT_EQ(common::NotANumberText("Tbat", "1\t2"), "Tbat \"1\\x092\" is not a valid number");
+    const std::string e = common::NotANumberText("Taus", std::string(1000, '\xFF'));
+    EXPECT_EQ(e.size(), std::string("Taus \"...\" is not a valid number").size() + 80);
+}

@@ -59,7 +59,8 @@ TEST(DecoderOption, BothPathsPrintEachFrameOnceWithItsPath) {
     // The recording holds ten frames; the literal path finds six good ones, the sensitive path
     // all of them.
     EXPECT_EQ(frames, 10);
-    EXPECT_EQ(lines.last().toStdString(), "frames=10 good=10 bad=0 literal=6 sensitive=10");
+    EXPECT_EQ(lines.last().toStdString(),
+              "frames=10 good=10 bad=0 overruns=0 unsent=0 literal=6 sensitive=10");
 }
 
 TEST(DecoderOption, UnknownDecoderIsRefused) {

@@ -43,12 +43,33 @@ TEST(StationOptions, InputsServerAndStation) {
     EXPECT_EQ(Ok({"--device", "hw:1"}).device, "hw:1");
 }
 
+// An IPv6 address is split at the right colon, and given back so the uplink splits it alike.
+TEST(StationOptions, IPv6ServerRoundTrip) {
+    struct Case {
+        const char* given;
+        const char* host;
+        int port;
+        const char* text;
+    };
+    for (const Case& c :
+         {Case{"[::1]:4001", "::1", 4001, "[::1]:4001"}, Case{"::1", "::1", 3001, "[::1]:3001"},
+          Case{"[fe80::1%eth0]", "fe80::1%eth0", 3001, "[fe80::1%eth0]:3001"},
+          Case{"10.0.0.1:4001", "10.0.0.1", 4001, "10.0.0.1:4001"}}) {
+        const auto o = Ok({"--server", c.given});
+        EXPECT_EQ(o.server, c.host) << c.given;
+        EXPECT_EQ(o.port, c.port) << c.given;
+        EXPECT_EQ(station::ServerWithPort(o), c.text) << c.given;
+    }
+}
+
 TEST(StationOptions, ClearErrors) {
     EXPECT_NE(Err({"--bogus"}).find("--bogus"), std::string::npos);
     EXPECT_FALSE(Err({"--input"}).empty());
     EXPECT_FALSE(Err({"--server", "host:99999"}).empty());
     EXPECT_FALSE(Err({"--server", "host:abc"}).empty());
     EXPECT_FALSE(Err({"--server", ":3001"}).empty());
+    EXPECT_FALSE(Err({"--server", "[::1]:0"}).empty());
+    EXPECT_FALSE(Err({"--server", "[::1"}).empty());
     EXPECT_FALSE(Err({"--device", "hw:0", "--input", "x.wav"}).empty());
     EXPECT_FALSE(Err({"--realtime"}).empty());
 }

@@ -1,7 +1,10 @@
 #include "station/station_core.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -50,7 +53,10 @@ TEST(StationCore, UploadsOnlyGoodFramesWhileActive) {
     std::vector<std::string> sent;
     bool active = false;
     core.UplinkActive = [&] { return active; };
-    core.UplinkSend = [&](const std::string& t) { sent.push_back(t); };
+    core.UplinkSend = [&](const std::string& t) {
+        sent.push_back(t);
+        return true;
+    };
 
     core.ausgabe(GoodFrame());  // not connected: dropped, not queued
     active = true;
@@ -128,4 +134,132 @@ TEST(StationCore, NoFlightLogWhenTurnedOff) {
     StationCore core(o);
     core.ausgabe(GoodFrame());
     EXPECT_TRUE(fs::is_empty(dir.path));
+}
+
+// The flight log after a failure: said once, retried with every frame, and the frames that could
+// not be written are counted and said when writing works again.
+class FlightLogRecovery : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto o = Opts(dir_.path / "log");
+        fs::create_directory(dir_.path / "log");
+        o.clock = [this] { return now_; };
+        now_ = Opts(dir_.path).clock();
+        core_ = std::make_unique<StationCore>(o);
+        core_->OnMessage = [this](const std::string& m) { messages_.push_back(m); };
+    }
+    fs::path Day(const char* date) const {
+        return dir_.path / "log" / (std::string("tavrin-") + date + ".log");
+    }
+    std::string Read(const fs::path& file) const {
+        std::ifstream in(file);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Two frames fail, a third after the repair is written; exactly two messages say so.
+    void ExpectFailureThenRecovery(const std::function<void()>& repair, const char* why) {
+        core_->ausgabe(GoodFrame());
+        core_->ausgabe(GoodFrame());
+        ASSERT_EQ(messages_.size(), 1u) << why;
+        EXPECT_NE(messages_[0].find("tavrin-2026-12-08.log"), std::string::npos) << messages_[0];
+        repair();
+        core_->ausgabe(GoodFrame());
+        ASSERT_EQ(messages_.size(), 2u) << why;
+        EXPECT_EQ(messages_[1], "flight log written again; 2 frames could not be written");
+        EXPECT_EQ(core_->losses().Unwritten(), 2);
+        EXPECT_NE(Read(Day("2026-12-08")).find("# frame 3 ok"), std::string::npos) << why;
+    }
+    TempDir dir_;
+    std::chrono::system_clock::time_point now_;
+    std::unique_ptr<StationCore> core_;
+    std::vector<std::string> messages_;
+};
+
+TEST_F(FlightLogRecovery, FolderRemovedWhileTheFileIsOpen) {
+    core_->ausgabe(GoodFrame());  // the file is open now
+    fs::remove_all(dir_.path / "log");
+    messages_.clear();
+    core_->ausgabe(GoodFrame());
+    core_->ausgabe(GoodFrame());
+    ASSERT_EQ(messages_.size(), 1u) << "a removed file is noticed, not written on unseen";
+    fs::create_directory(dir_.path / "log");
+    core_->ausgabe(GoodFrame());
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[1], "flight log written again; 2 frames could not be written");
+    EXPECT_NE(Read(Day("2026-12-08")).find("# frame 4 ok"), std::string::npos);
+}
+
+TEST_F(FlightLogRecovery, DirectoryInPlaceOfTheDaysFile) {
+    fs::create_directory(Day("2026-12-08"));
+    ExpectFailureThenRecovery([this] { fs::remove(Day("2026-12-08")); }, "directory");
+}
+
+TEST_F(FlightLogRecovery, DiskFull) {
+    ASSERT_TRUE(fs::exists("/dev/full"));
+    fs::create_symlink("/dev/full", Day("2026-12-08"));
+    ExpectFailureThenRecovery([this] { fs::remove(Day("2026-12-08")); }, "/dev/full");
+    EXPECT_NE(messages_[0].find("No space left"), std::string::npos) << messages_[0];
+}
+
+TEST_F(FlightLogRecovery, NewDayStartsANewFileAndAnUncreatableOneIsRetried) {
+    core_->ausgabe(GoodFrame());
+    fs::create_directory(Day("2026-12-09"));  // the next day's file cannot be created
+    now_ += std::chrono::hours(24);
+    core_->ausgabe(GoodFrame());
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find("tavrin-2026-12-09.log"), std::string::npos) << messages_[0];
+    fs::remove(Day("2026-12-09"));
+    core_->ausgabe(GoodFrame());
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[1], "flight log written again; 1 frame could not be written");
+    EXPECT_NE(Read(Day("2026-12-08")).find("# frame 1 ok"), std::string::npos);
+    EXPECT_EQ(Read(Day("2026-12-08")).find("# frame 3"), std::string::npos);
+    EXPECT_NE(Read(Day("2026-12-09")).find("# frame 3 ok"), std::string::npos);
+}
+
+TEST(StationCoreLosses, UnsentGoodFramesAreCountedAndSaidOncePerStretch) {
+    TempDir dir;
+    auto o = Opts(dir.path);
+    o.flightLog = false;
+    StationCore core(o);
+    std::vector<std::string> messages;
+    core.OnMessage = [&](const std::string& m) { messages.push_back(m); };
+    bool connected = false, wanted = false, room = true;
+    int sent = 0;
+    core.UplinkActive = [&] { return connected; };
+    core.UplinkWanted = [&] { return wanted; };
+    core.UplinkSend = [&](const std::string&) { return room && ++sent > 0; };
+
+    core.ausgabe(GoodFrame());  // no connection asked for: nothing lost
+    EXPECT_EQ(core.losses().Unsent(), 0);
+    wanted = true;
+    core.ausgabe(GoodFrame());
+    core.ausgabe(GoodFrame(false));  // a bad frame is never offered
+    core.ausgabe(GoodFrame());
+    connected = true;
+    room = false;
+    core.ausgabe(GoodFrame());
+    core.ausgabe(GoodFrame());
+    room = true;
+    core.ausgabe(GoodFrame());
+    core.ausgabe(GoodFrame());
+    EXPECT_EQ(sent, 2);
+    EXPECT_EQ(core.losses().Unsent(), 4);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], "no connection to the server: frame 2 not uploaded (1 unsent)");
+    EXPECT_EQ(messages[1],
+              "upload queue full: frame 5 not sent, the server does not take data (3 unsent)");
+    EXPECT_EQ(messages[2], "uploading again; 4 frames not sent (4 unsent in all)");
+}
+
+TEST(StationCoreLosses, OverrunsCountedFromTheCapturesTotal) {
+    StationCore core;
+    std::vector<std::string> messages;
+    core.OnMessage = [&](const std::string& m) { messages.push_back(m); };
+    core.AudioOverruns(1);
+    core.AudioOverruns(1);  // no news
+    core.AudioOverruns(3);
+    EXPECT_EQ(core.losses().Overruns(), 3);
+    EXPECT_EQ(messages, (std::vector<std::string>{"audio overrun (1)", "audio overrun (3)"}));
 }

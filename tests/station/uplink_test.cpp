@@ -20,6 +20,7 @@
 #include "tools/probegen/flight.h"
 #include "tools/probegen/frame.h"
 #include "tools/probegen/modulator.h"
+#include "tools/relay/harness.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ TEST(Uplink, ExactBytesOnTheWire) {
     core.UplinkActive = [&] { return uplink.Connected(); };
     core.UplinkSend = [&](const std::string& t) {
         sent.push_back(t);
-        uplink.SendText(t);
+        return uplink.SendText(t);
     };
 
     Feed(core, FlightAudio(2));  // before connecting: dropped, never queued
@@ -170,6 +171,71 @@ TEST(Uplink, DroppedConnectionReconnectsWithFreshLogin) {
                 view.status == "Error in connection ");
     ASSERT_TRUE(WaitFor([&] { return server.connections == 2 && uplink.Connected(); }));
     ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;DL1ABC;JN49EA;"; }));
+}
+
+// An IPv6 literal, with a port in brackets or bare without one, reaches the relay listening on
+// ::1 and logs in there.
+TEST(Uplink, IPv6ServerTextReachesTheRelay) {
+    relay::harness::RelayProcess relay;
+    ASSERT_TRUE(relay.Start({"--bind", "::1"}));
+    const QString port = QString::number(relay.StationPort());
+    for (const QString& text : {"[::1]:" + port, QString("::1")}) {
+        FakeView view;
+        view.server = text;
+        station::Uplink uplink(view, relay.StationPort());
+        uplink.conbtClick();
+        ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); })) << text.toStdString();
+        EXPECT_EQ(uplink.Socket().Host(), "::1");
+        uplink.Stop();
+    }
+    EXPECT_TRUE(relay.WaitForLog("login DL1ABC JN49EA", std::chrono::seconds(5))) << relay.Log();
+    EXPECT_EQ(relay.CountInLog("login DL1ABC JN49EA"), 2u) << relay.Log();
+}
+
+// A connection that drops before its name look-up answers is named by its own host, never by
+// the name an earlier connection looked up.
+TEST(Uplink, DisconnectNamesTheConnectionThatDropped) {
+    Server first;
+    FakeView view;
+    view.server = first.Address();
+    station::Uplink uplink(view);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return view.status.startsWith("connected to  "); }));
+    const QString firstName = view.status.mid(14);
+    ASSERT_FALSE(firstName.isEmpty());
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return !uplink.Connected(); }));
+
+    QTcpServer second;  // 127.0.0.2 has no name: its reverse look-up is slow or empty
+    ASSERT_TRUE(second.listen(QHostAddress("127.0.0.2"), 0));
+    QObject::connect(&second, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = second.nextPendingConnection()) s->abort();
+    });
+    view.server = "127.0.0.2:" + QString::number(second.serverPort());
+    view.status.clear();
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return view.status.startsWith("disconnected from  "); }));
+    EXPECT_NE(view.status.mid(19), firstName) << view.status.toStdString();
+    EXPECT_FALSE(view.status.mid(19).isEmpty());
+    uplink.Stop();
+}
+
+// While the socket's queue is full a text is refused, not queued; once it drained, texts go again.
+TEST(Uplink, FullQueueRefusesTheText) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    uplink.Socket().SetSendLimitBytes(100);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    EXPECT_TRUE(uplink.SendText(std::string(100, 'x')));
+    EXPECT_FALSE(uplink.SendText("y"));
+    ASSERT_TRUE(WaitFor([&] { return uplink.Socket().PendingSendBytes() == 0; }));
+    EXPECT_TRUE(uplink.SendText("z"));
+    ASSERT_TRUE(WaitFor([&] { return server.got.endsWith("xz"); }));
+    uplink.Stop();
+    EXPECT_FALSE(uplink.SendText("z"));
 }
 
 TEST(Uplink, ButtonWhileConnectedStopsEveryRetry) {

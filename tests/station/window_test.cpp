@@ -93,9 +93,33 @@ TEST_F(StationWindowTest, ShowsFramesAndWritesTheFlightLog) {
     Child<QLabel>(w, "auslb")->text().toInt(&ok);
     EXPECT_TRUE(ok);
     EXPECT_FALSE(Child<QLabel>(w, "ausimg")->pixmap().isNull());
-    const std::string log =
-        Read(station::FlightLog::FileName(std::chrono::system_clock::now()).c_str());
+    // The frames may straddle midnight: every day's file of the run counts.
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("tavrin-", 0) == 0 && entry.path().extension() == ".log")
+            log += Read(name.c_str());
+    }
     EXPECT_NE(log.find("# frame 3 ok"), std::string::npos);
+}
+
+// Received bytes are shown escaped: a NUL does not cut the value short, nor a line end split it.
+TEST_F(StationWindowTest, ReceivedControlBytesAreShownWhole) {
+    station::StationWindow w(options_);
+    station::FrameReport r;
+    r.number = 1;
+    r.display.satlb = std::string(
+        "0\0"
+        "7\r\n\xFF Sats",
+        11);
+    r.display.gps = std::string(
+        "$GPGGA,1\x1B"
+        "2*00");
+    w.ausgabe(r);
+    EXPECT_EQ(Child<QLabel>(w, "satlb")->text(),
+              QString("0\\x007\\x0D\\x0A") + QChar(0xFF) + QString(" Sats"));
+    auto* memo = Child<common::LogMemo>(w, "LogMemo1");
+    EXPECT_TRUE(memo->toPlainText().contains("$GPGGA,1\\x1B2*00"));
 }
 
 TEST_F(StationWindowTest, SettingsReadAtCreationWrittenAtClose) {

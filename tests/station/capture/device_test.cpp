@@ -14,7 +14,8 @@ namespace {
 // Fills every buffer with a running 16-bit counter, so lost, repeated or stale blocks show.
 class CounterBackend : public Backend {
   public:
-    explicit CounterBackend(bool failOpen, bool block) : failOpen_(failOpen), block_(block) {}
+    CounterBackend(bool failOpen, bool block, int overrunEvery = 0)
+        : failOpen_(failOpen), block_(block), overrunEvery_(overrunEvery) {}
     bool Open(const Format& format, std::string& error) override {
         if (failOpen_) error = "no such card";
         format_ = format;
@@ -32,12 +33,15 @@ class CounterBackend : public Backend {
         }
         // Paced a little, so the owner's loop is not flooded.
         context.SleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
-        return {out.size(), false, {}};
+        const bool overran = overrunEvery_ > 0 && ++reads_ % overrunEvery_ == 0;
+        return {out.size(), false, {}, overran ? 2 : 0};
     }
 
   private:
     bool failOpen_;
     bool block_;
+    int overrunEvery_;
+    int reads_ = 0;
     Format format_;
     std::uint16_t next_ = 0;
 };
@@ -46,12 +50,13 @@ class CounterDevice : public TAudioDevice {
   public:
     bool failOpen = false;
     bool block = false;
+    int overrunEvery = 0;
     int backendsMade = 0;
 
   protected:
     std::unique_ptr<Backend> CreateBackend() override {
         ++backendsMade;
-        return std::make_unique<CounterBackend>(failOpen, block);
+        return std::make_unique<CounterBackend>(failOpen, block, overrunEvery);
     }
 };
 
@@ -170,6 +175,36 @@ TEST_P(RingOrder, BuffersCycleInRingOrderWithContinuousSamples) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, RingOrder, ::testing::Values(2, 3, 4));
+
+// Overruns a backend reports reach the owner's thread as a running count, before the buffer
+// that follows the gap, and the count starts again with each Start.
+TEST(AudioDeviceRing, OverrunsAreCountedOnTheOwnersThread) {
+    CounterDevice device;
+    device.overrunEvery = 3;
+    Collector c;
+    c.Attach(device);
+    std::vector<std::pair<int, std::size_t>> told;  // total, buffers delivered by then
+    bool wrongThread = false;
+    device.OnOverrun = [&](TAudioDevice* sender, int total) {
+        wrongThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
+        EXPECT_EQ(sender, &device);
+        told.emplace_back(total, c.buffers.size());
+    };
+    ASSERT_TRUE(device.Start());
+    ASSERT_TRUE(SpinUntil([&] { return c.buffers.size() >= 9; }));
+    device.Stop();
+    EXPECT_FALSE(wrongThread);
+    ASSERT_GE(told.size(), 3u);
+    for (std::size_t i = 0; i < told.size(); ++i) {
+        EXPECT_EQ(told[i].first, 2 * static_cast<int>(i + 1));
+        EXPECT_EQ(told[i].second, 3 * i + 2) << "told before the third read's buffer";
+    }
+    EXPECT_EQ(device.Overruns(), told.back().first);
+    ExpectContinuous(c);
+    ASSERT_TRUE(device.Start());
+    EXPECT_EQ(device.Overruns(), 0);
+    device.Stop();
+}
 
 TEST(AudioDeviceRing, StopsWhenNoBufferIsGivenBack) {
     CounterDevice device;

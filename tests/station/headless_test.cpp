@@ -1,0 +1,236 @@
+// The headless station: its lines stay one clean line per frame whatever was received, its
+// summary counts what was lost, and it rides out a collecting server that goes away.
+#include "station/headless.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "one_line.h"
+#include "qt_wait.h"
+#include "temp_dir.h"
+
+#include "station/station_core.h"
+#include "tools/probegen/frame.h"
+#include "tools/probegen/modulator.h"
+#include "tools/relay/harness.h"
+
+namespace {
+
+using test_support::WaitFor;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+}
+
+// A frame received in noise may carry any byte in its sentence; the demodulator and synchroniser
+// pass them all on, and the line still holds every field, escaped.
+TEST(HeadlessLines, FrameWithRawBytesGivesOneCompleteCleanLine) {
+    const std::string sentence = std::string("$GPGGA,12") + '\0' +
+                                 "456\t00,5133.0000,N,00009.0000,E,1,0\r\n\x80\xFF\\,1.0,12\x1B"
+                                 "4.5,M,,*4B";
+    probegen::Words words{};
+    words[3] = 0x0D0A;
+    std::vector<std::vector<std::uint8_t>> frames{probegen::BuildFrame(sentence, words)};
+    const auto samples = probegen::RenderFrames(frames, {});
+
+    station::StationCore::Options o;
+    o.flightLog = false;
+    station::StationCore core(o);
+    std::vector<std::string> lines;
+    core.OnFrame = [&](const station::FrameReport& r) {
+        lines.push_back(station::HeadlessFrameLine(r));
+    };
+    std::vector<char> bytes(samples.size() * 2);
+    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    for (std::size_t at = 0; at + 3000 <= bytes.size(); at += 3000) {
+        int size = 3000;
+        core.AudioIn1BufferFilled(bytes.data() + at, size);
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string& line = lines[0];
+    const auto fields = test_support::CleanFields(line);
+    ASSERT_EQ(fields.size(), 13u) << line;
+    EXPECT_EQ(fields[1], "ok=1");
+    EXPECT_EQ(fields[3], "timelb=12:\\x004:56 UTC");
+    EXPECT_EQ(fields[5], "hoehelb=12\\x1B4.5 m  (GPS)");
+    EXPECT_EQ(fields[6], "satlb=0\\x0D\\x0A\\x80\u00FF\\x5C Sats");
+    EXPECT_EQ(fields[8], "vitemplb=0°C (innen)") << "our own texts stay as they are";
+    EXPECT_EQ(fields[12].substr(0, 5), "data=");
+}
+
+struct Server {
+    QTcpServer tcp;
+    QByteArray got;
+    bool dropAfterFirstRecord = false;
+    explicit Server() {
+        tcp.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&tcp, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* s = tcp.nextPendingConnection()) {
+                QObject::connect(s, &QTcpSocket::readyRead, [this, s] {
+                    got += s->readAll();
+                    if (dropAfterFirstRecord && got.contains('#')) s->abort();
+                });
+            }
+        });
+    }
+};
+
+// Output and messages into one file, in the order they were written.
+struct Capture {
+    std::FILE* file = std::tmpfile();
+    ~Capture() { std::fclose(file); }
+    std::string Text() const {
+        std::fflush(file);
+        std::rewind(file);
+        std::string text;
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, file)) > 0;) text.append(buf, n);
+        return text;
+    }
+};
+
+station::StationOptions PacedFlight(const test_support::TempDir& dir, int frames,
+                                    quint16 serverPort) {
+    const std::string wav = (dir.path / "flight.wav").string();
+    EXPECT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE,
+                                {"-o", QString::fromStdString(wav), "-n", QString::number(frames)}),
+              0);
+    station::StationOptions o;
+    o.input = station::StationOptions::Input::File;
+    o.file = wav;
+    o.realtime = true;
+    o.headless = true;
+    o.flightLog = false;
+    o.server = "127.0.0.1";
+    o.port = serverPort;
+    o.call = "DL1ABC";
+    o.locator = "JN49EA";
+    return o;
+}
+
+// A connection lost mid-flight: the good frames after it are counted and said, and the summary
+// line ends with the counts.
+TEST(HeadlessSummary, LostConnectionCountsUnsentFrames) {
+    test_support::TempDir dir;
+    Server server;
+    server.dropAfterFirstRecord = true;
+    Capture capture;
+    station::HeadlessStation h(PacedFlight(dir, 3, server.tcp.serverPort()), capture.file,
+                               capture.file);
+    int exitCode = -1;
+    QObject::connect(&h, &station::HeadlessStation::Finished, [&](int code) { exitCode = code; });
+    ASSERT_TRUE(h.Start());
+    ASSERT_TRUE(WaitFor([&] { return exitCode >= 0; }, 20000));
+    EXPECT_EQ(exitCode, 0);
+    const std::string text = capture.Text();
+    EXPECT_EQ(server.got.count('#'), 1);
+    EXPECT_NE(text.find("no connection to the server: frame 2 not uploaded (1 unsent)"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nframes=3 good=3 bad=0 overruns=0 unsent=2"), std::string::npos) << text;
+}
+
+// The relay killed and started again during a paced flight: the station says so, reconnects on
+// its own, logs in again and uploads every good frame decoded from then on, each once.
+TEST(HeadlessFaults, RelayRestartedMidFlight) {
+    test_support::TempDir dir;
+    relay::harness::RelayProcess relay;
+    ASSERT_TRUE(relay.Start());
+    const std::string stationPort = std::to_string(relay.StationPort());
+    const std::string monitorPort = std::to_string(relay.MonitorPort());
+    int monitor = relay::harness::ConnectLoopback(relay.MonitorPort());
+    ASSERT_GE(monitor, 0);
+
+    Capture capture;
+    station::HeadlessStation h(PacedFlight(dir, 10, relay.StationPort()), capture.file,
+                               capture.file);
+    h.SetReconnectIntervalMs(200);
+    int exitCode = -1;
+    QObject::connect(&h, &station::HeadlessStation::Finished, [&](int code) { exitCode = code; });
+    ASSERT_TRUE(h.Start());
+
+    std::string before;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            relay::harness::ReadAvailable(monitor, before);
+            return std::count(before.begin(), before.end(), '#') >= 2;
+        },
+        15000));
+    ::close(monitor);
+    ASSERT_NE(relay.Stop(SIGKILL), -1);
+    test_support::Pump(1500);  // a frame or so decoded while the server is away
+
+    relay::harness::RelayProcess again;
+    ASSERT_TRUE(again.Start({"--station-port", stationPort, "--monitor-port", monitorPort}));
+    monitor = relay::harness::ConnectLoopback(again.MonitorPort());
+    ASSERT_GE(monitor, 0);
+    std::string after;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            relay::harness::ReadAvailable(monitor, after);
+            return exitCode >= 0;
+        },
+        30000));
+    test_support::Pump(200);
+    relay::harness::ReadAvailable(monitor, after);
+    ::close(monitor);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(again.WaitForLog("login DL1ABC JN49EA", std::chrono::seconds(1))) << again.Log();
+
+    // The sentences relayed after the restart, each once.
+    std::map<std::string, int> relayed;
+    for (std::size_t start = 0, end; (end = after.find('#', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string record = after.substr(start, end - start);
+        const auto a = record.find(';', record.find(';') + 1);
+        ++relayed[record.substr(a + 1, record.find(';', a + 1) - a - 1)];
+    }
+    for (const auto& [sentence, times] : relayed) EXPECT_EQ(times, 1) << sentence;
+
+    const std::string text = capture.Text();
+    const auto lines = Lines(text);
+    std::size_t reconnected = 0;
+    bool saidGone = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find("tavrin: disconnected from  ") == 0) saidGone = true;
+        if (saidGone && lines[i].find("tavrin: connected to  ") == 0) reconnected = i;
+    }
+    EXPECT_TRUE(saidGone) << text;
+    ASSERT_GT(reconnected, 0u) << text;
+    int uploadedAfter = 0;
+    for (std::size_t i = reconnected + 1; i < lines.size(); ++i) {
+        const auto gps = lines[i].find("\tgps=");
+        if (lines[i].rfind("frame=", 0) != 0 || gps == std::string::npos) continue;
+        const std::string sentence =
+            lines[i].substr(gps + 5, lines[i].find('\t', gps + 1) - gps - 5);
+        EXPECT_EQ(relayed.count(sentence), 1u) << "decoded after the reconnect: " << sentence;
+        ++uploadedAfter;
+    }
+    EXPECT_GE(uploadedAfter, 3) << text;
+    EXPECT_NE(text.find("no connection to the server: frame "), std::string::npos) << text;
+    EXPECT_EQ(text.find("unsent=0"), std::string::npos) << text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
