@@ -163,7 +163,7 @@ TEST(Uplink, DroppedConnectionReconnectsWithFreshLogin) {
     station::Uplink uplink(view);
     uplink.SetReconnectIntervalMs(100);
     uplink.conbtClick();
-    ASSERT_TRUE(WaitFor([&] { return server.connections == 1 && uplink.Connected(); }));
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
     server.peer->abort();
     ASSERT_TRUE(WaitFor([&] { return view.caption == "CONNECT"; }));
     EXPECT_FALSE(view.locked);
