@@ -402,6 +402,7 @@ void StationWindow::BuildControls() {
 }
 
 void StationWindow::ShowStats() {
+    stats_.SetOverruns(core_.losses().Overruns());
     statslb->setText(QString::fromStdString(stats_.Text(DecodeStats::Clock::now())));
 }
 

@@ -103,6 +103,15 @@ TEST_F(StationWindowTest, ShowsFramesAndWritesTheFlightLog) {
     EXPECT_NE(log.find("# frame 3 ok"), std::string::npos);
 }
 
+// Sound-card overruns: said in the status bar as they happen, counted in the statistics.
+TEST_F(StationWindowTest, OverrunsInStatusBarAndStatistics) {
+    station::StationWindow w(options_);
+    w.Core().AudioOverruns(2);
+    EXPECT_EQ(w.statusBar()->currentMessage(), "audio overrun (2)");
+    ASSERT_TRUE(
+        WaitFor([&] { return Child<QLabel>(w, "statslb")->text().contains("overruns 2"); }, 3000));
+}
+
 // Received bytes are shown escaped: a NUL does not cut the value short, nor a line end split it.
 TEST_F(StationWindowTest, ReceivedControlBytesAreShownWhole) {
     station::StationWindow w(options_);
