@@ -115,8 +115,9 @@ void StationCore::SetStation(std::string callField, std::string locatorField) {
 SignalFigures StationCore::MeasureFrame(const demod::Frame& frame, std::int64_t end) {
     constexpr std::int64_t kSamplesPerByte = 10 * demod::ToneSlicer::kSamplesPerBit;
     constexpr std::int64_t kLeadSkip = 2 * demod::ToneSlicer::kSamplesPerBit;
-    const auto bytes =
-        static_cast<std::int64_t>(std::size(demod::FrameSync::kSync) + frame.gps.size() + 34);
+    constexpr std::size_t kDataAndChecksumBytes = 32 + 2;
+    const auto bytes = static_cast<std::int64_t>(std::size(demod::FrameSync::kSync) +
+                                                 frame.gps.size() + kDataAndChecksumBytes);
     return meter_.Measure(end - bytes * kSamplesPerByte + kLeadSkip, end, demod_.LowToneHz(),
                           demod_.HighToneHz());
 }
