@@ -25,9 +25,6 @@ namespace {
 
 using station::SignalFigures;
 
-// probegen's --snr counts noise over 0-6000 Hz, of which 300-3000 Hz holds 2700/6000.
-const double kInBandGainDb = 10 * std::log10(6000.0 / 2700.0);
-
 std::vector<std::vector<std::uint8_t>> FlightFrames(int count) {
     probegen::FlightOptions o;
     o.frames = count;
@@ -39,7 +36,7 @@ std::vector<std::vector<std::uint8_t>> FlightFrames(int count) {
 
 probegen::ModulatorOptions AtInBandSnr(double inBandDb, std::uint32_t seed = 3) {
     probegen::ModulatorOptions m;
-    m.noiseRms = probegen::NoiseRmsForSnr(m.amplitude, inBandDb - kInBandGainDb);
+    m.noiseRms = probegen::NoiseRmsForInBandSnr(m.amplitude, inBandDb);
     m.seed = seed;
     return m;
 }
