@@ -13,13 +13,17 @@ void History::Add(const std::array<std::uint16_t, 16>& words, int secondsOfDay) 
     Record r{};
     for (int k = 0; k < 16; ++k) r[k] = words[k];
     r[kTimeSlot - 1] = secondsOfDay;
-    records_.push_back(r);
+    if (count_ % kChunkRecords == 0)  // pages are touched as records arrive, not all at once
+        chunks_.push_back(std::make_unique_for_overwrite<Record[]>(kChunkRecords));
+    chunks_.back()[count_ % kChunkRecords] = r;
+    ++count_;
 }
 
 std::int32_t History::Slot(int record, int slot) const {
     if (record < 1 || record >= Counter() || slot < 1 || slot > kSlots)
         throw std::out_of_range("history slot out of range");
-    return records_[static_cast<std::size_t>(record - 1)][static_cast<std::size_t>(slot - 1)];
+    const auto i = static_cast<std::size_t>(record - 1);
+    return chunks_[i / kChunkRecords][i % kChunkRecords][static_cast<std::size_t>(slot - 1)];
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,12 +32,16 @@ class History {
 
     void Add(const std::array<std::uint16_t, 16>& words, int secondsOfDay);
     // The record counter: starts at 1, one more than the records stored.
-    int Counter() const noexcept { return static_cast<int>(records_.size()) + 1; }
+    int Counter() const noexcept { return static_cast<int>(count_) + 1; }
     // Slot 1..20 of record 1..Counter()-1.
     std::int32_t Slot(int record, int slot) const;
 
   private:
-    std::vector<Record> records_;
+    // Records live in fixed chunks: growing never copies what is stored, so the peak memory
+    // grows by the 80 bytes a frame too, not by a doubled array during a reallocation.
+    static constexpr std::size_t kChunkRecords = 4096;
+    std::vector<std::unique_ptr<Record[]>> chunks_;
+    std::size_t count_ = 0;
 };
 
 // "tavrin-YYYY-MM-DD.log" in a folder: every frame, good or bad, flushed as it comes, so a

@@ -263,3 +263,20 @@ TEST(StationCoreLosses, OverrunsCountedFromTheCapturesTotal) {
     EXPECT_EQ(core.losses().Overruns(), 3);
     EXPECT_EQ(messages, (std::vector<std::string>{"audio overrun (1)", "audio overrun (3)"}));
 }
+
+// A day of frames fills several storage chunks; records on both sides of a chunk's edge keep
+// their own words.
+TEST(History, RecordsAcrossChunkEdges) {
+    station::History h;
+    std::array<std::uint16_t, 16> words{};
+    for (int n = 1; n <= 9000; ++n) {
+        words[0] = static_cast<std::uint16_t>(n);
+        h.Add(words, n);
+    }
+    EXPECT_EQ(h.Counter(), 9001);
+    for (int n : {1, 4096, 4097, 8192, 8193, 9000}) {
+        EXPECT_EQ(h.Slot(n, 1), n);
+        EXPECT_EQ(h.Slot(n, station::History::kTimeSlot), n);
+    }
+    EXPECT_THROW(h.Slot(9001, 1), std::out_of_range);
+}
