@@ -80,6 +80,10 @@ StationWindow::StationWindow(const StationOptions& options, QWidget* parent)
     COMM.SetBaudrate(common::br4800);
     COMM.SetPortNum(1);
     COMM.OnError = [this](common::TSerCustomComm&, int) { COMMError(); };
+    // The port closes itself when its device goes away; the label must not go on saying ACTIVE.
+    COMM.OnClose = [this](common::TSerCustomComm&) {
+        Label1->setText(QStringLiteral("COMPORT INACTIVE"));
+    };
     Timer1.setInterval(kStatusClearMs);
     connect(&Timer1, &QTimer::timeout, this, &StationWindow::Timer1Timer);
     StationStartup::ConnectUplink(core_, uplink_);

@@ -252,6 +252,8 @@ TEST_F(StationWindowTest, ServicePortOpensByNumberAndReportsErrors) {
 
     pty.CloseMaster();  // the line goes away under the open port
     ASSERT_TRUE(WaitFor([&] { return w.statusBar()->currentMessage() == "COM Error"; }));
+    EXPECT_TRUE(WaitFor([&] { return label1->text() == "COMPORT INACTIVE"; }));
+    EXPECT_FALSE(w.Comm().Active());
     ASSERT_TRUE(WaitFor([&] { return w.statusBar()->currentMessage().isEmpty(); }, 5000));
 }
 
