@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "station/demod/fsk_demodulator.h"
+#include "station/demod/sensitive_demodulator.h"
 #include "tools/probegen/flight.h"
 #include "tools/probegen/modulator.h"
 
@@ -50,6 +51,28 @@ void BM_Demodulate(benchmark::State& state) {
                                                       benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Demodulate)->Repetitions(7)->ReportAggregatesOnly(true)->UseRealTime();
+
+// The sensitive demodulator with its synchronisers, the same audio in the same blocks.
+void BM_SensitiveDemodulate(benchmark::State& state) {
+    const auto& audio = FlightAudio();
+    constexpr int kBlock = demod::FskDemodulator::kLevelSize;
+    const std::size_t blocks = audio.size() / kBlock;
+    demod::SensitiveDemodulator d;
+    long frames = 0;
+    d.SetFrameHandler([&frames](const demod::Frame&, int, std::int64_t) { ++frames; });
+    std::size_t block = 0;
+    for (auto _ : state) {
+        d.Process(audio.data() + block * kBlock, kBlock);
+        block = block + 1 == blocks ? 0 : block + 1;
+    }
+    benchmark::DoNotOptimize(frames);
+    const double samples = static_cast<double>(state.iterations()) * kBlock;
+    state.SetItemsProcessed(static_cast<std::int64_t>(samples));
+    state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(samples / demod::FskDemodulator::kSampleRate,
+                                                      benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SensitiveDemodulate)->Repetitions(7)->ReportAggregatesOnly(true)->UseRealTime();
 
 }  // namespace
 

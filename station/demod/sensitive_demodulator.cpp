@@ -1,6 +1,7 @@
 #include "station/demod/sensitive_demodulator.h"
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <numeric>
 
@@ -11,6 +12,7 @@ namespace {
 // and the ten bits of a byte then drift by up to two samples against a 10-sample grid.
 constexpr int kPeriods = 3;
 constexpr double kPeriodSamples[kPeriods] = {9.8, 10.0, 10.2};
+constexpr int kNominalPeriod = 1;
 
 // The statistic first leans to space about half a bit after the start edge; the start bit's
 // matched-filter peak (its window wholly inside the bit) is then about five samples on. The
@@ -26,7 +28,10 @@ struct BitOffsets {
 };
 constexpr BitOffsets kBitOffsets;
 
-constexpr double kLevelSmoothing = 1.0 / 64;  // per sample: a time constant of about six bits
+// Per bit: the tone phase references follow a slow drift (clock error turns them a little
+// each bit) and average the noise of about this many bits.
+constexpr float kReferenceSmoothing = 1.0f / 12;
+constexpr int kTrainingBits = 40;  // bits decided by energy before the references are used
 
 }  // namespace
 
@@ -34,14 +39,18 @@ SensitiveDemodulator::SensitiveDemodulator() {
     for (int i = 0; i < kSlicers; ++i) {
         slicers_[i].front = kSlicerFront[i];
         slicers_[i].weight = kUpperToneWeight[i];
+        slicers_[i].coherent = kSlicerCoherent[i];
         slicers_[i].sync.SetHandler([this, i](const Frame& f) {
             if (handler_) handler_(f, i, byteEnd_);
+        });
+        slicers_[i].coherentSync.SetHandler([this, i](const Frame& f) {
+            if (handler_) handler_(f, kSlicers + i, byteEnd_);
         });
     }
     SetTones(FskDemodulator::kLowToneHz, FskDemodulator::kStartHighToneHz);
 }
 
-void SensitiveDemodulator::MakeTone(Tone& t, double hz) {
+void SensitiveDemodulator::MakeTable(Table& t, double hz) {
     // The table repeats after the tone's period in whole samples (10 for 1200 Hz, 5 for 2400 Hz,
     // 30 for 2200 Hz); other tones get a table a second long.
     const int whole = static_cast<int>(std::lround(hz));
@@ -56,30 +65,24 @@ void SensitiveDemodulator::MakeTone(Tone& t, double hz) {
         t.im[static_cast<std::size_t>(n)] = -std::sin(angle);
     }
     t.at = 0;
-    t.ringRe.fill(0);
-    t.ringIm.fill(0);
-    t.sumRe = t.sumIm = 0;
 }
 
 void SensitiveDemodulator::SetTones(double lowHz, double highHz) {
     if (lowHz == lowHz_ && highHz == highHz_) return;
     lowHz_ = lowHz;
     highHz_ = highHz;
-    for (Tone& t : low_) MakeTone(t, lowHz);
-    for (Tone& t : high_) MakeTone(t, highHz);
-}
-
-// Sliding correlation over the last bit: add the newest product, drop the one a bit old. The
-// same stored value is added and later subtracted, so rounding cannot pile up.
-double SensitiveDemodulator::Energy(Tone& t, double x, int pos) noexcept {
-    const double re = x * t.re[static_cast<std::size_t>(t.at)];
-    const double im = x * t.im[static_cast<std::size_t>(t.at)];
-    t.at = t.at + 1 == static_cast<int>(t.re.size()) ? 0 : t.at + 1;
-    t.sumRe += re - t.ringRe[pos];
-    t.sumIm += im - t.ringIm[pos];
-    t.ringRe[pos] = re;
-    t.ringIm[pos] = im;
-    return t.sumRe * t.sumRe + t.sumIm * t.sumIm;
+    MakeTable(lowTable_, lowHz);
+    MakeTable(highTable_, highHz);
+    sums_ = {};
+    auto wholeCyclesPerBit = [](double hz) {
+        const double cycles = hz * kSamplesPerBit / kSampleRate;
+        return std::abs(cycles - std::round(cycles)) < 1e-9;
+    };
+    coherentTones_ = wholeCyclesPerBit(lowHz) && wholeCyclesPerBit(highHz);
+    for (Slicer& s : slicers_) {
+        s.refLow = s.refHigh = {};
+        s.trained = 0;
+    }
 }
 
 void SensitiveDemodulator::Process(const std::int16_t* samples, int count) noexcept {
@@ -89,25 +92,41 @@ void SensitiveDemodulator::Process(const std::int16_t* samples, int count) noexc
         const double emphasised = x - kPreEmphasisPole * previous_;
         previous_ = x;
         const double inputs[kFronts] = {x, emphasised};
+        // Sliding correlation over the last bit: add the newest product, drop the one a bit
+        // old. The same stored value is added and later subtracted, so rounding cannot pile up.
+        const double phasor[4] = {lowTable_.re[static_cast<std::size_t>(lowTable_.at)],
+                                  lowTable_.im[static_cast<std::size_t>(lowTable_.at)],
+                                  highTable_.re[static_cast<std::size_t>(highTable_.at)],
+                                  highTable_.im[static_cast<std::size_t>(highTable_.at)]};
+        lowTable_.Advance();
+        highTable_.Advance();
+        const int at = static_cast<int>(n_ & kMask);
         double lowE[kFronts], highE[kFronts];
         for (int f = 0; f < kFronts; ++f) {
-            lowE[f] = Energy(low_[f], inputs[f], pos_);
-            highE[f] = Energy(high_[f], inputs[f], pos_);
+            OneBitSums& c = sums_[f];
+            for (int k = 0; k < 4; ++k) {
+                const double product = inputs[f] * phasor[k];
+                c.sum[k] += product - c.ring[pos_][k];
+                c.ring[pos_][k] = product;
+            }
+            lowE[f] = c.sum[0] * c.sum[0] + c.sum[1] * c.sum[1];
+            highE[f] = c.sum[2] * c.sum[2] + c.sum[3] * c.sum[3];
+            Correlations& r = fronts_[f];
+            r.lowRe[at] = static_cast<float>(c.sum[0]);
+            r.lowIm[at] = static_cast<float>(c.sum[1]);
+            r.highRe[at] = static_cast<float>(c.sum[2]);
+            r.highIm[at] = static_cast<float>(c.sum[3]);
         }
         pos_ = pos_ + 1 == kSamplesPerBit ? 0 : pos_ + 1;
-        const int at = static_cast<int>(n_ & kMask);
         ++n_;
+        const std::int64_t decidable = n_ - kDecisionDelay;
         for (Slicer& s : slicers_) {
-            const double upper = s.weight * highE[s.front];
-            const double lower = lowE[s.front];
-            // Scaled by the recent mean energy, not by this sample's: the byte fit needs a
-            // statistic that peaks where the one-bit window lies exactly on a bit, which a
-            // per-sample ratio (flat near +-1 over most of a bit) does not.
-            s.level += kLevelSmoothing * (upper + lower - s.level);
-            // Silence gives 0: neither tone, so no start edge either.
-            const double lean = s.level > 0 ? (upper - lower) / s.level : 0.0;
+            // Energies, not their ratio: the byte fit needs a statistic that peaks where the
+            // one-bit window lies exactly on a bit (a ratio is flat near +-1 over most of a
+            // bit), and within one byte the signal level hardly changes.
+            const double lean = s.weight * highE[s.front] - lowE[s.front];
             s.mark[at] = static_cast<float>(markIsHigh_ ? lean : -lean);
-            Decide(s);
+            if (s.cursor <= decidable) Decide(s);
         }
     }
 }
@@ -120,48 +139,85 @@ void SensitiveDemodulator::Decide(Slicer& s) noexcept {
             ++s.cursor;
             continue;
         }
-        std::uint8_t byte = 0;
-        std::int64_t stop = 0;
-        if (FitByte(s, s.cursor, byte, stop)) {
-            s.cursor = stop + 1;
-            byteEnd_ = stop + 1;
-            // A stop bit read as space still goes on: in a frame the next start follows at
-            // once, and the checksum judges the byte.
-            s.sync.OnByte(byte);
-        } else {
+        std::int64_t start = 0;
+        int period = 0;
+        if (!FitByte(s, s.cursor, start, period)) {
             ++s.cursor;
+            continue;
         }
+        const auto& off = kBitOffsets.at[period];
+        s.cursor = start + off[9] + 1;
+        byteEnd_ = s.cursor;
+        // A stop bit read as space still goes on: in a frame the next start follows at once,
+        // and the checksum judges the byte.
+        s.sync.OnByte(PlainByte(s, start, off));
+        if (s.coherent && coherentTones_) s.coherentSync.OnByte(CoherentByte(s, start, off));
     }
 }
 
-bool SensitiveDemodulator::FitByte(const Slicer& s, std::int64_t edge, std::uint8_t& byte,
-                                   std::int64_t& stopSample) const noexcept {
+bool SensitiveDemodulator::FitByte(const Slicer& s, std::int64_t edge, std::int64_t& start,
+                                   int& period) const noexcept {
     auto mark = [&s](std::int64_t t) { return s.mark[t & kMask]; };
     float bestScore = -1e30f;
-    std::int64_t bestStart = 0;
-    int bestPeriod = 0;
-    for (int first = kFirstPeakAfterEdge; first <= kLastPeakAfterEdge; ++first) {
-        const std::int64_t t0 = edge + first;
-        for (int p = 0; p < kPeriods; ++p) {
-            const auto& off = kBitOffsets.at[p];
-            // The bit before a start bit is a stop bit or the idle line: mark. Without that term a
-            // byte ending in ones fits as well one bit late, as the idle line continues it.
-            float score = mark(t0 - off[1]) - mark(t0) + mark(t0 + off[9]);
-            for (int k = 1; k <= 8; ++k) score += std::fabs(mark(t0 + off[k]));
-            if (score > bestScore) {
-                bestScore = score;
-                bestStart = t0;
-                bestPeriod = p;
-            }
+    auto tryFit = [&](std::int64_t t0, int p) {
+        const auto& off = kBitOffsets.at[p];
+        // The bit before a start bit is a stop bit or the idle line: mark. Without that term a
+        // byte ending in ones fits as well one bit late, as the idle line continues it.
+        float score = mark(t0 - off[1]) - mark(t0) + mark(t0 + off[9]);
+        for (int k = 1; k <= 8; ++k) score += std::fabs(mark(t0 + off[k]));
+        if (score > bestScore) {
+            bestScore = score;
+            start = t0;
+            period = p;
         }
-    }
-    if (mark(bestStart) >= 0) return false;
-    const auto& off = kBitOffsets.at[bestPeriod];
+    };
+    // The start at the nominal bit length first; then the other lengths next to the best
+    // start, which a clock error moves by a sample at most.
+    for (int first = kFirstPeakAfterEdge; first <= kLastPeakAfterEdge; ++first)
+        tryFit(edge + first, kNominalPeriod);
+    const std::int64_t nominalStart = start;
+    for (std::int64_t t0 = nominalStart - 1; t0 <= nominalStart + 1; ++t0)
+        for (int p = 0; p < kPeriods; ++p)
+            if (p != kNominalPeriod) tryFit(t0, p);
+    return mark(start) < 0;
+}
+
+std::uint8_t SensitiveDemodulator::PlainByte(const Slicer& s, std::int64_t start,
+                                             const std::array<int, 10>& off) const noexcept {
     unsigned b = 0;
-    for (int k = 8; k >= 1; --k) b = (b << 1) | (mark(bestStart + off[k]) > 0 ? 1u : 0u);
-    byte = static_cast<std::uint8_t>(b);
-    stopSample = bestStart + off[9];
-    return true;
+    for (int k = 8; k >= 1; --k) b = (b << 1) | (s.mark[(start + off[k]) & kMask] > 0 ? 1u : 0u);
+    return static_cast<std::uint8_t>(b);
+}
+
+// With tones of whole cycles per bit and a phase-continuous transmitter, each tone's one-bit
+// correlation has the same phase in every bit that carries it. Knowing that phase (learnt from
+// the bits already decided) the decision compares projections instead of energies, which
+// leaves out half the noise: the maximum-likelihood choice between the two expected outputs.
+std::uint8_t SensitiveDemodulator::CoherentByte(Slicer& s, std::int64_t start,
+                                                const std::array<int, 10>& off) noexcept {
+    const Correlations& c = fronts_[s.front];
+    unsigned b = 0;
+    for (int k = 0; k <= 9; ++k) {
+        const int at = static_cast<int>((start + off[k]) & kMask);
+        const std::complex<float> low(c.lowRe[at], c.lowIm[at]), high(c.highRe[at], c.highIm[at]);
+        bool bit;
+        if (k == 0 || k == 9) {
+            bit = k == 9;  // start and stop bits are known
+        } else if (s.trained < kTrainingBits) {
+            bit = s.mark[at] > 0;
+        } else {
+            const float highScore = (high * std::conj(s.refHigh)).real() - std::norm(s.refHigh) / 2;
+            const float lowScore = (low * std::conj(s.refLow)).real() - std::norm(s.refLow) / 2;
+            bit = (highScore > lowScore) == markIsHigh_;
+            b |= (bit ? 1u : 0u) << (k - 1);
+        }
+        if (k >= 1 && k <= 8 && s.trained < kTrainingBits) b |= (bit ? 1u : 0u) << (k - 1);
+        const bool highTone = bit == markIsHigh_;
+        std::complex<float>& ref = highTone ? s.refHigh : s.refLow;
+        ref += kReferenceSmoothing * ((highTone ? high : low) - ref);
+        if (s.trained < kTrainingBits) ++s.trained;
+    }
+    return static_cast<std::uint8_t>(b);
 }
 
 }  // namespace demod

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <complex>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -23,10 +24,13 @@ class SensitiveDemodulator {
     static constexpr int kSamplesPerBit = 10;  // one bit at 1200 baud
     // What each slicer looks at: the audio as it comes or with the receiver's de-emphasis
     // undone, and the weight of the upper tone's energy against the lower one's.
+    // Slicers 0 and 1 also decide every byte they find a second time, by tone phase as well as
+    // energy (see CoherentByte), into a synchroniser of their own, where the tones allow it.
     static constexpr int kSlicers = 3;
     enum Front { kPlain = 0, kPreEmphasised = 1, kFronts = 2 };
     static constexpr std::array<Front, kSlicers> kSlicerFront = {kPlain, kPreEmphasised, kPlain};
     static constexpr std::array<double, kSlicers> kUpperToneWeight = {1.0, 1.0, 3.0};
+    static constexpr std::array<bool, kSlicers> kSlicerCoherent = {true, true, false};
     // Pre-emphasis x[n] - p x[n-1]: the inverse of a first-order de-emphasis with its corner at
     // 300 Hz, p = (1 - k) / (1 + k), k = tan(pi 300 / 12000).
     static constexpr double kPreEmphasisPole = 0.8540;
@@ -35,7 +39,8 @@ class SensitiveDemodulator {
     // (ten bits at up to +2 % bit length) plus the search span must lie in the past.
     static constexpr int kDecisionDelay = 128;  // samples
 
-    // A frame from one slicer and its end: the count of samples processed up to the end of its
+    // A frame from one slicer (0..kSlicers-1, or kSlicers + i for slicer i's coherent decisions)
+    // and its end: the count of samples processed up to the end of its
     // last stop bit. It is handed over kDecisionDelay samples or so later. Must not throw.
     using FrameHandler = std::function<void(const Frame&, int slicer, std::int64_t sample)>;
 
@@ -61,33 +66,52 @@ class SensitiveDemodulator {
     struct Slicer {
         Front front = kPlain;
         double weight = 1.0;
-        double level = 0;                 // mean weighted energy of both tones
         std::array<float, kRing> mark{};  // per sample, in -1..1: above 0 the mark tone wins
         std::int64_t cursor = 0;          // next sample examined for a start edge
+        bool coherent = false;
+        std::complex<float> refLow, refHigh;  // expected one-bit correlation of each tone
+        int trained = 0;                      // bits that have gone into the references
         FrameSync sync;
+        FrameSync coherentSync;
+    };
+    // The one-bit correlations of a front, per sample, for the coherent decisions.
+    struct Correlations {
+        std::array<float, kRing> lowRe{}, lowIm{}, highRe{}, highIm{};
     };
 
     void Decide(Slicer& s) noexcept;
-    // Fits a byte whose start bit's matched-filter peak lies near `edge`; false when the best
-    // fit does not look like a byte at all (start bit not space).
-    bool FitByte(const Slicer& s, std::int64_t edge, std::uint8_t& byte,
-                 std::int64_t& stopSample) const noexcept;
+    // Finds where the byte whose start edge is near `edge` lies: its start bit's matched-filter
+    // peak and its bit length. False when the best fit has no space start bit: no byte.
+    bool FitByte(const Slicer& s, std::int64_t edge, std::int64_t& start,
+                 int& period) const noexcept;
+    std::uint8_t PlainByte(const Slicer& s, std::int64_t start,
+                           const std::array<int, 10>& bitOffsets) const noexcept;
+    std::uint8_t CoherentByte(Slicer& s, std::int64_t start,
+                              const std::array<int, 10>& bitOffsets) noexcept;
 
-    struct Tone {
-        std::vector<double> re, im;  // e^{-j w n} for n modulo the table's period
-        int at = 0;                  // table position of the next sample
-        std::array<double, kSamplesPerBit> ringRe{}, ringIm{};  // the last bit's products
-        double sumRe = 0, sumIm = 0;
+    // e^{-j w n} for n modulo the table's period, and the position of the next sample.
+    struct Table {
+        std::vector<double> re, im;
+        int at = 0;
+        void Advance() noexcept { at = at + 1 == static_cast<int>(re.size()) ? 0 : at + 1; }
     };
-    static void MakeTone(Tone& t, double hz);
-    static double Energy(Tone& t, double x, int pos) noexcept;
+    static void MakeTable(Table& t, double hz);
+    // One front's correlations with both tones over the last bit: low re, low im, high re,
+    // high im, and the products of the last bit that make them up.
+    struct OneBitSums {
+        std::array<double, 4> sum{};
+        std::array<std::array<double, 4>, kSamplesPerBit> ring{};
+    };
 
     FrameHandler handler_;
     bool markIsHigh_ = true;
     double lowHz_ = 0, highHz_ = 0;
-    std::array<Tone, kFronts> low_, high_;
-    double previous_ = 0;  // the last sample, for the pre-emphasis
-    int pos_ = 0;          // ring position in the tones' one-bit product rings
+    Table lowTable_, highTable_;
+    std::array<OneBitSums, kFronts> sums_{};
+    std::array<Correlations, kFronts> fronts_;
+    bool coherentTones_ = false;  // both tones have whole cycles per bit
+    double previous_ = 0;         // the last sample, for the pre-emphasis
+    int pos_ = 0;                 // ring position in the tones' one-bit product rings
     std::array<Slicer, kSlicers> slicers_;
     std::int64_t n_ = 0;
     std::int64_t byteEnd_ = 0;  // end of the byte being handed to a synchroniser

@@ -13,10 +13,12 @@
 #include <QStatusBar>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -129,6 +131,23 @@ TEST_F(StationWindowTest, ReceivedControlBytesAreShownWhole) {
               QString("0\\x007\\x0D\\x0A") + QChar(0xFF) + QString(" Sats"));
     auto* memo = Child<common::LogMemo>(w, "LogMemo1");
     EXPECT_TRUE(memo->toPlainText().contains("$GPGGA,1\\x1B2*00"));
+}
+
+// Beside Label3: the path that delivered the last frame and the good frames of each path. With
+// STATION_SCREENSHOTS set to a folder the window is left there as a PNG.
+TEST_F(StationWindowTest, NamesThePathOfTheLastFrameAndCountsPerPath) {
+    for (const auto& [decoder, text] :
+         {std::pair{demod::Decoder::Both, "Pfad: both   gut: literal 3 / sensitive 3"},
+          std::pair{demod::Decoder::Sensitive, "Pfad: sensitive   gut: literal 0 / sensitive 3"}}) {
+        options_.decoder = decoder;
+        station::StationWindow w(options_);
+        w.FormCreate();
+        ASSERT_TRUE(WaitFor([&] { return w.Core().Frames() == 3; }));
+        EXPECT_EQ(Child<QLabel>(w, "decoderlb")->text().toStdString(), text);
+        if (const char* dir = std::getenv("STATION_SCREENSHOTS"))
+            w.grab().save(QString::fromUtf8(dir) + "/station_decoder_" +
+                          demod::DecoderName(decoder) + ".png");
+    }
 }
 
 TEST_F(StationWindowTest, SettingsReadAtCreationWrittenAtClose) {
