@@ -43,14 +43,14 @@ row() {
     fm) { [ "$both" -ge "$lit" ] && [ "$both" -ge 195 ]; } || verdict=MISSED ;;
   esac
   [ "$verdict" = met ] || missed=1
-  printf '| %-40s | %7s | %9s | %4s | %9s | %-6s |\n' "$name" "$lit" "$sen" "$both" "$mm" "$verdict"
+  printf '| %-46s | %7s | %9s | %4s | %9s | %-6s |\n' "$name" "$lit" "$sen" "$both" "$mm" "$verdict"
   echo "$name $both" >> "$tmp/both"
 }
 
 echo "Good frames out of 200 at 1 frame/s (seed 1):"
 echo
-printf '| %-40s | %7s | %9s | %4s | %9s | %-6s |\n' Signal literal sensitive both minimodem target
-echo "|------------------------------------------|---------|-----------|------|-----------|--------|"
+printf '| %-46s | %7s | %9s | %4s | %9s | %-6s |\n' Signal literal sensitive both minimodem target
+echo "|------------------------------------------------|---------|-----------|------|-----------|--------|"
 for snr in 16 14 12 10 9 8 7.5 7 6; do
   eb=$(awk -v s="$snr" 'BEGIN { printf "%.2f", s + 3.52 }')
   row "white noise, in-band SNR $snr dB (Eb/N0 $eb)" minimodem --snr-inband "$snr"
