@@ -120,8 +120,10 @@ AltitudeView MakeAltitudeView(const std::vector<FlightPoint>& track, const Fligh
         v.altitudeTicks.push_back({y(h), Number(h / 1000) + " km"});
     constexpr double kMinuteSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 240, 480};
     double stepS = kMinuteSteps[std::size(kMinuteSteps) - 1] * 60;
+    // A time label needs about 50 px.
+    const double maxTicks = std::clamp(std::floor((v.right - v.left) / 50), 2.0, 6.0);
     for (double m : kMinuteSteps) {
-        if ((t1 - t0) / (m * 60) <= 6) {
+        if ((t1 - t0) / (m * 60) <= maxTicks) {
             stepS = m * 60;
             break;
         }

@@ -103,6 +103,12 @@ TEST(AltitudeView, ProfileBurstAndLandingInTheirPlaces) {
     for (const auto& t : v.timeTicks) times.push_back(t.label);
     EXPECT_EQ(times, (std::vector<std::string>{"23:50", "00:00", "00:10", "00:20", "00:30"}));
 
+    // Narrow, the labels thin out rather than overlap.
+    const AltitudeView narrow = MakeAltitudeView(track, s, 160, 200);
+    ASSERT_GE(narrow.timeTicks.size(), 2u);
+    for (std::size_t i = 1; i < narrow.timeTicks.size(); ++i)
+        EXPECT_GE(narrow.timeTicks[i].px - narrow.timeTicks[i - 1].px, 45);
+
     EXPECT_TRUE(MakeAltitudeView({}, FlightState{}, 100, 100).profile.empty());
 }
 
