@@ -1,6 +1,7 @@
 #include "station/signal_figures.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -63,7 +64,7 @@ std::string SignalFiguresCaption(const SignalFigures& f, double lowHz, double hi
            common::FormatFixed(highHz, 15, 0) + " Hz " + SignedFigure(f.highOffsetHz);
 }
 
-SignalAnalyser::SignalAnalyser() : lowZ_(kMaxSpan), highZ_(kMaxSpan) {}
+SignalAnalyser::SignalAnalyser() : lowZ_(kMaxSpan), highZ_(kMaxSpan), balance_(kMaxSpan) {}
 
 SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, double lowHz,
                                       double highHz) {
@@ -75,29 +76,34 @@ SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, dou
     if (n - first < 4 * kMinRun || lowHz <= 0 || highHz <= lowHz) return out;
 
     // Correlators on an absolute phase reference, so a steady tone gives a steady output
-    // and its turning rate is the tone's offset: mix down first, then one-bit sums, in place
-    // from the end so every sum reads mixed samples only.
+    // and its turning rate is the tone's offset: mix down, then one-bit sums.
     // The reference turns by a fixed step per sample: a complex multiply instead of a sine, a
     // cosine and a remainder per sample and tone (over a frame's 30000 samples the rounding
     // stays near 1e-12), which made this the larger part of a fast headless decode.
     const double wLow = 2 * kPi * lowHz / kSampleRate, wHigh = 2 * kPi * highHz / kSampleRate;
     const std::complex<double> stepLow = std::polar(1.0, -wLow), stepHigh = std::polar(1.0, -wHigh);
-    std::complex<double> refLow = 1.0, refHigh = 1.0;
+    // Spelled out: std::complex's operator* checks for infinities on every call.
+    auto turn = [](std::complex<double>& ref, std::complex<double> step) {
+        ref = {ref.real() * step.real() - ref.imag() * step.imag(),
+               ref.real() * step.imag() + ref.imag() * step.real()};
+    };
+    // One-bit sums by a running sum over the mixed samples, in place: a ring keeps the kBit
+    // mixed samples the sum still needs after their slots hold sums.
+    std::complex<double> refLow = 1.0, refHigh = 1.0, sumLow, sumHigh;
+    std::array<std::complex<double>, kBit> oldLow{}, oldHigh{};
     for (int m = 0; m < n; ++m) {
         const double y = samples[static_cast<std::size_t>(m)];
-        lowZ_[static_cast<std::size_t>(m)] = y * refLow;
-        highZ_[static_cast<std::size_t>(m)] = y * refHigh;
-        refLow *= stepLow;
-        refHigh *= stepHigh;
-    }
-    for (int i = n - 1; i >= first; --i) {
-        std::complex<double> zl, zh;
-        for (int k = 0; k < kBit; ++k) {
-            zl += lowZ_[static_cast<std::size_t>(i - k)];
-            zh += highZ_[static_cast<std::size_t>(i - k)];
-        }
-        lowZ_[static_cast<std::size_t>(i)] = zl;
-        highZ_[static_cast<std::size_t>(i)] = zh;
+        const std::complex<double> zl = y * refLow, zh = y * refHigh;
+        turn(refLow, stepLow);
+        turn(refHigh, stepHigh);
+        auto& slotLow = oldLow[static_cast<std::size_t>(m % kBit)];
+        auto& slotHigh = oldHigh[static_cast<std::size_t>(m % kBit)];
+        sumLow += zl - slotLow;
+        sumHigh += zh - slotHigh;
+        slotLow = zl;
+        slotHigh = zh;
+        lowZ_[static_cast<std::size_t>(m)] = m >= first ? sumLow : zl;
+        highZ_[static_cast<std::size_t>(m)] = m >= first ? sumHigh : zh;
     }
 
     // Per tone T (0 low, 1 high): sums over the usable samples of T's runs.
@@ -110,15 +116,15 @@ SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, dou
         long used = 0, decided = 0;
     } sums[2];
     // The tone decision looks at a few neighbouring samples, so that noise splits fewer runs.
-    auto balance = [&](int i) {
-        return std::norm(highZ_[static_cast<std::size_t>(i)]) -
-               std::norm(lowZ_[static_cast<std::size_t>(i)]);
-    };
+    // Each sample's balance is formed once; every decision reads five of them.
+    for (int i = first; i < n; ++i)
+        balance_[static_cast<std::size_t>(i)] = std::norm(highZ_[static_cast<std::size_t>(i)]) -
+                                                std::norm(lowZ_[static_cast<std::size_t>(i)]);
     auto isHigh = [&](int i) {
         double sum = 0;
         for (int k = std::max(first, i - kDecisionSpread);
              k <= std::min(n - 1, i + kDecisionSpread); ++k)
-            sum += balance(k);
+            sum += balance_[static_cast<std::size_t>(k)];
         return sum > 0;
     };
     int runStart = first;

@@ -47,6 +47,7 @@ class SignalAnalyser {
 
   private:
     std::vector<std::complex<double>> lowZ_, highZ_;
+    std::vector<double> balance_;  // |high|^2 - |low|^2 per sample
 };
 
 // The newest samples of the capture (a bounded ring), so the frame that just ended can be
