@@ -1,7 +1,5 @@
 #include "monitor/headless.h"
 
-#include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
@@ -10,18 +8,12 @@
 #include <cerrno>
 #include <ostream>
 
+#include "common/net/quit_on_signal.h"
 #include "monitor/live_link.h"
 
 namespace monitor {
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
-}
 
 // What the window shows in msglb and its status bar, as lines on standard error.
 class HeadlessLiveView : public LiveLinkView {
@@ -64,23 +56,11 @@ class HeadlessLiveView : public LiveLinkView {
 
 int RunLive(QCoreApplication& app, const std::string& serverText, StreamReader& reader,
             std::ostream& out, std::ostream& err, const RecordHook& onRecord, int retryMs) {
-    if (g_signalPipe[0] < 0 &&
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
+    common::QuitOnSignals quitOnSignals(app);
+    if (!quitOnSignals.Ok()) {
         err << "pelmora: cannot set up signal handling\n";
         return 1;
     }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte = 0;
-        [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
-        app.quit();
-    });
 
     RecordPrinter printer(out, err, onRecord);
     HeadlessLiveView view(reader, printer, err);

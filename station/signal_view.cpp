@@ -48,7 +48,7 @@ void SignalView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const int w = width();
     p.fillRect(rect(), kBackground);
-    const QRect spec(0, 0, w, kSpectrumHeight);
+    const QRect curve(0, 0, w, kSpectrumHeight);
     const QRect axis(0, kSpectrumHeight, w, kAxisHeight);
     const QRect fall(0, kSpectrumHeight + kAxisHeight, w,
                      std::max(0, height() - kSpectrumHeight - kAxisHeight));
@@ -69,7 +69,7 @@ void SignalView::paintEvent(QPaintEvent*) {
     for (double hz = 0; hz <= Spectrum::kTopHz; hz += kGridHz) {
         const double x = XOf(hz, w);
         p.setPen(kGrid);
-        p.drawLine(QPointF(x, spec.top()), QPointF(x, spec.bottom()));
+        p.drawLine(QPointF(x, curve.top()), QPointF(x, curve.bottom()));
         p.setPen(Qt::lightGray);
         const QString label = QString::number(hz, 'f', 0);
         const int tw = p.fontMetrics().horizontalAdvance(label);
@@ -83,8 +83,8 @@ void SignalView::paintEvent(QPaintEvent*) {
         const Spectrum::Row& row = spectrum_.Current();
         for (int k = 0; k < Spectrum::kBins; ++k) {
             const double x = XOf(Spectrum::BinHz(k), w);
-            const double y = spec.bottom() - waterfall_.Scale(row[static_cast<std::size_t>(k)]) *
-                                                 (spec.height() - 2);
+            const double y = curve.bottom() - waterfall_.Scale(row[static_cast<std::size_t>(k)]) *
+                                                  (curve.height() - 2);
             if (k == 0)
                 trace.moveTo(x, y);
             else
@@ -99,9 +99,9 @@ void SignalView::paintEvent(QPaintEvent*) {
     for (double hz : {lowHz_, highHz_}) {
         const double x = XOf(hz, w);
         p.setPen(mark);
-        p.drawLine(QPointF(x, spec.top()), QPointF(x, fall.bottom()));
+        p.drawLine(QPointF(x, curve.top()), QPointF(x, fall.bottom()));
         p.setPen(kToneMark);
-        p.drawText(QPointF(x + 3, spec.top() + 10), QString::number(hz, 'f', 0));
+        p.drawText(QPointF(x + 3, curve.top() + 10), QString::number(hz, 'f', 0));
     }
 }
 

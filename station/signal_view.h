@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "station/signal_figures.h"
-#include "station/spectrum.h"
+#include "station/waterfall.h"
 
 namespace station {
 

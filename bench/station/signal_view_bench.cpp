@@ -12,7 +12,7 @@
 
 #include "station/signal_figures.h"
 #include "station/signal_view.h"
-#include "station/spectrum.h"
+#include "station/waterfall.h"
 #include "tools/probegen/flight.h"
 #include "tools/probegen/frame.h"
 #include "tools/probegen/modulator.h"

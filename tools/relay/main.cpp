@@ -1,13 +1,12 @@
 // relay: a private collecting server. Stations upload on one port, monitors receive on another.
 #include "tools/relay/relay_server.h"
 
+#include "common/net/quit_on_signal.h"
+
 #include <QCoreApplication>
 #include <QHostAddress>
-#include <QSocketNotifier>
 
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -21,13 +20,6 @@ namespace {
 
 constexpr const char* kVersion = "0.1.0";
 constexpr int kExitUsage = 2;
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
-}
 
 void PrintHelp() {
     std::printf(
@@ -122,22 +114,11 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
+    const common::QuitOnSignals quitOnSignals(app);
+    if (!quitOnSignals.Ok()) {
         std::perror("relay: socketpair");
         return 1;
     }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte = 0;
-        [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
-        app.quit();
-    });
 
     relay::RelayServer server(config);
     QString error;

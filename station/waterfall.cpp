@@ -1,4 +1,4 @@
-#include "station/spectrum.h"
+#include "station/waterfall.h"
 
 #include <kiss_fftr.h>
 

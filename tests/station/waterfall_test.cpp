@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "station/decode_stats.h"
-#include "station/spectrum.h"
 #include "station/station_core.h"
+#include "station/waterfall.h"
 #include "tools/probegen/flight.h"
 #include "tools/probegen/frame.h"
 #include "tools/probegen/modulator.h"
