@@ -217,7 +217,10 @@ SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, dou
         power += sums[t].decided * ampSq[t] / 2;
         decided += sums[t].decided;
     }
-    if (decided > 0 && power > 0 && noise > 0) out.snrDb = 10 * std::log10(power / decided / noise);
+    // Below the rounding of 16-bit samples (1/12 of a step squared, spread over 0-6000 Hz) the
+    // estimate only measures arithmetic: a clean signal would otherwise show hundreds of dB.
+    noise = std::max(noise, kBandShareOfWhite / 12);
+    if (decided > 0 && power > 0) out.snrDb = 10 * std::log10(power / decided / noise);
     return out;
 }
 

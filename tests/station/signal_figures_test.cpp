@@ -111,6 +111,17 @@ TEST(SignalAnalyser, BitClockErrorIsNoToneOffset) {
     }
 }
 
+TEST(SignalAnalyser, CleanSignalStopsAtTheSamplesRounding) {
+    probegen::ModulatorOptions m;  // no noise: only the 16-bit rounding is left
+    probegen::Modulator modulator(m);
+    std::vector<std::int16_t> samples;
+    modulator.AppendBytes(FlightFrames(1).front(), samples);
+    const SignalFigures f = station::SignalAnalyser().Measure(samples, 1200, 2400);
+    ASSERT_TRUE(f.snrDb);
+    EXPECT_GT(*f.snrDb, 60);
+    EXPECT_LT(*f.snrDb, 100);
+}
+
 TEST(SignalAnalyser, NoiseAloneIsNoSignal) {
     std::mt19937 rng(5);
     std::normal_distribution<double> noise(0, 2000);
