@@ -8,7 +8,7 @@
 #include "fuzz/fuzz_support.h"
 #include "station/demod/crc16.h"
 #include "station/demod/frame_sync.h"
-#include "station/telemetry.h"
+#include "station/telemetry/telemetry.h"
 
 namespace fuzz {
 

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "monitor/replay.h"
-#include "monitor/stream_reader.h"
+#include "monitor/core/replay.h"
+#include "monitor/core/stream_reader.h"
 #include "station/headless.h"
 #include "station/station_core.h"
-#include "station/telemetry.h"
+#include "station/telemetry/telemetry.h"
 
 namespace {
 

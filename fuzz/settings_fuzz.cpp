@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "station/settings.h"
+#include "station/uplink/settings.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "monitor/course_image.h"
-#include "monitor/replay.h"
-#include "monitor/stream_reader.h"
+#include "monitor/core/course_image.h"
+#include "monitor/core/replay.h"
+#include "monitor/core/stream_reader.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <ostream>
 
 #include "common/net/quit_on_signal.h"
-#include "monitor/live_link.h"
+#include "monitor/io/live_link.h"
 
 namespace monitor {
 

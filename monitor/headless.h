@@ -8,8 +8,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "monitor/replay.h"
-#include "monitor/stream_reader.h"
+#include "monitor/core/replay.h"
+#include "monitor/core/stream_reader.h"
 
 namespace monitor {
 

@@ -16,13 +16,13 @@
 
 #include "common/locator.h"
 #include "common/serial/qt_dispatcher.h"
-#include "monitor/chase_window.h"
-#include "monitor/estimate_printer.h"
+#include "monitor/core/estimate_printer.h"
+#include "monitor/core/replay.h"
+#include "monitor/core/stream_reader.h"
 #include "monitor/headless.h"
-#include "monitor/main_window.h"
-#include "monitor/nmea_output.h"
-#include "monitor/replay.h"
-#include "monitor/stream_reader.h"
+#include "monitor/io/nmea_output.h"
+#include "monitor/window/chase_window.h"
+#include "monitor/window/main_window.h"
 
 #ifndef PELMORA_VERSION
 #define PELMORA_VERSION "unknown"

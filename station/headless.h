@@ -12,7 +12,7 @@
 #include "station/options.h"
 #include "station/startup.h"
 #include "station/station_core.h"
-#include "station/uplink.h"
+#include "station/uplink/uplink.h"
 
 namespace capture {
 class TAudioCapture;

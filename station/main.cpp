@@ -8,8 +8,8 @@
 #include <iostream>
 
 #include "station/headless.h"
-#include "station/main_window.h"
 #include "station/options.h"
+#include "station/window/main_window.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "common/numbers.h"
 #include "common/text.h"
-#include "station/station_id.h"
+#include "station/uplink/station_id.h"
 
 namespace station {
 

@@ -1,8 +1,8 @@
 #include "station/startup.h"
 
 #include "station/capture_setup.h"
-#include "station/station_id.h"
-#include "station/uplink.h"
+#include "station/uplink/station_id.h"
+#include "station/uplink/uplink.h"
 
 namespace station {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "station/options.h"
-#include "station/settings.h"
 #include "station/station_core.h"
+#include "station/uplink/settings.h"
 
 namespace capture {
 class TAudioCapture;

@@ -16,8 +16,8 @@
 #include "station/demod/frame_sync.h"
 #include "station/demod/fsk_demodulator.h"
 #include "station/losses.h"
-#include "station/signal_figures.h"
-#include "station/telemetry.h"
+#include "station/signal/signal_figures.h"
+#include "station/telemetry/telemetry.h"
 
 namespace station {
 

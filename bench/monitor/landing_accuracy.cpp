@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/flight_analytics.h"
+#include "monitor/core/flight_analytics.h"
 #include "simulated_flight.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <ctime>
 #include <vector>
 
-#include "station/signal_figures.h"
-#include "station/signal_view.h"
-#include "station/waterfall.h"
+#include "station/signal/signal_figures.h"
+#include "station/signal/waterfall.h"
+#include "station/window/signal_view.h"
 #include "tools/probegen/flight.h"
 #include "tools/probegen/frame.h"
 #include "tools/probegen/modulator.h"

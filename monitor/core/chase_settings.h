@@ -1,0 +1,68 @@
+// Settings of the chase analytics and alarms. What the user changes in the window is kept in
+// "pelmora.ini" in the user's configuration folder; command-line options hold for one run and
+// are never written there. The file is a list of name=value lines.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "monitor/core/chase_alarms.h"
+#include "monitor/core/flight_analytics.h"
+
+namespace monitor {
+
+inline constexpr const char* kChaseSettingsFile = "pelmora.ini";
+
+struct ChaseSettings {
+    AnalyticsSettings analytics;
+    AlarmSettings alarms;
+    bool nightTheme = false;
+
+    bool operator==(const ChaseSettings&) const = default;
+};
+
+// $XDG_CONFIG_HOME/pelmora.ini, else $HOME/.config/pelmora.ini; empty when neither is set.
+std::string ChaseSettingsPath();
+
+// Lines over `base`: known names set their value, other lines and values that do not
+// convert are skipped, each with a message in `problems`.
+ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& base,
+                                 std::vector<std::string>& problems);
+std::string ChaseSettingsText(const ChaseSettings& s);
+
+// A missing file is no error: the defaults stand. False with `error` when the file is there
+// but cannot be read.
+bool LoadChaseSettings(const std::string& path, ChaseSettings& s, std::string& error,
+                       std::vector<std::string>& problems);
+// Creates the folder, writes a temporary file beside the old one and renames it over it.
+bool SaveChaseSettings(const std::string& path, const ChaseSettings& s, std::string& error);
+
+// Command-line options for this run only.
+struct ChaseOptions {
+    bool estimates = false;  // headless: an estimate= line after each record line
+    std::optional<double> vrateWindowS;
+    std::optional<double> driftWindowS;
+    std::optional<double> burstDropM;
+    std::optional<std::optional<double>> landingAltM;  // set to empty: automatic
+    std::optional<double> alarmKm;
+    std::optional<double> noDataS;
+
+    ChaseSettings AppliedTo(ChaseSettings s) const;
+};
+
+// The settings file's values with the options over them; trouble with the file goes to `err`.
+ChaseSettings EffectiveChaseSettings(const ChaseOptions& o, std::ostream& err);
+
+// Takes args[i] (and its value) when it is a chase option; true then, with `error` set when
+// its value is unusable. False when args[i] is none of them.
+bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, ChaseOptions& o,
+                     std::string& error);
+// The options' lines for the usage text.
+std::string ChaseUsageText();
+
+}  // namespace monitor

@@ -1,0 +1,151 @@
+// What a chase crew needs beyond the per-record displays: the vertical rate averaged over
+// several fixes, the flight phase and the burst, and while the probe falls the time and place
+// of its landing. Plain C++, fed the same relayed records as the stream reader; all rates run
+// on the records' GPS time, never on the wall clock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "monitor/core/track.h"
+
+namespace monitor {
+
+// International standard atmosphere up to 51 km (above it the top layer is extended): air
+// density over sea-level density, at a geometric altitude in metres.
+double StandardDensityRatio(double altitudeM);
+
+enum class FlightPhase { Unknown, Ground, Ascent, Descent };
+
+// "ground", "ascent", "descent"; empty while unknown.
+std::string_view PhaseName(FlightPhase phase);
+
+struct AnalyticsSettings {
+    double vrateWindowS = 30;  // fixes averaged for the vertical rate
+    double driftWindowS = 60;  // fixes that give the drift used where no ascent wind is known
+    double burstDropM = 300;   // fall below the highest altitude that, when falling, is a burst
+    std::optional<double> landingAltM;  // empty: the launch site when seen, else 0 m
+
+    bool operator==(const AnalyticsSettings&) const = default;
+};
+
+struct LatLonDeg {
+    double lat = 0;  // north positive
+    double lon = 0;  // east positive
+};
+
+struct LandingEstimate {
+    double secondsToLanding = 0;  // from the last fix
+    double landingTimeS = 0;      // on the flight clock (see FlightPoint::timeS)
+    double altitudeM = 0;         // the landing altitude used
+    LatLonDeg point;
+    std::string locator;    // six characters
+    double homeKm = 0;      // great-circle distance from home
+    double bearingDeg = 0;  // from home, 0 north, 90 east, [0, 360)
+    // Share of the remaining fall whose drift comes from winds measured on the ascent (0..1);
+    // the rest uses the drift of the last minute.
+    double ascentWindShare = 0;
+};
+
+// A fix as the analytics keep it. The flight clock counts seconds from midnight UTC of the
+// day of the first fix and runs on across midnight.
+struct FlightPoint {
+    double timeS = 0;
+    double altitudeM = 0;
+    std::optional<LatLonDeg> position;
+};
+
+struct FlightState {
+    FlightPhase phase = FlightPhase::Unknown;
+    std::optional<double> vrateAvgMps;
+    std::optional<double> maxAltM;
+    std::optional<double> burstAltM;
+    std::optional<double> burstTimeS;  // flight clock of the highest fix before the burst
+    std::optional<LandingEstimate> landing;
+    std::optional<FlightPoint> last;  // the last fix taken
+    std::optional<LatLonDeg> lastPosition;
+    // Counts bursts detected since start-up, so a listener sees each one once.
+    int bursts = 0;
+};
+
+// Seconds of a day of a GPS time text hhmmss[.sss]; empty when it is not one.
+std::optional<double> SecondsOfDay(std::string_view hhmmss);
+
+class FlightAnalytics {
+  public:
+    // Points kept for the plots; beyond this every second one of the older half goes.
+    static constexpr std::size_t kMaxTrackPoints = 20000;
+
+    explicit FlightAnalytics(const AnalyticsSettings& settings = {},
+                             std::string_view homeLocator = kDefaultLocator);
+
+    void SetSettings(const AnalyticsSettings& settings);
+    const AnalyticsSettings& Settings() const { return settings_; }
+    // Home from the user's locator; an invalid one falls back to JN49EA, as the displays do.
+    void SetHomeLocator(std::string_view locator);
+    LatLonDeg Home() const { return home_; }
+
+    // One relayed record (without its "#"). Records without a time or an altitude, older
+    // than the last fix, or implausibly far from it leave everything as it was; false then.
+    bool AddRecord(std::string_view record);
+
+    const FlightState& State() const { return state_; }
+    // Every fix taken in this flight, thinned when long.
+    const std::vector<FlightPoint>& Track() const { return track_; }
+    // The landing altitude the estimates use now.
+    double LandingAltitudeM() const;
+
+  private:
+    struct Band {
+        double eastM = 0;  // drift, metres, summed over the ascent through this band
+        double northM = 0;
+        double seconds = 0;
+    };
+    struct Velocity {
+        double eastMps = 0;
+        double northMps = 0;
+    };
+
+    bool Plausible(const FlightPoint& p) const;
+    void StartFlight();
+    void Take(const FlightPoint& p);
+    void UpdatePhase();
+    void RefineBurst();
+    void RecordAscentWind(const FlightPoint& from, const FlightPoint& to);
+    std::optional<double> AverageRate(double& meanAltM) const;
+    std::optional<Velocity> RecentDrift() const;
+    std::optional<Velocity> BandWind(double altitudeM) const;
+    void EstimateLanding();
+    void AddToTrack(const FlightPoint& p);
+
+    AnalyticsSettings settings_;
+    LatLonDeg home_;
+    FlightState state_;
+    std::vector<FlightPoint> track_;
+    // Fixes of the longer of the two windows (at least two), all and those with a position.
+    std::deque<FlightPoint> recent_;
+    std::deque<FlightPoint> recentPositions_;
+    std::vector<Band> bands_;
+    std::optional<double> lastSecondOfDay_;
+    double dayOffsetS_ = 0;
+    int rejectedInRow_ = 0;
+    std::optional<double> firstAltM_;  // first fix of this flight
+    bool launchSeen_ = false;          // the first fix was the probe on the ground
+    bool ascentSeen_ = false;
+    bool landed_ = false;
+    std::optional<double> vrateSeaLevelMps_;  // the averaged rate at sea-level density
+    // The highest fix, the one before it and the first two after it, for the burst.
+    std::optional<FlightPoint> beforeMax_, maxPoint_;
+    std::vector<FlightPoint> afterMax_;
+};
+
+// estimate=N, then the analytics' name=value fields, tab-separated, every field present and
+// empty when unknown; one line with "\n".
+std::string FormatEstimateLine(std::size_t recordNumber, const FlightState& s);
+
+}  // namespace monitor

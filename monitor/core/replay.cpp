@@ -1,0 +1,160 @@
+#include "monitor/core/replay.h"
+
+#include <array>
+#include <cctype>
+#include <istream>
+#include <ostream>
+#include <utility>
+
+#include "common/numbers.h"
+#include "common/text.h"
+
+namespace monitor {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 1024;
+
+// Both "--name value" and "--name=value".
+bool TakeValue(std::span<const std::string_view> args, std::size_t& i, std::string_view name,
+               std::string& value, std::string& error) {
+    const std::string_view a = args[i];
+    if (a.size() > name.size() && a.substr(0, name.size()) == name && a[name.size()] == '=') {
+        value = std::string(a.substr(name.size() + 1));
+    } else if (a == name) {
+        if (i + 1 >= args.size()) {
+            error = std::string(name) + " needs a value";
+            return true;
+        }
+        value = std::string(args[++i]);
+    } else {
+        return false;
+    }
+    if (value.empty() && error.empty()) error = std::string(name) + " needs a value";
+    return true;
+}
+
+}  // namespace
+
+ParsedOptions ParseOptions(std::span<const std::string_view> args) {
+    ParsedOptions p;
+    Options& o = p.options;
+    for (std::size_t i = 0; i < args.size() && p.error.empty(); ++i) {
+        const std::string_view a = args[i];
+        if (a == "--headless") {
+            o.headless = true;
+        } else if (a == "--ms") {
+            o.speedMs = true;
+        } else if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (TakeValue(args, i, "--replay", o.replayPath, p.error) ||
+                   TakeValue(args, i, "--server", o.server, p.error) ||
+                   TakeValue(args, i, "--locator", o.locator, p.error) ||
+                   TakeValue(args, i, "--serial", o.serialPort, p.error) ||
+                   TakeChaseOption(args, i, o.chase, p.error)) {
+        } else {
+            p.error = "unknown argument \"" + std::string(a) + "\"";
+        }
+    }
+    if (!p.error.empty() || o.help || o.version) return p;
+    if (!o.replayPath.empty() && !o.server.empty())
+        p.error = "--replay and --server exclude each other";
+    else if (o.headless && o.replayPath.empty() && o.server.empty())
+        p.error = "--headless needs --server HOST[:PORT] or --replay FILE (- for standard input)";
+    else if (!o.headless && !o.replayPath.empty())
+        p.error = "--replay works only with --headless";
+    else if (!o.headless && o.chase.estimates)
+        p.error = "--estimates works only with --headless";
+    return p;
+}
+
+std::string UsageText() {
+    return "Usage: pelmora [--server HOST[:PORT]] [--locator LOC] [--ms] [--serial PORT]\n"
+           "       pelmora --headless --server HOST[:PORT] [--locator LOC] [--ms] [--serial PORT]\n"
+           "       pelmora --headless --replay FILE|- [--locator LOC] [--ms] [--serial PORT]\n"
+           "Shows the telemetry of a weather-balloon probe relayed by a collecting server.\n"
+           "\n"
+           "  --server HOST    the collecting server, HOST or HOST:PORT (port 3000 unless\n"
+           "                   given; an IPv6 address with a port in brackets: [::1]:3000).\n"
+           "                   The window connects at once; headless follows the server\n"
+           "                   until SIGINT/SIGTERM, retrying every 10 s while it is away\n"
+           "  --headless       run without a window, print what the window would show\n"
+           "  --replay FILE    read a recorded record stream from FILE (- for standard input)\n"
+           "  --locator LOC    your Maidenhead locator, the home position (default JN49EA)\n"
+           "  --ms             show ground speed in m/s instead of km/h\n"
+           "  --serial PORT    pass each GPS sentence on at 4800 baud to PORT, a port\n"
+           "                   number (1 is COM1, /dev/ttyS0) or a device path\n"
+           "  --help           show this text\n"
+           "  --version        show the version\n"
+           "\n" +
+           ChaseUsageText();
+}
+
+std::string NormaliseLocator(std::string_view locator) {
+    std::string s(locator);
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string FormatReplayLine(std::size_t n, const Displays& d) {
+    std::string line = "record=" + std::to_string(n);
+    auto add = [&line](std::string_view name, std::string_view value) {
+        line += '\t';
+        line += name;
+        line += '=';
+        line += value;
+    };
+    // These three carry received bytes, which may be anything; the rest are our own texts.
+    add("rxstatlb", common::EscapeReceived(d.rxstatlb));
+    add("utclb", common::EscapeReceived(d.utclb));
+    add("satlb", common::EscapeReceived(d.satlb));
+    add("ubatlb", d.ubatlb);
+    add("tbatlb", d.tbatlb);
+    add("tauslb", d.tauslb);
+    add("plb", d.plb);
+    add("hgpslb", d.hgpslb);
+    add("gvlb", d.gvlb);
+    add("ghlb", d.ghlb);
+    add("dvllb", d.dvllb);
+    add("tacholb", d.tacholb);
+    add("course", d.courseDrawn ? common::FormatFixed(d.courseDeg, 7, 1) : "-");
+    line += '\n';
+    return line;
+}
+
+RecordPrinter::RecordPrinter(std::ostream& out, std::ostream& err,
+                             std::function<void(const RecordResult&)> onRecord)
+    : out_(out), err_(err), onRecord_(std::move(onRecord)) {}
+
+void RecordPrinter::Print(const FeedResult& r) {
+    for (const auto& m : r.messages) err_ << "pelmora: " << m << '\n';
+    for (const auto& rec : r.records) {
+        ++count_;
+        if (!rec.error.empty()) err_ << "pelmora: record " << count_ << ": " << rec.error << '\n';
+        out_ << FormatReplayLine(count_, rec.displays);
+        if (onRecord_) onRecord_(rec);
+    }
+    if (!r.records.empty()) out_.flush();
+}
+
+std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out, std::ostream& err,
+                      const std::function<void(const RecordResult&)>& onRecord) {
+    RecordPrinter printer(out, err, onRecord);
+    std::array<char, kReadChunk> buf{};
+    while (in.read(buf.data(), buf.size()) || in.gcount() > 0)
+        printer.Print(
+            reader.Feed(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount()))));
+    ReportUnfinished(reader, err);
+    out.flush();
+    return printer.Count();
+}
+
+void ReportUnfinished(const StreamReader& reader, std::ostream& err) {
+    if (reader.PendingBytes() > 0)
+        err << "pelmora: ignored " << reader.PendingBytes()
+            << " bytes at the end without an ending \"#\"\n";
+}
+
+}  // namespace monitor

@@ -1,0 +1,15 @@
+// The chase panel in the monitor window, beside the record displays: it is fed every record the
+// window shows and follows the locator edit. Its settings come from pelmora.ini with the command
+// line's values over them.
+#pragma once
+
+#include "monitor/core/chase_settings.h"
+#include "monitor/window/chase_panel.h"
+#include "monitor/window/main_window.h"
+
+namespace monitor {
+
+ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
+                          const std::string& settingsPath = ChaseSettingsPath());
+
+}  // namespace monitor

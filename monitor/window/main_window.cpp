@@ -1,0 +1,374 @@
+#include "monitor/window/main_window.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStatusBar>
+#include <QValidator>
+
+#include <stdexcept>
+
+#include "common/gui/log_memo.h"
+#include "common/numbers.h"
+#include "common/serial/qt_dispatcher.h"
+
+namespace monitor {
+
+namespace {
+
+// The first is the start text, so the local relay works out of the box.
+const char* const kServerPresets[] = {"localhost", "relay.local", "127.0.0.1", "[::1]:3000"};
+
+constexpr int kCourseLetterPt = 8;
+
+// Texts cut from the received bytes, and messages quoting them: every byte is one Latin-1
+// character, NUL included.
+QString Received(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// Texts the reader composed (numbers with units such as "°C") are UTF-8.
+QString Composed(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Typed or pasted text becomes upper case before the edit takes it, so every change the
+// locator handler sees is already upper case.
+class UpperCase : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+QColor FromRgb(std::uint32_t rgb) {
+    return QColor(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+                  static_cast<int>(rgb & 0xFF));
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), link_(*this), output_(SerComm1) {
+    setObjectName(QStringLiteral("TForm1"));
+    setWindowTitle(QStringLiteral("pelmora"));
+    BuildControls();
+    SerComm1.SetDispatcher(common::MakeQtDispatcher(this));
+    SerComm1.SetBaudrate(kNmeaBaudrate);
+    SerComm1.SetPortNum(1);
+    SerComm1.OnError = [this](common::TSerCustomComm&, int) {
+        ShowMessage(QStringLiteral("COM Error"));
+    };
+}
+
+TForm1::~TForm1() {
+    FormDestroy();
+}
+
+QLabel* TForm1::ValueLabel(const char* name, const QString& caption, QWidget* parent,
+                           QGridLayout* grid, int row, int col) {
+    auto* cap = new QLabel(caption, parent);
+    cap->setForegroundRole(QPalette::PlaceholderText);  // a quieter grey, day or night
+    auto* value = new QLabel(QStringLiteral("-"), parent);
+    value->setObjectName(QString::fromLatin1(name));
+    QFont f = value->font();
+    f.setPointSize(16);
+    f.setBold(true);
+    value->setFont(f);
+    grid->addWidget(cap, row, col);
+    grid->addWidget(value, row, col + 1);
+    return value;
+}
+
+QWidget* TForm1::BuildConnectionBar(QWidget* parent) {
+    auto* bar = new QWidget(parent);
+    auto* rows = new QVBoxLayout(bar);
+    rows->setContentsMargins(0, 0, 0, 0);
+    auto* top = new QHBoxLayout;
+    Label1 = new QLabel(QStringLiteral("VELK_SERVER"), bar);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    servercombo = new QComboBox(bar);
+    servercombo->setObjectName(QStringLiteral("servercombo"));
+    servercombo->setEditable(true);
+    servercombo->setMinimumWidth(200);
+    for (const char* server : kServerPresets) servercombo->addItem(QString::fromLatin1(server));
+    servercombo->setCurrentIndex(0);
+    conbtn = new QPushButton(QStringLiteral("connect"), bar);
+    conbtn->setObjectName(QStringLiteral("conbtn"));
+    connect(conbtn, &QPushButton::clicked, this, &TForm1::conbtnClick);
+    msglb = new QLabel(QStringLiteral("-"), bar);
+    msglb->setObjectName(QStringLiteral("msglb"));
+    top->addWidget(Label1);
+    top->addWidget(servercombo);
+    top->addWidget(conbtn);
+    top->addWidget(msglb, 1);
+    rows->addLayout(top);
+
+    auto* second = new QHBoxLayout;
+    Label13 = new QLabel(QStringLiteral("LOCATOR"), bar);
+    Label13->setObjectName(QStringLiteral("Label13"));
+    myloced = new QLineEdit(
+        QString::fromLatin1(kDefaultLocator.data(), static_cast<qsizetype>(kDefaultLocator.size())),
+        bar);
+    myloced->setObjectName(QStringLiteral("myloced"));
+    myloced->setMaximumWidth(100);
+    myloced->setValidator(new UpperCase(myloced));
+    connect(myloced, &QLineEdit::textChanged, this, &TForm1::mylocedChange);
+    Button1 = new QPushButton(QStringLiteral("OPEN COMPORT"), bar);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    comped = new QLineEdit(QStringLiteral("1"), bar);
+    comped->setObjectName(QStringLiteral("comped"));
+    comped->setMaximumWidth(120);
+    Label2 = new QLabel(QStringLiteral("com"), bar);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    for (QWidget* op : std::initializer_list<QWidget*>{Button1, comped, Label2}) op->hide();
+    second->addWidget(Label13);
+    second->addWidget(myloced);
+    second->addStretch(1);
+    second->addWidget(Label2);
+    second->addWidget(comped);
+    second->addWidget(Button1);
+    rows->addLayout(second);
+    return bar;
+}
+
+QWidget* TForm1::BuildDisplays(QWidget* parent) {
+    auto* box = new QWidget(parent);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(14);
+    rxstatlb = ValueLabel("rxstatlb", QStringLiteral("aktuelle Empfangsstation"), box, grid, 0, 0);
+    grid->addWidget(rxstatlb, 0, 1, 1, 3);
+    utclb = ValueLabel("utclb", QStringLiteral("UTC letzte Daten"), box, grid, 1, 0);
+    satlb = ValueLabel("satlb", QStringLiteral("Sats"), box, grid, 1, 2);
+    ubatlb = ValueLabel("ubatlb", QStringLiteral("Ubat"), box, grid, 2, 0);
+    tbatlb = ValueLabel("tbatlb", QStringLiteral("Tbat"), box, grid, 2, 2);
+    tauslb = ValueLabel("tauslb", QStringLiteral("Taus"), box, grid, 3, 0);
+    plb = ValueLabel("plb", QStringLiteral("Luftdruck "), box, grid, 3, 2);
+    hgpslb = ValueLabel("hgpslb", QStringLiteral("Höhe GPS"), box, grid, 4, 0);
+    gvlb = ValueLabel("gvlb", QStringLiteral("Vertikalgeschwindigkeit"), box, grid, 4, 2);
+    tacholb = ValueLabel("tacholb", QStringLiteral("gefahrene Strecke"), box, grid, 5, 0);
+    dvllb = ValueLabel("dvllb", QStringLiteral("Distanz zum Ballon"), box, grid, 5, 2);
+    utclb->setText(QStringLiteral("--:--:--"));
+    ubatlb->setText(QStringLiteral("--.-V"));
+    plb->setText(QStringLiteral("----,- hPa"));
+
+    // The speed sits on a panel of its own: a click anywhere on it flips the unit.
+    Panel9 = new QFrame(box);
+    Panel9->setObjectName(QStringLiteral("Panel9"));
+    Panel9->setFrameShape(QFrame::StyledPanel);
+    Panel9->setCursor(Qt::PointingHandCursor);
+    auto* panelRow = new QHBoxLayout(Panel9);
+    Label6 = new QLabel(QStringLiteral("Geschwindigkeit (km/h)"), Panel9);
+    Label6->setObjectName(QStringLiteral("Label6"));
+    auto* speedGrid = new QGridLayout;
+    ghlb = ValueLabel("ghlb", QString(), Panel9, speedGrid, 0, 0);
+    panelRow->addWidget(Label6);
+    panelRow->addLayout(speedGrid, 1);
+    Panel9->installEventFilter(this);
+    grid->addWidget(Panel9, 6, 0, 1, 4);
+    row->addLayout(grid, 1);
+
+    auto* courseColumn = new QVBoxLayout;
+    kursimg = new QLabel(box);
+    kursimg->setObjectName(QStringLiteral("kursimg"));
+    kursimg->setFixedSize(kCourseImageSize, kCourseImageSize);
+    courseColumn->addWidget(kursimg);
+    courseColumn->addStretch(1);
+    row->addLayout(courseColumn);
+    return box;
+}
+
+void TForm1::BuildControls() {
+    auto* central = new QWidget(this);
+    auto* root = new QHBoxLayout(central);
+    auto* main = new QVBoxLayout;
+    main->addWidget(BuildConnectionBar(central));
+    main->addWidget(BuildDisplays(central));
+    LogMemo1 = new common::LogMemo(central);
+    LogMemo1->setObjectName(QStringLiteral("LogMemo1"));
+    LogMemo1->hide();
+    LogMemo1->setMinimumHeight(120);
+    main->addWidget(LogMemo1, 1);
+    root->addLayout(main, 1);
+    panelArea_ = new QVBoxLayout;
+    panelArea_->setObjectName(QStringLiteral("panelArea"));
+    root->addLayout(panelArea_);
+    setCentralWidget(central);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    resize(760, 420);
+}
+
+void TForm1::FormCreate() {
+    reader_ = StreamReader(myloced->text().toStdString());  // fresh: the first record primes
+    reader_.SetSpeedKmh(true);
+    courseW_ = kursimg->width();
+    courseH_ = kursimg->height();
+    DrawCourseLetters();
+    if (QFile::exists(QString::fromLatin1(kOperatorMarkerFile)))
+        for (QWidget* op : std::initializer_list<QWidget*>{LogMemo1, Button1, Label2, comped})
+            op->show();
+}
+
+void TForm1::conbtnClick() {
+    if (link_.Active()) {
+        link_.Disconnect();
+        msglb->setText(QStringLiteral("disconnected"));
+        conbtn->setText(QStringLiteral("connect"));
+        return;
+    }
+    reader_.ResetTotalDistance();
+    QString error;
+    if (!link_.Connect(servercombo->currentText(), error)) {
+        msglb->setText(QStringLiteral("Fehler bei der Verbindung"));
+        conbtn->setText(QStringLiteral("connect"));
+        ShowMessage(error);
+    }
+}
+
+void TForm1::tcpclientConnecting() {
+    conbtn->setText(QStringLiteral("disconnect"));
+}
+
+void TForm1::tcpclientConnect(const QString& host) {
+    msglb->setText(QStringLiteral("verbunden mit ") + host);
+    statusBar()->clearMessage();
+    if (const std::size_t dropped = reader_.StartStream())
+        ShowMessage(
+            QStringLiteral("dropped %1 bytes of an unfinished record of the last connection")
+                .arg(dropped));
+}
+
+void TForm1::tcpclientError(const QString& detail, bool retrying) {
+    msglb->setText(QStringLiteral("Fehler bei der Verbindung"));
+    if (!retrying) conbtn->setText(QStringLiteral("connect"));
+    ShowMessage(retrying
+                    ? detail + QStringLiteral("; next attempt in %1 s").arg(kRetryIntervalMs / 1000)
+                    : detail);
+}
+
+void TForm1::tcpclientRead(const QByteArray& bytes) {
+    const FeedResult result =
+        reader_.Feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    for (const std::string& m : result.messages) ShowMessage(Received(m));
+    for (const RecordResult& record : result.records) ShowRecord(record);
+}
+
+void TForm1::ShowRecord(const RecordResult& r) {
+    try {
+        output_.SetLine(r.nmeaLine);
+    } catch (const std::exception& e) {
+        ShowMessage(QString::fromLocal8Bit(e.what()));
+    }
+    const Displays& d = r.displays;
+    rxstatlb->setText(Received(d.rxstatlb));
+    utclb->setText(Received(d.utclb));
+    satlb->setText(Received(d.satlb));
+    ubatlb->setText(Composed(d.ubatlb));
+    tbatlb->setText(Composed(d.tbatlb));
+    tauslb->setText(Composed(d.tauslb));
+    plb->setText(Composed(d.plb));
+    hgpslb->setText(Composed(d.hgpslb));
+    gvlb->setText(Composed(d.gvlb));
+    QPalette pal = gvlb->palette();
+    pal.setColor(QPalette::WindowText, FromRgb(d.gvlbColour));
+    gvlb->setPalette(pal);
+    ghlb->setText(Composed(d.ghlb));
+    dvllb->setText(Composed(d.dvllb));
+    tacholb->setText(Composed(d.tacholb));
+    if (d.courseDrawn) DrawCourse(d.courseDeg);
+    if (!r.error.empty())
+        ShowMessage(QStringLiteral("record not shown in full: ") + Received(r.error));
+    QString line = Received(r.record);
+    line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    LogMemo1->AppendLine(line);
+    if (OnRecordShown) OnRecordShown(r);
+}
+
+void TForm1::mylocedChange(const QString& text) {
+    reader_.SetHomeLocator(text.toStdString());
+}
+
+void TForm1::Panel9Click() {
+    reader_.SetSpeedKmh(!reader_.SpeedKmh());
+    Label6->setText(reader_.SpeedKmh() ? QStringLiteral("Geschwindigkeit (km/h)")
+                                       : QStringLiteral("Geschwindigkeit (m/s)"));
+}
+
+void TForm1::FormDestroy() {
+    link_.Disconnect();
+    SerComm1.Close();
+}
+
+void TForm1::Button1Click() {
+    const QString text = comped->text().trimmed();
+    if (!text.startsWith(QLatin1Char('/')) && !common::ParseInt(text.toStdString())) {
+        ShowMessage(QStringLiteral("'%1' is not a valid integer value").arg(comped->text()));
+        return;
+    }
+    try {
+        ConfigureNmeaPort(SerComm1, text.toStdString());
+        SerComm1.Open();
+    } catch (const std::exception& e) {
+        ShowMessage(QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    ShowMessage(SerComm1.Active() ? QStringLiteral("COMPORT ACTIVE")
+                                  : QStringLiteral("COMPORT INACTIVE"));
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Panel9 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        Panel9Click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::ShowMessage(const QString& text) {
+    statusBar()->showMessage(text);
+    if (!LogMemo1->isHidden()) LogMemo1->AppendLine(text);
+}
+
+void TForm1::DrawCourseLetters() {
+    course_ = QPixmap(courseW_, courseH_);
+    course_.fill(Qt::white);
+    QPainter p(&course_);
+    QFont f = p.font();
+    f.setPointSize(kCourseLetterPt);
+    p.setFont(f);
+    p.setPen(Qt::black);
+    const CourseImageLayout l = CourseLayout(courseW_, courseH_);
+    auto letter = [&p](Pixel at, const char* text) {
+        p.drawText(QRect(at.x, at.y, 20, 20), Qt::AlignLeft | Qt::AlignTop,
+                   QString::fromLatin1(text));
+    };
+    letter(l.north, "N");
+    letter(l.south, "S");
+    letter(l.west, "W");
+    letter(l.east, "O");
+    p.end();
+    kursimg->setPixmap(course_);
+}
+
+// The white circle paints over the last line; the letters outside it stay.
+void TForm1::DrawCourse(double courseDeg) {
+    const CourseImageLayout l = CourseLayout(courseW_, courseH_);
+    const Pixel end = CourseLineEnd(courseW_, courseH_, courseDeg);
+    QPainter p(&course_);
+    p.setPen(QPen(QColor(255, 0, 0)));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QRect(QPoint(l.ellipseTopLeft.x, l.ellipseTopLeft.y),
+                        QPoint(l.ellipseBottomRight.x - 1, l.ellipseBottomRight.y - 1)));
+    p.drawLine(l.centre.x, l.centre.y, end.x, end.y);
+    p.end();
+    kursimg->setPixmap(course_);
+}
+
+}  // namespace monitor

@@ -1,0 +1,113 @@
+// The monitor's window: shows what the StreamReader computed from the relayed records, draws the
+// course, and forwards the user's clicks to the server link and the serial output.
+#pragma once
+
+#include <QByteArray>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPushButton>
+#include <QString>
+#include <QVBoxLayout>
+
+#include <functional>
+
+#include "common/serial/ser_comm.h"
+#include "monitor/core/course_image.h"
+#include "monitor/core/stream_reader.h"
+#include "monitor/io/live_link.h"
+#include "monitor/io/nmea_output.h"
+
+namespace common {
+class LogMemo;
+}
+
+namespace monitor {
+
+// Operator mode: this file in the working directory shows the raw-record log and the serial
+// port controls.
+inline constexpr const char* kOperatorMarkerFile = "master_zz9zzz";
+
+class TForm1 : public QMainWindow, private LiveLinkView {
+    Q_OBJECT
+  public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Handlers, named after the control and its event.
+    void FormCreate();
+    void conbtnClick();
+    void tcpclientConnecting() override;
+    void tcpclientConnect(const QString& host) override;
+    void tcpclientError(const QString& detail, bool retrying) override;
+    void tcpclientRead(const QByteArray& bytes) override;
+    void mylocedChange(const QString& text);
+    void Panel9Click();
+    void FormDestroy();
+    void Button1Click();
+
+    StreamReader& Reader() { return reader_; }
+    LiveLink& Link() { return link_; }
+    common::TSerComm& SerComm() { return SerComm1; }
+    const QPixmap& CourseImage() const { return course_; }
+
+    // Room for further panels (plots, alarms) to the right of the displays; empty as built.
+    QVBoxLayout* PanelArea() { return panelArea_; }
+    // Called after each record is shown, with what the reader made of it.
+    std::function<void(const RecordResult&)> OnRecordShown;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildControls();
+    QWidget* BuildConnectionBar(QWidget* parent);
+    QWidget* BuildDisplays(QWidget* parent);
+    QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent, QGridLayout* grid,
+                       int row, int col);
+    void ShowRecord(const RecordResult& record);
+    void ShowMessage(const QString& text);
+    void DrawCourseLetters();
+    void DrawCourse(double courseDeg);
+
+    StreamReader reader_;
+    LiveLink link_;
+    common::TSerComm SerComm1;
+    NmeaOutput output_;
+    QPixmap course_;
+    int courseW_ = kCourseImageSize;
+    int courseH_ = kCourseImageSize;
+
+    QLabel* Label1 = nullptr;
+    QComboBox* servercombo = nullptr;
+    QPushButton* conbtn = nullptr;
+    QLabel* msglb = nullptr;
+    QLabel* Label13 = nullptr;
+    QLineEdit* myloced = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLineEdit* comped = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* rxstatlb = nullptr;
+    QLabel* utclb = nullptr;
+    QLabel* satlb = nullptr;
+    QLabel* ubatlb = nullptr;
+    QLabel* tbatlb = nullptr;
+    QLabel* tauslb = nullptr;
+    QLabel* plb = nullptr;
+    QLabel* hgpslb = nullptr;
+    QLabel* gvlb = nullptr;
+    QFrame* Panel9 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* ghlb = nullptr;
+    QLabel* tacholb = nullptr;
+    QLabel* dvllb = nullptr;
+    QLabel* kursimg = nullptr;
+    common::LogMemo* LogMemo1 = nullptr;
+    QVBoxLayout* panelArea_ = nullptr;
+};
+
+}  // namespace monitor

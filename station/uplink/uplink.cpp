@@ -1,0 +1,93 @@
+#include "station/uplink/uplink.h"
+
+#include "common/text.h"
+#include "station/telemetry/telemetry.h"
+
+namespace station {
+
+Uplink::Uplink(UplinkView& view, quint16 defaultPort, QObject* parent)
+    : QObject(parent), view_(view), defaultPort_(defaultPort) {
+    modclient.SetPort(defaultPort_);
+    recontim.setInterval(kReconnectIntervalMs);
+    connect(&recontim, &QTimer::timeout, this, &Uplink::recontimTimer);
+    modclient.OnConnect = [this] { modclientConnect(); };
+    modclient.OnDisconnect = [this] { modclientDisconnect(); };
+    modclient.OnError = [this](common::ClientSocket::Step step, int& code) {
+        modclientError(step, code);
+    };
+}
+
+void Uplink::TakeServerText() {
+    // "host", "host:port", "[v6]:port" or a bare IPv6 literal; the port stays the collecting
+    // server's unless one is given. A text that does not split is looked up as it stands, so
+    // the operator sees it fail.
+    const QString text = view_.ServerText().trimmed();
+    common::HostPort hp;
+    const bool split = common::SplitHostPort(text.toStdString(), hp);
+    modclient.SetHost(split ? QString::fromStdString(hp.host) : text);
+    modclient.SetPort(split && hp.port != 0 ? static_cast<quint16>(hp.port) : defaultPort_);
+}
+
+void Uplink::conbtClick() {
+    if (view_.CallText().isEmpty() || view_.LocatorText().isEmpty()) {
+        view_.ShowMissingCallOrLocator(true);
+        return;
+    }
+    view_.ShowMissingCallOrLocator(false);
+    TakeServerText();
+    if (modclient.Connected()) {
+        recontim.stop();
+        modclient.Close();
+    } else {
+        recontim.start();
+        modclient.Open();
+    }
+}
+
+void Uplink::recontimTimer() {
+    TakeServerText();
+    if (!modclient.Connected()) modclient.Open();
+}
+
+void Uplink::Stop() {
+    recontim.stop();
+    modclient.Close();
+}
+
+bool Uplink::SendText(const std::string& text) {
+    return modclient.SendText(QByteArray::fromStdString(text));
+}
+
+void Uplink::modclientConnect() {
+    modclient.SendText(QByteArray::fromStdString(LoginLine(
+        view_.CallText().toLatin1().toStdString(), view_.LocatorText().toLatin1().toStdString())));
+    view_.SetFieldsLocked(true);
+    view_.SetButtonCaption(QStringLiteral("DISONNECT"));
+    // Until the look-up answers, this connection is named by the host as given, never by the
+    // name of an earlier one; an answer that comes after the connection is gone is dropped.
+    peerName_ = modclient.Host();
+    const std::uint64_t link = ++links_;
+    modclient.LookupPeerName([this, link](const QString& name) {
+        if (link != links_ || !modclient.Connected()) return;
+        if (!name.isEmpty()) peerName_ = name;
+        view_.SetStatus(QStringLiteral("connected to  ") + peerName_);
+    });
+    emit LinkUp();
+}
+
+void Uplink::modclientDisconnect() {
+    view_.SetStatus(QStringLiteral("disconnected from  ") + peerName_);
+    view_.SetButtonCaption(QStringLiteral("CONNECT"));
+    view_.SetFieldsLocked(false);
+    emit LinkDown();
+}
+
+void Uplink::modclientError(common::ClientSocket::Step step, int& errorCode) {
+    view_.SetStatus(step == common::ClientSocket::Step::Connect
+                        ? QStringLiteral("Server not found: ")
+                        : QStringLiteral("Error in connection "));
+    if (!modclient.Connected()) view_.SetButtonCaption(QStringLiteral("CONNECT"));
+    errorCode = 0;
+}
+
+}  // namespace station

@@ -1,0 +1,310 @@
+// The chase analytics against probegen's simulated flight replayed as relayed records: burst,
+// landing time and place, and what gaps, missing positions and midnight must not disturb.
+#include "monitor/core/flight_analytics.h"
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/text.h"
+#include "records.h"
+#include "simulated_flight.h"
+
+namespace monitor {
+namespace {
+
+using testing::DistanceKm;
+using testing::FlightTruth;
+
+// Returns false to drop the record; may change it.
+using Edit = std::function<bool(std::size_t frame, std::string& record)>;
+
+struct Step {
+    double flightS = 0;  // of the record's frame
+    bool taken = false;
+    FlightState state;
+};
+
+std::vector<Step> Replay(const probegen::FlightOptions& o, const Edit& edit = {},
+                         const AnalyticsSettings& settings = {}) {
+    FlightAnalytics a(settings);
+    std::vector<Step> steps;
+    const auto frames = probegen::SimulateFlight(o);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        std::string r = testing::RelayedRecord(frames[i]);
+        r.pop_back();  // "#"
+        if (edit && !edit(i, r)) continue;
+        Step s;
+        s.flightS = testing::FlightSeconds(o, i);
+        s.taken = a.AddRecord(r);
+        s.state = a.State();
+        steps.push_back(s);
+    }
+    return steps;
+}
+
+probegen::FlightOptions Flight(double stepS) {
+    probegen::FlightOptions o;  // as scripts/run flies it: 5 m/s up, burst at 30 km
+    o.stepS = stepS;
+    o.frames = static_cast<int>(9000 / stepS);
+    return o;
+}
+
+// Worst landing errors over the records between `fromS` and `toS` before the landing.
+struct Errors {
+    double km = 0, s = 0;
+    int estimates = 0, records = 0;
+};
+Errors LandingErrors(const std::vector<Step>& steps, const probegen::FlightOptions& o,
+                     const FlightTruth& t, double fromS, double toS = 0) {
+    Errors e;
+    for (const Step& s : steps) {
+        const double before = t.landingTimeS - s.flightS;
+        if (before > fromS || before <= toS) continue;
+        ++e.records;
+        if (!s.state.landing) continue;
+        ++e.estimates;
+        const auto& l = *s.state.landing;
+        e.s = std::max(e.s, std::abs(l.landingTimeS - o.startSecondsOfDay - t.landingTimeS));
+        e.km = std::max(e.km, DistanceKm(l.point.lat, l.point.lon, t.landingLat, t.landingLon));
+    }
+    return e;
+}
+
+TEST(StandardAtmosphere, DensityMatchesTheTableAndIsContinuous) {
+    // Density over 1.2250 kg/m3 at geometric altitudes (GPS altitudes are geometric).
+    EXPECT_DOUBLE_EQ(StandardDensityRatio(0), 1.0);
+    EXPECT_NEAR(StandardDensityRatio(5000), 0.73643 / 1.225, 0.0002);
+    EXPECT_NEAR(StandardDensityRatio(11000), 0.36480 / 1.225, 0.0002);
+    EXPECT_NEAR(StandardDensityRatio(20000), 0.088910 / 1.225, 0.00005);
+    EXPECT_NEAR(StandardDensityRatio(30000), 0.018410 / 1.225, 0.00002);
+    EXPECT_NEAR(StandardDensityRatio(40000), 0.0039957 / 1.225, 0.000005);
+    EXPECT_NEAR(StandardDensityRatio(50000), 0.0010269 / 1.225, 0.000002);
+    // Falling steadily, with no step where one layer meets the next.
+    for (double h = -400; h < 55000; h += 10) {
+        const double r = StandardDensityRatio(h + 10) / StandardDensityRatio(h);
+        ASSERT_LT(r, 1.0) << h;
+        ASSERT_GT(r, 0.998) << h;
+    }
+}
+
+// The flight at the cadence scripts/run sends it (a frame every 30 s) and at real time.
+class SimulatedFlight : public ::testing::TestWithParam<double> {};
+
+TEST_P(SimulatedFlight, BurstAndLandingAreFoundInTime) {
+    const probegen::FlightOptions o = Flight(GetParam());
+    const FlightTruth t = testing::Truth(o);
+    const auto steps = Replay(o);
+
+    const Step* detected = nullptr;
+    for (const Step& s : steps) {
+        if (s.flightS < t.burstTimeS) {
+            EXPECT_NE(s.state.phase, FlightPhase::Descent) << s.flightS;
+            EXPECT_FALSE(s.state.burstAltM) << s.flightS;
+        } else if (!detected && s.state.burstAltM) {
+            detected = &s;
+        }
+    }
+    ASSERT_NE(detected, nullptr);
+    EXPECT_LE(detected->flightS - t.burstTimeS, 60);
+    EXPECT_NEAR(*detected->state.burstAltM, t.burstAltM, 100);
+    EXPECT_EQ(detected->state.phase, FlightPhase::Descent);
+    EXPECT_EQ(steps.back().state.bursts, 1);
+
+    const Errors last10 = LandingErrors(steps, o, t, 600);
+    EXPECT_EQ(last10.estimates, last10.records);
+    EXPECT_GT(last10.records, 0);
+    EXPECT_LE(last10.km, 1.0);
+    EXPECT_LE(last10.s, 30);
+
+    // Once down it stays found where it lies, phase ground.
+    const FlightState& end = steps.back().state;
+    EXPECT_EQ(end.phase, FlightPhase::Ground);
+    ASSERT_TRUE(end.landing);
+    EXPECT_EQ(end.landing->secondsToLanding, 0);
+    EXPECT_LT(
+        DistanceKm(end.landing->point.lat, end.landing->point.lon, t.landingLat, t.landingLon),
+        0.05);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cadence, SimulatedFlight, ::testing::Values(30.0, 1.0),
+                         [](const auto& info) {
+                             return info.param == 1.0 ? "RealTime" : "Every30s";
+                         });
+
+TEST(FlightAnalytics, LateJoinFallsBackOnTheRecentDriftAndKnowsNoBurst) {
+    const probegen::FlightOptions o = Flight(30);
+    const FlightTruth t = testing::Truth(o);
+    // The monitor starts five minutes after the burst.
+    const auto steps =
+        Replay(o, [&](std::size_t i, std::string&) { return i * o.stepS > t.burstTimeS + 300; });
+    EXPECT_EQ(steps.back().state.bursts, 0);
+    EXPECT_FALSE(steps.back().state.burstAltM);
+    const Errors last10 = LandingErrors(steps, o, t, 600);
+    EXPECT_EQ(last10.estimates, last10.records);
+    EXPECT_LE(last10.km, 1.5);
+    EXPECT_LE(last10.s, 60);  // 0 m landing altitude: the launch site was never seen
+    for (const Step& s : steps) {
+        if (s.state.landing && s.state.phase == FlightPhase::Descent) {
+            EXPECT_EQ(s.state.landing->ascentWindShare, 0);
+        }
+    }
+}
+
+TEST(FlightAnalytics, MissingPositionsAndAGapDoNotMisleadIt) {
+    const probegen::FlightOptions o = Flight(30);
+    const FlightTruth t = testing::Truth(o);
+    const auto clean = Replay(o);
+    // Every third record without a position; five minutes of nothing at 15 km on the way up
+    // and again at 8 km on the way down.
+    const double gapUp = 15000 / o.ascentMps;
+    double gapDown = 0;
+    for (const Step& s : clean)
+        if (s.state.phase == FlightPhase::Descent && s.state.last->altitudeM > 8000)
+            gapDown = s.flightS;
+    const auto steps = Replay(o, [&](std::size_t i, std::string& r) {
+        const double s = i * o.stepS;
+        if ((s >= gapUp && s < gapUp + 300) || (s >= gapDown && s < gapDown + 300)) return false;
+        if (i % 3 == 1) {
+            testing::Fix f;
+            f.time = common::ExtractField(r, 2, ',');
+            f.alt = common::ExtractField(r, 10, ',');
+            f.lat = f.lon = "";
+            r = testing::Record(f);
+            r.pop_back();
+        }
+        return true;
+    });
+    EXPECT_EQ(steps.back().state.bursts, 1);
+    for (const Step& s : steps) EXPECT_TRUE(s.taken) << s.flightS;
+    for (const Step& s : steps) {
+        if (s.flightS < t.burstTimeS) {
+            EXPECT_NE(s.state.phase, FlightPhase::Descent);
+        }
+    }
+
+    // Each estimate stays close to the one made with every record: no jump to nonsense.
+    double worstKm = 0;
+    for (const Step& s : steps) {
+        if (!s.state.landing) continue;
+        for (const Step& c : clean) {
+            if (c.flightS != s.flightS || !c.state.landing) continue;
+            worstKm = std::max(worstKm,
+                               DistanceKm(s.state.landing->point.lat, s.state.landing->point.lon,
+                                          c.state.landing->point.lat, c.state.landing->point.lon));
+        }
+    }
+    EXPECT_LT(worstKm, 1.0);
+    const Errors last10 = LandingErrors(steps, o, t, 600);
+    EXPECT_LE(last10.km, 1.0);
+    EXPECT_LE(last10.s, 30);
+}
+
+TEST(FlightAnalytics, MidnightChangesNothing) {
+    probegen::FlightOptions day = Flight(30), night = Flight(30);
+    night.startSecondsOfDay = 23 * 3600;  // the burst and the descent fall after 00:00
+    const auto a = Replay(day), b = Replay(night);
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i)
+        ASSERT_EQ(FormatEstimateLine(i, a[i].state), FormatEstimateLine(i, b[i].state)) << i;
+    EXPECT_EQ(b.back().state.bursts, 1);
+}
+
+TEST(FlightAnalytics, RepeatedLateAndBrokenRecordsAreLeftOut) {
+    FlightAnalytics a;
+    testing::Fix f;
+    auto add = [&a](const testing::Fix& fix) {
+        std::string r = testing::Record(fix);
+        r.pop_back();
+        return a.AddRecord(r);
+    };
+    f.time = "100000";
+    f.alt = "1000";
+    EXPECT_TRUE(add(f));
+    EXPECT_FALSE(add(f));  // the same frame through a second station
+    f.time = "095959";
+    EXPECT_FALSE(add(f));
+    for (const char* bad : {"", "xx", "250000", "106000"}) {
+        f.time = bad;
+        EXPECT_FALSE(add(f)) << bad;
+    }
+    f.time = "100010";
+    f.alt = "";
+    EXPECT_FALSE(add(f));
+    // A no-fix 0/0 position and an altitude spike are glitches...
+    f.alt = "1050";
+    f.lat = "0000.0000";
+    f.lon = "00000.0000";
+    EXPECT_FALSE(add(f));
+    f.lat = "4901.2345";
+    f.lon = "00820.1234";
+    f.alt = "9000";
+    EXPECT_FALSE(add(f));
+    f.alt = "1050";
+    EXPECT_TRUE(add(f));
+    EXPECT_NEAR(*a.State().vrateAvgMps, 5.0, 1e-9);
+    // ...but when the new place persists it is a new flight.
+    f.lat = "5101.0000";
+    for (const char* t : {"100020", "100030", "100040"}) {
+        f.time = t;
+        add(f);
+    }
+    EXPECT_EQ(a.State().last->timeS, 10 * 3600 + 40);
+    EXPECT_EQ(a.Track().size(), 1u);
+}
+
+TEST(FlightAnalytics, SouthAndWestAreNegative) {
+    FlightAnalytics a;
+    std::string r = testing::Record(testing::Fix{});
+    r.pop_back();
+    const std::string south = std::string(r).replace(r.find(",N,"), 3, ",S,");
+    ASSERT_TRUE(a.AddRecord(std::string(south).replace(south.find(",E,"), 3, ",W,")));
+    EXPECT_NEAR(a.State().lastPosition->lat, -(49 + 1.2345 / 60), 1e-9);
+    EXPECT_NEAR(a.State().lastPosition->lon, -(8 + 20.1234 / 60), 1e-9);
+}
+
+TEST(FlightAnalytics, LandingAltitudeIsTheSeenLaunchSiteUnlessSet) {
+    const probegen::FlightOptions o = Flight(30);
+    FlightAnalytics seen;
+    FlightAnalytics joined;
+    FlightAnalytics set(AnalyticsSettings{.landingAltM = 420});
+    const auto frames = probegen::SimulateFlight(o);
+    for (std::size_t i = 0; i < 40; ++i) {
+        std::string r = testing::RelayedRecord(frames[i]);
+        r.pop_back();
+        seen.AddRecord(r);
+        set.AddRecord(r);
+        if (i >= 20) joined.AddRecord(r);  // 3 km up
+    }
+    EXPECT_EQ(seen.LandingAltitudeM(), o.launchAltM);
+    EXPECT_EQ(joined.LandingAltitudeM(), 0);
+    EXPECT_EQ(set.LandingAltitudeM(), 420);
+}
+
+TEST(FormatEstimateLine, EveryFieldInItsPlaceEmptyWhenUnknown) {
+    EXPECT_EQ(FormatEstimateLine(1, FlightState{}),
+              "estimate=1\tphase=\tvrate_avg=\tmax_alt=\tburst_alt=\tt_land_s=\tland_lat=\t"
+              "land_lon=\tland_locator=\tland_km=\tland_bearing=\n");
+    FlightState s;
+    s.phase = FlightPhase::Descent;
+    s.vrateAvgMps = -12.349;
+    s.maxAltM = 30012.6;
+    s.burstAltM = 30012.4;
+    LandingEstimate l;
+    l.secondsToLanding = 1234.6;
+    l.point = {50.123456, -0.000004};
+    l.locator = "JO60AC";
+    l.homeKm = 82.26;
+    l.bearingDeg = 359.6;
+    s.landing = l;
+    EXPECT_EQ(FormatEstimateLine(42, s),
+              "estimate=42\tphase=descent\tvrate_avg=-12.3\tmax_alt=30013\tburst_alt=30012\t"
+              "t_land_s=1235\tland_lat=50.12346\tland_lon=0.00000\tland_locator=JO60AC\t"
+              "land_km=82.3\tland_bearing=0\n");
+}
+
+}  // namespace
+}  // namespace monitor

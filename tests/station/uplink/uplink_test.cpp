@@ -1,0 +1,379 @@
+// The uplink against a real TCP server on loopback: the exact bytes on the wire, retries,
+// drops and the operator's button.
+#include "station/uplink/uplink.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "qt_wait.h"
+#include "temp_dir.h"
+
+#include "station/station_core.h"
+#include "tools/probegen/flight.h"
+#include "tools/probegen/frame.h"
+#include "tools/probegen/modulator.h"
+#include "tools/relay/harness.h"
+
+namespace {
+
+using test_support::Pump;
+using test_support::WaitFor;
+
+struct FakeView : station::UplinkView {
+    QString call = "DL1ABC", locator = "JN49EA", server;
+    bool errVisible = false, locked = false;
+    QString status, caption = "connect";
+    QString CallText() const override { return call; }
+    QString LocatorText() const override { return locator; }
+    QString ServerText() const override { return server; }
+    void ShowMissingCallOrLocator(bool v) override { errVisible = v; }
+    void SetStatus(const QString& t) override { status = t; }
+    void SetButtonCaption(const QString& c) override { caption = c; }
+    void SetFieldsLocked(bool l) override { locked = l; }
+};
+
+// A collecting server stand-in that records every byte of every station connection.
+struct Server {
+    QTcpServer tcp;
+    QByteArray got;
+    int connections = 0;
+    QTcpSocket* peer = nullptr;
+    explicit Server(quint16 port = 0) {
+        tcp.listen(QHostAddress::LocalHost, port);
+        QObject::connect(&tcp, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* s = tcp.nextPendingConnection()) {
+                ++connections;
+                peer = s;
+                QObject::connect(s, &QTcpSocket::readyRead, [this, s] { got += s->readAll(); });
+            }
+        });
+    }
+    QString Address() const { return "127.0.0.1:" + QString::number(tcp.serverPort()); }
+};
+
+quint16 FreePort() {
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+std::vector<std::int16_t> FlightAudio(int frames, int corrupt = -1) {
+    probegen::FlightOptions o;
+    o.frames = frames;
+    std::vector<std::vector<std::uint8_t>> bytes;
+    for (const auto& f : probegen::SimulateFlight(o))
+        bytes.push_back(probegen::BuildFrame(f.sentence, f.words));
+    if (corrupt >= 0) bytes[static_cast<std::size_t>(corrupt)][30] ^= 0x04;
+    return probegen::RenderFrames(bytes, {});
+}
+
+void Feed(station::StationCore& core, const std::vector<std::int16_t>& samples) {
+    for (std::size_t at = 0; at + 1500 <= samples.size(); at += 1500) {
+        int size = 3000;
+        core.AudioIn1BufferFilled(reinterpret_cast<const char*>(samples.data() + at), size);
+    }
+}
+
+}  // namespace
+
+TEST(Uplink, ExactBytesOnTheWire) {
+    Server server;
+    FakeView view;
+    view.call = "DL1ABC portable";
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    station::StationCore::Options o;
+    o.flightLog = false;
+    station::StationCore core(o);
+    core.SetStation(view.call.toStdString(), view.locator.toStdString());
+    std::vector<std::string> sent;
+    core.UplinkActive = [&] { return uplink.Connected(); };
+    core.UplinkSend = [&](const std::string& t) {
+        sent.push_back(t);
+        return uplink.SendText(t);
+    };
+
+    Feed(core, FlightAudio(2));  // before connecting: dropped, never queued
+    EXPECT_TRUE(sent.empty());
+
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); }));
+    EXPECT_EQ(view.caption, "DISONNECT");
+    EXPECT_TRUE(view.locked);
+    EXPECT_TRUE(WaitFor([&] { return view.status.startsWith("connected to  "); }));
+
+    Feed(core, FlightAudio(3, 1));  // the middle frame fails its checksum
+    ASSERT_EQ(sent.size(), 2u);
+    const QByteArray expected = QByteArray("DL1ABC;JN49EA;") + QByteArray::fromStdString(sent[0]) +
+                                QByteArray::fromStdString(sent[1]);
+    ASSERT_TRUE(WaitFor([&] { return server.got.size() >= expected.size(); }));
+    EXPECT_EQ(server.got, expected);
+    EXPECT_EQ(sent[0].rfind("DL1ABC;JN49EA;$GPGGA,", 0), 0u);
+    EXPECT_EQ(sent[0].back(), '#');
+}
+
+TEST(Uplink, MissingCallOrLocatorShowsWarningAndDoesNotConnect) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    view.call = "";
+    station::Uplink uplink(view);
+    uplink.conbtClick();
+    EXPECT_TRUE(view.errVisible);
+    EXPECT_FALSE(uplink.Retrying());
+    Pump(50);
+    EXPECT_EQ(server.connections, 0);
+
+    view.call = "   ";  // blanks pass the check, and an empty CALL goes out
+    uplink.conbtClick();
+    EXPECT_FALSE(view.errVisible);
+    ASSERT_TRUE(WaitFor([&] { return server.got.size() >= 8; }));
+    EXPECT_EQ(server.got, ";JN49EA;");
+}
+
+TEST(Uplink, RefusedConnectionKeepsRetryingUntilServerAppears) {
+    const quint16 port = FreePort();
+    FakeView view;
+    view.server = "127.0.0.1:" + QString::number(port);
+    station::Uplink uplink(view);
+    uplink.SetReconnectIntervalMs(100);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return view.status == "Server not found: "; }));
+    EXPECT_EQ(view.caption, "CONNECT");
+    EXPECT_TRUE(uplink.Retrying());
+
+    Server server(port);
+    ASSERT_TRUE(server.tcp.isListening());
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    EXPECT_EQ(view.caption, "DISONNECT");
+}
+
+TEST(Uplink, DroppedConnectionReconnectsWithFreshLogin) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    uplink.SetReconnectIntervalMs(100);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    server.peer->abort();
+    ASSERT_TRUE(WaitFor([&] { return view.caption == "CONNECT"; }));
+    EXPECT_FALSE(view.locked);
+    EXPECT_TRUE(view.status.startsWith("disconnected from  ") ||
+                view.status == "Error in connection ");
+    ASSERT_TRUE(WaitFor([&] { return server.connections == 2 && uplink.Connected(); }));
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;DL1ABC;JN49EA;"; }));
+}
+
+// An IPv6 literal, with a port in brackets or bare without one, reaches the relay listening on
+// ::1 and logs in there.
+TEST(Uplink, IPv6ServerTextReachesTheRelay) {
+    relay::harness::RelayProcess relay;
+    if (!relay.Start({"--bind", "::1"})) GTEST_SKIP() << "no IPv6 loopback on this machine";
+    const QString port = QString::number(relay.StationPort());
+    for (const QString& text : {"[::1]:" + port, QString("::1")}) {
+        FakeView view;
+        view.server = text;
+        station::Uplink uplink(view, relay.StationPort());
+        uplink.conbtClick();
+        ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); })) << text.toStdString();
+        EXPECT_EQ(uplink.Socket().Host(), "::1");
+        uplink.Stop();
+    }
+    EXPECT_TRUE(relay.WaitForLog("login DL1ABC JN49EA", std::chrono::seconds(5))) << relay.Log();
+    EXPECT_EQ(relay.CountInLog("login DL1ABC JN49EA"), 2u) << relay.Log();
+}
+
+// A connection that drops before its name look-up answers is named by its own host, never by
+// the name an earlier connection looked up.
+TEST(Uplink, DisconnectNamesTheConnectionThatDropped) {
+    Server first;
+    FakeView view;
+    view.server = first.Address();
+    station::Uplink uplink(view);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return view.status.startsWith("connected to  "); }));
+    const QString firstName = view.status.mid(14);
+    ASSERT_FALSE(firstName.isEmpty());
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return !uplink.Connected(); }));
+
+    QTcpServer second;  // 127.0.0.2 has no name: its reverse look-up is slow or empty
+    ASSERT_TRUE(second.listen(QHostAddress("127.0.0.2"), 0));
+    QObject::connect(&second, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = second.nextPendingConnection()) s->abort();
+    });
+    view.server = "127.0.0.2:" + QString::number(second.serverPort());
+    view.status.clear();
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return view.status.startsWith("disconnected from  "); }));
+    EXPECT_NE(view.status.mid(19), firstName) << view.status.toStdString();
+    EXPECT_FALSE(view.status.mid(19).isEmpty());
+    uplink.Stop();
+}
+
+// While the socket's queue is full a text is refused, not queued; once it drained, texts go again.
+TEST(Uplink, FullQueueRefusesTheText) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    uplink.Socket().SetSendLimitBytes(100);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    EXPECT_TRUE(uplink.SendText(std::string(100, 'x')));
+    EXPECT_FALSE(uplink.SendText("y"));
+    ASSERT_TRUE(WaitFor([&] { return uplink.Socket().PendingSendBytes() == 0; }));
+    EXPECT_TRUE(uplink.SendText("z"));
+    ASSERT_TRUE(WaitFor([&] { return server.got.endsWith("xz"); }));
+    uplink.Stop();
+    EXPECT_FALSE(uplink.SendText("z"));
+}
+
+TEST(Uplink, ButtonWhileConnectedStopsEveryRetry) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    uplink.SetReconnectIntervalMs(50);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); }));
+    uplink.conbtClick();
+    EXPECT_FALSE(uplink.Retrying());
+    ASSERT_TRUE(WaitFor([&] { return !uplink.Connected(); }));
+    Pump(300);
+    EXPECT_EQ(server.connections, 1);
+    EXPECT_FALSE(uplink.Connected());
+}
+
+// The whole program: a recording replayed to a server waits for the connection, sends every
+// good frame, then finishes sending, closes and exits 0.
+TEST(HeadlessStation, ReplaysRecordingToServer) {
+    test_support::TempDir dir;
+    const QString wav = QString::fromStdString((dir.path / "flight.wav").string());
+    ASSERT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE, {"-o", wav, "-n", "12"}), 0);
+
+    Server server;
+    QProcess tavrin;
+    tavrin.setWorkingDirectory(QString::fromStdString(dir.path.string()));
+    tavrin.start(TAVRIN_EXECUTABLE, {"--headless", "--no-log", "--input", wav, "--server",
+                                     server.Address(), "--call", "dl1abc", "--locator", "JN49EA"});
+    ASSERT_TRUE(WaitFor([&] { return tavrin.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(tavrin.exitCode(), 0) << tavrin.readAllStandardError().toStdString();
+    const QByteArray out = tavrin.readAllStandardOutput();
+    EXPECT_TRUE(out.contains("frames=12 good=12 bad=0"));
+    ASSERT_TRUE(WaitFor([&] { return server.got.count('#') == 12; }));
+    EXPECT_TRUE(server.got.startsWith("DL1ABC;JN49EA;DL1ABC;JN49EA;$GPGGA,"));
+}
+
+TEST(HeadlessStation, MissingCallSignIsReportedAndDecodingGoesOn) {
+    test_support::TempDir dir;
+    const QString wav = QString::fromStdString((dir.path / "flight.wav").string());
+    ASSERT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE, {"-o", wav, "-n", "2"}), 0);
+    Server server;
+    QProcess tavrin;
+    tavrin.setWorkingDirectory(QString::fromStdString(dir.path.string()));  // no tavrin.ini there
+    tavrin.start(TAVRIN_EXECUTABLE,
+                 {"--headless", "--no-log", "--input", wav, "--server", server.Address()});
+    ASSERT_TRUE(WaitFor([&] { return tavrin.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(tavrin.exitCode(), 0);
+    EXPECT_TRUE(tavrin.readAllStandardError().contains("CALL ODER LOCATOR FEHLT"));
+    EXPECT_TRUE(tavrin.readAllStandardOutput().contains("frames=2 good=2 bad=0"));
+    EXPECT_EQ(server.connections, 0);
+}
+
+TEST(HeadlessStation, UnreadableRecordingEndsOnceConnected) {
+    Server server;
+    QProcess tavrin;
+    tavrin.start(TAVRIN_EXECUTABLE,
+                 {"--headless", "--no-log", "--input", "/nonexistent/x.wav", "--server",
+                  server.Address(), "--call", "DL1ABC", "--locator", "JN49EA"});
+    ASSERT_TRUE(WaitFor([&] { return tavrin.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(tavrin.exitCode(), 1);
+    EXPECT_TRUE(tavrin.readAllStandardError().contains("/nonexistent/x.wav"));
+}
+
+TEST(HeadlessStation, BadArgumentsAndMissingFile) {
+    QProcess p;
+    p.start(TAVRIN_EXECUTABLE, {"--frobnicate"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(p.readAllStandardError().contains("--frobnicate"));
+    p.start(TAVRIN_EXECUTABLE, {"--headless", "--no-log", "--input", "/nonexistent/x.wav"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_TRUE(p.readAllStandardError().contains("/nonexistent/x.wav"));
+}
+
+namespace {
+struct TavrinRun {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+TavrinRun Tavrin(const test_support::TempDir& dir, const QStringList& args) {
+    QProcess p;
+    p.setWorkingDirectory(QString::fromStdString(dir.path.string()));
+    p.start(TAVRIN_EXECUTABLE, QStringList{"--headless", "--no-log"} + args);
+    if (!p.waitForFinished(20000)) p.kill();
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+QString Probegen(const test_support::TempDir& dir, const char* name, const QStringList& args) {
+    const QString wav = QString::fromStdString((dir.path / name).string());
+    EXPECT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE, QStringList{"-o", wav, "-n", "3"} + args), 0);
+    return wav;
+}
+}  // namespace
+
+// The demodulator starts as the service buttons would leave it.
+TEST(HeadlessStation, PolarityAndTablesFromTheCommandLine) {
+    test_support::TempDir dir;
+    const QString swapped = Probegen(dir, "swapped.wav", {"--swap-tones"});
+    const QString lower = Probegen(dir, "lower.wav", {"--upper-tone", "2200"});
+    EXPECT_TRUE(Tavrin(dir, {"--input", swapped}).out.contains(" good=0"));
+    EXPECT_TRUE(Tavrin(dir, {"--input", swapped, "--polarity", "1200"}).out.contains("good=3"));
+    EXPECT_TRUE(Tavrin(dir, {"--input", lower, "--tables", "rect"}).out.contains("good=3"));
+    const TavrinRun bad = Tavrin(dir, {"--input", lower, "--tables", "hann"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains("--tables needs rect or hamming"));
+}
+
+// Call sign and locator are checked where they enter; a tavrin.ini that cannot be read is
+// reported and left alone.
+TEST(HeadlessStation, StationSettingsCheckedWhereTheyEnter) {
+    test_support::TempDir dir;
+    const QString wav = Probegen(dir, "flight.wav", {});
+    const TavrinRun refused =
+        Tavrin(dir, {"--input", wav, "--call", "DL1;ABC", "--locator", "JN49EA"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.contains("--call: a call sign cannot hold ';'")) << refused.err.data();
+    EXPECT_TRUE(refused.out.isEmpty());
+
+    std::filesystem::create_directory(dir.path / "tavrin.ini");
+    const TavrinRun unreadable = Tavrin(dir, {"--input", wav});
+    EXPECT_EQ(unreadable.exitCode, 0);
+    EXPECT_TRUE(unreadable.err.contains("cannot read tavrin.ini")) << unreadable.err.data();
+    EXPECT_TRUE(unreadable.out.contains("good=3"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path / "tavrin.ini"));
+    std::filesystem::remove(dir.path / "tavrin.ini");
+
+    std::ofstream(dir.path / "tavrin.ini") << "CALL=DL1#\nLOCATOR=JN49EA\n";
+    Server server;
+    const TavrinRun fromFile = Tavrin(dir, {"--input", wav, "--server", server.Address()});
+    EXPECT_TRUE(fromFile.err.contains("(CALL) holds '#'")) << fromFile.err.data();
+    EXPECT_TRUE(fromFile.err.contains("CALL ODER LOCATOR FEHLT"));
+    EXPECT_EQ(server.connections, 0);
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
