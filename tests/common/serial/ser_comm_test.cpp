@@ -302,6 +302,8 @@ TEST_F(CommOnPty, IncomingBytesRaiseRxCharOnTheLoopThread) {
         std::lock_guard lock(mutex);
         return got.size() >= 5;
     }));
+    // The port's threads post to the loop: they must be gone before the loop is.
+    comm.Close();
     std::lock_guard lock(mutex);
     EXPECT_EQ(got, "hello");
     EXPECT_EQ(counts.front(), 5);
