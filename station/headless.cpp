@@ -71,7 +71,14 @@ void HeadlessStation::SetReconnectIntervalMs(int ms) {
 }
 
 void HeadlessStation::ShowMissingCallOrLocator(bool visible) {
-    if (visible) Message("CALL ODER LOCATOR FEHLT");
+    if (!visible) return;
+    Message("CALL ODER LOCATOR FEHLT");
+    const char* what = call_.isEmpty() && locator_.isEmpty() ? "no call sign and no locator"
+                       : call_.isEmpty()                     ? "no call sign"
+                                                             : "no locator";
+    Message(std::string(what) + ": nothing is uploaded to " + server_.toStdString() +
+            " (set CALL and LOCATOR in tavrin.ini, or give --call and --locator)");
+    missingId_ = true;
 }
 
 void HeadlessStation::SetStatus(const QString& text) {
@@ -88,6 +95,9 @@ bool HeadlessStation::Start() {
         uplink_ = std::make_unique<Uplink>(static_cast<UplinkView&>(*this),
                                            static_cast<quint16>(options_.port), this);
         StationStartup::ConnectUplink(core_, *uplink_);
+        // Without call sign or locator the operator still asked for an upload: good frames
+        // count as unsent.
+        core_.UplinkWanted = [this] { return missingId_ || uplink_->Retrying(); };
         if (reconnectIntervalMs_ > 0) uplink_->SetReconnectIntervalMs(reconnectIntervalMs_);
         uplink_->conbtClick();
         // A recording is replayed to the server, so it waits for the connection; a sound card
@@ -126,20 +136,32 @@ bool HeadlessStation::StartCapture() {
     };
     if (!AudioIn1->Start()) {
         Message(AudioIn1->ErrorMessage());
+        if (const std::string hint = startup_.CaptureFailureHint(); !hint.empty()) Message(hint);
         return false;
     }
     return true;
 }
 
+void HeadlessStation::Interrupt() {
+    if (ended_) return;
+    captureStarted_ = true;  // a recording still waiting for the server never starts now
+    if (AudioIn1) AudioIn1->Stop();
+    EndOfInput({});
+}
+
 void HeadlessStation::EndOfInput(const std::string& message) {
+    if (ended_) return;
+    ended_ = true;
     if (!message.empty()) Message(message);
     core_.EndOfInput();
     const int frames = core_.Frames();
     const int good = core_.GoodFrames();
-    std::fprintf(out_, "frames=%d good=%d bad=%d overruns=%d unsent=%d literal=%d sensitive=%d\n",
+    std::fprintf(out_,
+                 "frames=%d good=%d bad=%d overruns=%d unsent=%d literal=%d sensitive=%d "
+                 "unlogged=%d\n",
                  frames, good, frames - good, core_.losses().Overruns(), core_.losses().Unsent(),
                  core_.PathGoodFrames(demod::Decoder::Literal),
-                 core_.PathGoodFrames(demod::Decoder::Sensitive));
+                 core_.PathGoodFrames(demod::Decoder::Sensitive), core_.losses().Unwritten());
     std::fflush(out_);
     drainClock_.start();
     FinishWhenSent();

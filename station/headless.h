@@ -36,6 +36,11 @@ class HeadlessStation : public QObject, private UplinkView {
     static constexpr int kWaitForServerMs = 10000;
     static constexpr int kDrainLimitMs = 10000;
 
+    // SIGINT or SIGTERM: the buffer at hand is finished (the event loop runs one handler at a
+    // time), capture stops, the summary is printed and the connection closed as at the end of
+    // a recording; Finished(0) follows.
+    void Interrupt();
+
     // Tests shorten the 60 s retry; before or after Start.
     void SetReconnectIntervalMs(int ms);
     StationCore& Core() { return core_; }
@@ -51,6 +56,7 @@ class HeadlessStation : public QObject, private UplinkView {
     void SetStatus(const QString& text) override;
     void SetButtonCaption(const QString&) override {}
     void SetFieldsLocked(bool) override {}
+    void LogLine(const QString& text) override { Message(text.toStdString()); }
 
     void Message(const std::string& text);
     bool StartCapture();
@@ -66,6 +72,8 @@ class HeadlessStation : public QObject, private UplinkView {
     std::unique_ptr<Uplink> uplink_;
     QString call_, locator_, server_;
     bool captureStarted_ = false;
+    bool ended_ = false;
+    bool missingId_ = false;       // a server was given without call sign or locator
     int reconnectIntervalMs_ = 0;  // 0: the uplink's own
     QElapsedTimer levelClock_;
     QElapsedTimer drainClock_;

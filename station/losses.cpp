@@ -36,7 +36,8 @@ std::optional<std::string> Losses::Uploaded(int frameNumber, Upload outcome) {
                      std::to_string(unsent_) + " unsent)";
 }
 
-std::optional<std::string> Losses::Logged(bool written, const std::string& error) {
+std::optional<std::string> Losses::Logged(bool written, const std::string& error,
+                                          std::chrono::system_clock::time_point now) {
     if (written) {
         if (unwrittenInStretch_ == 0) return std::nullopt;
         const int stretch = unwrittenInStretch_;
@@ -44,8 +45,14 @@ std::optional<std::string> Losses::Logged(bool written, const std::string& error
         return "flight log written again; " + Frames(stretch) + " could not be written";
     }
     ++unwritten_;
-    if (unwrittenInStretch_++ > 0) return std::nullopt;
-    return error + " (each frame tries again)";
+    if (unwrittenInStretch_++ == 0) {
+        logSaid_ = now;
+        return error + " (each frame tries again)";
+    }
+    // A clock set back counts as time passed, so the reminder never stops.
+    if (now >= logSaid_ && now - logSaid_ < kLogReminder) return std::nullopt;
+    logSaid_ = now;
+    return error + " (" + Frames(unwrittenInStretch_) + " not written so far)";
 }
 
 }  // namespace station

@@ -2,6 +2,7 @@
 // so the operator learns of it without a flood of messages.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -20,8 +21,11 @@ class Losses {
     int Unsent() const noexcept { return unsent_; }
 
     // Outcome of appending one frame to the flight log; `error` says why it failed. The text to
-    // show: the first failure of a stretch, and the count once writing works again.
-    std::optional<std::string> Logged(bool written, const std::string& error);
+    // show: the first failure of a stretch, again once a minute while it lasts, and the count
+    // once writing works again.
+    std::optional<std::string> Logged(bool written, const std::string& error,
+                                      std::chrono::system_clock::time_point now = {});
+    static constexpr std::chrono::seconds kLogReminder{60};
     int Unwritten() const noexcept { return unwritten_; }
 
   private:
@@ -31,6 +35,7 @@ class Losses {
     int unsentInStretch_ = 0;
     int unwritten_ = 0;
     int unwrittenInStretch_ = 0;
+    std::chrono::system_clock::time_point logSaid_;
 };
 
 }  // namespace station

@@ -32,8 +32,28 @@ std::string StationUsage() {
            "  --decoder PATHS      literal, sensitive or both (default both): the literal\n"
            "                       demodulator, the more sensitive one, or both combined\n"
            "  --help               show this help\n"
-           "  --version            show the version\n";
+           "  --version            show the version\n"
+           "Qt's own options (-qwindowgeometry WxH+X+Y, -platform NAME, -style NAME, ...) are\n"
+           "passed to Qt. Without a display (no DISPLAY or WAYLAND_DISPLAY, or one that cannot\n"
+           "be reached) tavrin says so and runs as with --headless.\n";
 }
+
+namespace {
+// Qt's documented command-line options, with and without a value.
+bool IsQtOptionWithValue(const std::string& a) {
+    for (const char* o : {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                          "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-display",
+                          "-geometry", "-style", "-stylesheet", "-session"})
+        if (a == o) return true;
+    return false;
+}
+bool IsQtFlag(const std::string& a) {
+    for (const char* o : {"-reverse", "-nograb", "-dograb", "-sync", "-widgetcount"})
+        if (a == o) return true;
+    return a.starts_with("-style=") || a.starts_with("-stylesheet=") ||
+           a.starts_with("-qmljsdebugger=");
+}
+}  // namespace
 
 std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std::string>& args) {
     StationOptions o;
@@ -47,7 +67,13 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             return true;
         };
         std::string v, latin1, problem;
-        if (a == "--help" || a == "-h") {
+        if (IsQtOptionWithValue(a)) {
+            if (i + 1 >= args.size()) return a + " needs a value (an option of Qt's)";
+            o.qtArgs.push_back(a);
+            o.qtArgs.push_back(args[++i]);
+        } else if (IsQtFlag(a)) {
+            o.qtArgs.push_back(a);
+        } else if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (a == "--version") {
             o.version = true;
@@ -100,6 +126,8 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             if (!value(v)) return "--locator needs a Maidenhead locator";
             if (!CheckStationId(v, latin1, problem))
                 return "--locator: a locator cannot hold " + problem + RefusalReason(problem);
+            if (!IsMaidenheadLocator(common::FirstWord(v)))
+                return "--locator: \"" + v + "\" is not a locator: " + kLocatorForm;
             o.locator = v;
         } else if (a == "--polarity") {
             if (!value(v) || (v != "1200" && v != "2200"))

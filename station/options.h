@@ -33,6 +33,9 @@ struct StationOptions {
     bool service = false;  // show the service controls
     bool help = false;
     bool version = false;
+    // Qt's own options (-qwindowgeometry 640x480, -platform xcb, -reverse, ...), each with its
+    // value, for the application object.
+    std::vector<std::string> qtArgs;
 };
 
 // The options, or an error message for the user.

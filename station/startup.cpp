@@ -1,5 +1,6 @@
 #include "station/startup.h"
 
+#include "common/text.h"
 #include "station/capture_setup.h"
 #include "station/uplink/station_id.h"
 #include "station/uplink/uplink.h"
@@ -54,6 +55,12 @@ void StationStartup::ReadKey(Key& key, const std::optional<std::string>& overrid
         messages.push_back(settingsPath_ + ": the " + key.what + " (" + key.name + ") holds " +
                            problem + RefusalReason(problem) + "; not used");
     }
+    // An existing station goes on uploading its odd locator; it is only told.
+    if (&key == &locator_ && !key.overridden && !key.refused && !latin1.empty() &&
+        !IsMaidenheadLocator(common::FirstWord(latin1)))
+        messages.push_back(settingsPath_ + ": the locator (LOCATOR) \"" + latin1 +
+                           "\" is not one the monitors can use (" + kLocatorForm +
+                           "); uploaded as it is");
     key.start = StationIdUpper(QString::fromLatin1(latin1));
 }
 
@@ -93,6 +100,13 @@ void StationStartup::ConnectUplink(StationCore& core, Uplink& uplink) {
     core.UplinkWanted = [&uplink] { return uplink.Retrying(); };
 }
 
+std::string StationStartup::CaptureFailureHint() const {
+    if (options_.input != StationOptions::Input::Alsa) return {};
+    return "sound card \"" + options_.device +
+           "\" not usable: choose another with --device NAME (\"arecord -l\" lists the cards; "
+           "card 1, device 0 is --device plughw:1,0), or decode a recording with --input FILE";
+}
+
 std::unique_ptr<capture::TAudioCapture> StationStartup::MakeCapture(
     StationCore& core, std::function<void()> afterBuffer) const {
     auto in = MakeAudioIn(options_);
@@ -103,6 +117,9 @@ std::unique_ptr<capture::TAudioCapture> StationStartup::MakeCapture(
         return requeue;
     };
     in->OnOverrun = [&core](capture::TAudioDevice*, int total) { core.AudioOverruns(total); };
+    in->OnNotice = [&core](capture::TAudioDevice*, const std::string& text) {
+        if (core.OnMessage) core.OnMessage(text);
+    };
     return in;
 }
 

@@ -57,6 +57,10 @@ class StationStartup {
     // The core offers good frames to the uplink.
     static void ConnectUplink(StationCore& core, Uplink& uplink);
 
+    // After a capture that would not start: how to choose another sound card; empty for a
+    // recording or standard input.
+    std::string CaptureFailureHint() const;
+
     // Capture from the chosen source (not started), each buffer into the core, then afterBuffer.
     std::unique_ptr<capture::TAudioCapture> MakeCapture(StationCore& core,
                                                         std::function<void()> afterBuffer) const;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 
 namespace station {
@@ -36,7 +37,17 @@ bool StillNamed(std::FILE* file, const std::string& name) {
 }
 }  // namespace
 
-FlightLog::FlightLog(std::string folder) : folder_(std::move(folder)) {}
+namespace {
+// A folder removed and made again is a new folder: the path from start-up finds it, a relative
+// one would still lead into the removed one the process sits in.
+std::string AbsoluteFolder(const std::string& folder) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(folder, ec);
+    return ec ? folder : absolute.lexically_normal().string();
+}
+}  // namespace
+
+FlightLog::FlightLog(std::string folder) : folder_(AbsoluteFolder(folder)) {}
 
 FlightLog::~FlightLog() {
     if (file_) std::fclose(file_);
@@ -144,7 +155,7 @@ void StationCore::ausgabe(const demod::Frame& frame, demod::Decoder from, std::i
         std::string error;
         const bool written =
             log_.Append(report.number, frame, report.display, now, error, report.signal);
-        Say(losses_.Logged(written, error));
+        Say(losses_.Logged(written, error, now));
     }
     if (OnFrame) OnFrame(report);
 

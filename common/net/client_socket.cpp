@@ -6,6 +6,11 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -87,6 +92,29 @@ void ClientSocket::SetSendLimitBytes(qint64 bytes) {
     m_sendLimit = bytes;
 }
 
+void ClientSocket::SetDeadPeerTimeoutMs(int ms) {
+    m_deadPeerTimeoutMs = ms;
+}
+
+namespace {
+// Keepalive after half the timeout idle, then probes a few seconds apart; the user timeout bounds
+// both the probes and data left unacknowledged.
+void WatchForDeadPeer(qintptr fd, int timeoutMs) {
+    if (fd < 0 || timeoutMs <= 0) return;
+    const int s = static_cast<int>(fd);
+    const int on = 1;
+    const int idle = std::max(1, timeoutMs / 2000);
+    const int interval = std::max(1, timeoutMs / 8000);
+    const int count = 4;
+    const auto user = static_cast<unsigned>(timeoutMs);
+    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    ::setsockopt(s, IPPROTO_TCP, TCP_USER_TIMEOUT, &user, sizeof user);
+}
+}  // namespace
+
 bool ClientSocket::Active() const {
     return m_opening || Connected();
 }
@@ -162,6 +190,7 @@ void ClientSocket::LookupPeerName(std::function<void(QString)> done) {
 }
 
 void ClientSocket::HandleConnected() {
+    WatchForDeadPeer(m_socket->socketDescriptor(), m_deadPeerTimeoutMs);
     m_connectTimer->stop();
     m_opening = false;
     m_wasConnected = true;
@@ -245,6 +274,7 @@ void ClientSocket::Post(std::function<void()> notify) {
 void ClientSocket::RaiseError(Step step, QAbstractSocket::SocketError error, const QString& text) {
     Post([this, step, error, text] {
         int code = ErrorCodeOf(error);
+        m_errorText = text;
         if (OnError) OnError(step, code);
         if (code != 0) {
             std::fprintf(stderr, "socket error (%s, %s:%u, code %d): %s\n", StepName(step),

@@ -39,6 +39,10 @@ class ClientSocket : public QObject {
     static constexpr qint64 kDefaultReceiveLimitBytes = 1 << 20;
     // SendText refuses a text that would leave more than this unsent (a stalled server).
     static constexpr qint64 kDefaultSendLimitBytes = 1 << 20;
+    // A peer whose host died (power, network) answers nothing: TCP's own retries would keep the
+    // connection for many minutes. Keepalive probes on an idle connection and a limit on unacked
+    // data drop it after about this long, as a Receive or Send error followed by OnDisconnect.
+    static constexpr int kDefaultDeadPeerTimeoutMs = 20000;
 
     explicit ClientSocket(QObject* parent = nullptr);
     ~ClientSocket() override;
@@ -50,6 +54,8 @@ class ClientSocket : public QObject {
     void SetConnectTimeoutMs(int ms);
     void SetReceiveLimitBytes(qint64 bytes);
     void SetSendLimitBytes(qint64 bytes);
+    // For the next connection; 0 leaves the system's defaults.
+    void SetDeadPeerTimeoutMs(int ms);
 
     // Starts looking up and connecting; returns at once. Does nothing while already active.
     void Open();
@@ -65,6 +71,8 @@ class ClientSocket : public QObject {
     // Every byte received and not yet handed over.
     QByteArray ReceiveText();
     qint64 PendingSendBytes() const;
+    // The system's words for the error being reported, valid inside OnError.
+    QString ErrorText() const { return m_errorText; }
 
     // Reverse look-up of the peer's address without blocking; done("") if there is no peer or no
     // name. done runs on this socket's thread and never after the socket is destroyed.
@@ -96,7 +104,9 @@ class ClientSocket : public QObject {
     qint64 m_sendLimit = kDefaultSendLimitBytes;
     qint64 m_receiveLimit = kDefaultReceiveLimitBytes;
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
+    int m_deadPeerTimeoutMs = kDefaultDeadPeerTimeoutMs;
     QByteArray m_received;
+    QString m_errorText;
     bool m_readPosted = false;
     bool m_closing = false;  // our own abort() is running; its signals are not news
     bool m_opening = false;  // Open() called, connection not yet up or failed

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <utility>
+
 namespace common {
 
 namespace {
@@ -21,7 +23,9 @@ void OnSignal(int) {
 
 }  // namespace
 
-QuitOnSignals::QuitOnSignals(QCoreApplication& app) {
+QuitOnSignals::QuitOnSignals(QCoreApplication& app) : QuitOnSignals(app, nullptr) {}
+
+QuitOnSignals::QuitOnSignals(QCoreApplication& app, std::function<void()> first) {
     if (g_signalPipe[0] < 0 &&
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
@@ -32,11 +36,15 @@ QuitOnSignals::QuitOnSignals(QCoreApplication& app) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     notifier_ = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, &app, [&app] {
-        char byte = 0;
-        [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
-        app.quit();
-    });
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, &app,
+                     [&app, first = std::move(first)]() mutable {
+                         char byte = 0;
+                         [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
+                         if (first)
+                             std::exchange(first, nullptr)();
+                         else
+                             app.quit();
+                     });
 }
 
 QuitOnSignals::~QuitOnSignals() = default;

@@ -2,6 +2,7 @@
 // is flushed on the way out. The handler only writes a byte to a socket pair; the loop reads it.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 class QCoreApplication;
@@ -12,6 +13,9 @@ namespace common {
 class QuitOnSignals {
   public:
     explicit QuitOnSignals(QCoreApplication& app);
+    // The first signal runs `first` instead (a program that winds down on its own); a second
+    // one ends the loop at once, should the winding down hang.
+    QuitOnSignals(QCoreApplication& app, std::function<void()> first);
     ~QuitOnSignals();
     QuitOnSignals(const QuitOnSignals&) = delete;
     QuitOnSignals& operator=(const QuitOnSignals&) = delete;

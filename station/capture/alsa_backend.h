@@ -15,7 +15,7 @@ class AlsaBackend : public Backend {
     // Overruns recovered in a row without a successful read before capture gives up.
     static constexpr int kMaxRecoveries = 10;
 
-    explicit AlsaBackend(std::string device) : device_(std::move(device)) {}
+    explicit AlsaBackend(std::string device);
     ~AlsaBackend() override;
 
     bool Open(const Format& format, std::string& error) override;

@@ -131,6 +131,7 @@ void TAudioDevice::ReaderLoop(std::uint64_t session) {
         }
         // Overruns are told before the buffer that follows the gap.
         if (fill.overruns > 0) Post(Done{session, -2, {}, fill.overruns});
+        if (!fill.notice.empty()) Post(Done{session, -3, std::move(fill.notice)});
         if (fill.bytes > 0) {
             // A short last block is padded with silence rather than handing out stale samples.
             const char silence = format_.bits == 8 ? char(0x80) : char(0);
@@ -168,6 +169,8 @@ void TAudioDevice::DrainReader() {
             Deliver(done.session, done.index);
         } else if (done.index == -2) {
             Overran(done.session, done.overruns);
+        } else if (done.index == -3) {
+            if (open_ && done.session == session_ && OnNotice) OnNotice(this, done.message);
         } else {
             Ended(done.session, done.message);
         }

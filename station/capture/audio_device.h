@@ -67,6 +67,8 @@ class TAudioDevice : public QObject {
     // since Start.
     std::function<void(TAudioDevice* sender, int total)> OnOverrun;
     int Overruns() const { return overruns_; }
+    // Raised on the owner's thread when the source has something to say about its samples.
+    std::function<void(TAudioDevice* sender, const std::string& text)> OnNotice;
 
     // Opens the source and starts recording; false with ErrorMessage() set on failure.
     bool Start();
@@ -89,7 +91,7 @@ class TAudioDevice : public QObject {
     // A filled buffer or the end of the stream, passed from the reader to the owner's thread.
     struct Done {
         std::uint64_t session = 0;
-        int index = -1;  // -1 for the end of the stream, -2 for overruns alone
+        int index = -1;  // -1 for the end of the stream, -2 for overruns alone, -3 a notice
         std::string message;
         int overruns = 0;
     };

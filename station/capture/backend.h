@@ -33,6 +33,7 @@ struct Fill {
     bool ended = false;     // no more data will come
     std::string message;    // why it ended; empty for the normal end of a file
     int overruns = 0;       // times samples were lost while filling (the source ran over)
+    std::string notice;     // something the operator should know about the samples, once
 };
 
 // One source of samples. Open and Close run on the owner's thread, Read on the reader thread.

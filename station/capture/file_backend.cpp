@@ -3,6 +3,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 namespace capture {
 namespace {
@@ -29,6 +31,10 @@ bool FileBackend::OpenSource(std::string& error, double& rate) {
     }
     channels_ = info.channels;
     rate = info.samplerate;
+    rate_ = info.samplerate;
+    channelPower_ = mixPower_ = 0;
+    powerFrames_ = 0;
+    cancelSaid_ = false;
     framesExpected_ = info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
     framesRead_ = 0;
     interleaved_.resize(kChunkFrames * static_cast<std::size_t>(channels_));
@@ -57,6 +63,7 @@ std::size_t FileBackend::ReadMono(float* out, std::size_t count, ReaderContext&,
         return 0;
     }
     framesRead_ += got;
+    if (channels_ > 1) WatchMix(interleaved_.data(), got);
     const float scale = 1.0f / static_cast<float>(channels_);
     for (sf_count_t i = 0; i < got; ++i) {
         const float* frame = interleaved_.data() + i * channels_;
@@ -65,6 +72,39 @@ std::size_t FileBackend::ReadMono(float* out, std::size_t count, ReaderContext&,
         out[i] = channels_ == 1 ? sum : sum * scale;
     }
     return static_cast<std::size_t>(got);
+}
+
+// Channels in antiphase (one wired or recorded inverted) cancel in the mix to mono: the signal is
+// there in each channel and nothing decodes. Judged a second at a time, said once.
+void FileBackend::WatchMix(const float* frames, std::int64_t count) {
+    constexpr double kSilence = 1e-6;    // -60 dBFS: nothing to judge
+    constexpr double kCancelled = 0.01;  // the mix 20 dB below the channels
+    const double scale = 1.0 / channels_;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const float* frame = frames + i * channels_;
+        double sum = 0, squares = 0;
+        for (int c = 0; c < channels_; ++c) {
+            sum += frame[c];
+            squares += static_cast<double>(frame[c]) * frame[c];
+        }
+        channelPower_ += squares * scale;
+        mixPower_ += sum * scale * sum * scale;
+        if (++powerFrames_ < rate_) continue;
+        const double channel = channelPower_ / static_cast<double>(powerFrames_);
+        const double mix = mixPower_ / static_cast<double>(powerFrames_);
+        if (!cancelSaid_ && channel > kSilence && mix < channel * kCancelled) {
+            cancelSaid_ = true;
+            const double db = mix > 0 ? 10.0 * std::log10(channel / mix) : 99.0;
+            char text[64];
+            std::snprintf(text, sizeof text, "%.0f dB", db);
+            Notice("audio file \"" + path_ +
+                   "\": its channels cancel when mixed to mono (the mix " + text +
+                   " below the channels' own level), as if one were inverted: decode one "
+                   "channel alone (e.g. sox IN OUT remix 1)");
+        }
+        channelPower_ = mixPower_ = 0;
+        powerFrames_ = 0;
+    }
 }
 
 }  // namespace capture

@@ -28,6 +28,12 @@ class FileBackend : public PcmBackend {
     std::int64_t framesExpected_ = 0;  // from the header; 0 when unknown
     std::int64_t framesRead_ = 0;
     std::vector<float> interleaved_;
+    // Channel and mix power over the current second, to notice channels that cancel.
+    double channelPower_ = 0, mixPower_ = 0;
+    std::int64_t powerFrames_ = 0;
+    int rate_ = 0;
+    bool cancelSaid_ = false;
+    void WatchMix(const float* frames, std::int64_t count);
 };
 
 }  // namespace capture

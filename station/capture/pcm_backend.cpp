@@ -101,6 +101,8 @@ Fill PcmBackend::Read(std::span<char> out, ReaderContext& context) {
     fill.bytes = produced * static_cast<std::size_t>(format_.BlockAlign());
     fill.ended = end_.ended && (resampler_ == nullptr || drained_);
     if (fill.ended) fill.message = end_.message;
+    fill.notice = std::move(notice_);
+    notice_.clear();
     if (realtime_ && produced > 0) {
         // Hand the block out when it would have been complete on the air.
         framesOut_ += static_cast<long long>(produced);

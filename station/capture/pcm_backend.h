@@ -34,6 +34,8 @@ class PcmBackend : public Backend {
     virtual std::size_t ReadMono(float* out, std::size_t count, ReaderContext& context,
                                  End& end) = 0;
     virtual void CloseSource() {}
+    // From ReadMono: handed out with the block being filled.
+    void Notice(std::string text) { notice_ = std::move(text); }
 
   private:
     std::size_t Produce(float* out, std::size_t count, ReaderContext& context);
@@ -48,6 +50,7 @@ class PcmBackend : public Backend {
     std::size_t inputCount_ = 0;
     std::vector<float> output_;
     End end_;
+    std::string notice_;
     bool drained_ = false;
     std::chrono::steady_clock::time_point paceStart_;
     long long framesOut_ = 0;

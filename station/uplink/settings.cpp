@@ -23,6 +23,7 @@ bool SameKey(std::string_view a, std::string_view b) {
 
 SettingsLines::ReadResult SettingsLines::Read(const std::string& path, std::string& error) {
     lines_.clear();
+    byteOrderMark_ = false;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         error = path + ": " + std::strerror(errno);
@@ -46,7 +47,9 @@ SettingsLines::ReadResult SettingsLines::Read(const std::string& path, std::stri
         error = path + ": " + std::strerror(readErrno);
         return ReadResult::Unreadable;
     }
-    std::size_t at = 0;
+    static constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    byteOrderMark_ = text.starts_with(kBom);
+    std::size_t at = byteOrderMark_ ? kBom.size() : 0;
     while (at < text.size()) {
         std::size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
@@ -70,7 +73,7 @@ bool SettingsLines::Save(const std::string& path, std::string& error) const {
         error = "cannot write " + tmp + ": " + std::strerror(errno);
         return false;
     }
-    bool ok = true;
+    bool ok = !byteOrderMark_ || std::fputs("\xEF\xBB\xBF", f) != EOF;
     // Written as bytes: a NUL in a line the station does not know must not cut it short.
     for (const auto& line : lines_)
         ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size() &&

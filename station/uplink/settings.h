@@ -35,6 +35,8 @@ class SettingsLines {
   private:
     int Find(std::string_view key) const;
     std::vector<std::string> lines_;
+    // Editors on Windows start the file with a UTF-8 byte-order mark: read past it, written back.
+    bool byteOrderMark_ = false;
 };
 
 }  // namespace station

@@ -6,8 +6,33 @@
 namespace station {
 
 bool StationIdCharAllowed(char32_t c) noexcept {
-    if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c > 0xFF) return false;
-    return c != U';' && c != U'#';
+    return c >= 0x20 && c <= 0x7E && c != U';' && c != U'#';
+}
+
+bool IsMaidenheadLocator(std::string_view locator) noexcept {
+    const std::size_t n = locator.size();
+    if (n != 4 && n != 6 && n != 8 && n != 10) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(locator[i]);
+        const int pair = static_cast<int>(i / 2);
+        if (pair % 2 == 1) {
+            if (c < '0' || c > '9') return false;
+            continue;
+        }
+        const char last = pair == 0 ? 'R' : 'X';
+        const char up = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : static_cast<char>(c);
+        if (up < 'A' || up > last) return false;
+    }
+    return true;
+}
+
+std::string AfterFirstWord(std::string_view field) {
+    std::size_t at = field.find_first_not_of(' ');
+    if (at == std::string_view::npos) return {};
+    at = field.find(' ', at);
+    if (at == std::string_view::npos) return {};
+    at = field.find_first_not_of(' ', at);
+    return at == std::string_view::npos ? std::string() : std::string(field.substr(at));
 }
 
 namespace {
@@ -47,10 +72,10 @@ std::string Describe(char32_t c) {
     char buf[48];
     if (c == U';' || c == U'#')
         std::snprintf(buf, sizeof buf, "'%c'", static_cast<char>(c));
-    else if (c <= 0xFF)
+    else if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
         std::snprintf(buf, sizeof buf, "a control character (0x%02X)", static_cast<unsigned>(c));
     else
-        std::snprintf(buf, sizeof buf, "U+%04X (outside Latin-1)", static_cast<unsigned>(c));
+        std::snprintf(buf, sizeof buf, "U+%04X (not ASCII)", static_cast<unsigned>(c));
     return buf;
 }
 

@@ -2,8 +2,26 @@
 
 #include "common/text.h"
 #include "station/telemetry/telemetry.h"
+#include "station/uplink/station_id.h"
 
 namespace station {
+
+QString ConnectionProblem(common::ClientSocket::Step step, const QString& host, quint16 port,
+                          const QString& reason) {
+    using Step = common::ClientSocket::Step;
+    const QString where = QStringLiteral("server %1 port %2").arg(host).arg(port);
+    switch (step) {
+        case Step::Lookup:
+            return QStringLiteral("%1: host name not found: %2").arg(where, reason);
+        case Step::Connect:
+            return QStringLiteral("%1: cannot connect: %2").arg(where, reason);
+        case Step::Disconnect:
+            return QStringLiteral("%1: connection closed by the server: %2").arg(where, reason);
+        default:
+            return QStringLiteral("%1: connection failed (%2): %3")
+                .arg(where, QString::fromLatin1(common::ClientSocket::StepName(step)), reason);
+    }
+}
 
 Uplink::Uplink(UplinkView& view, quint16 defaultPort, QObject* parent)
     : QObject(parent), view_(view), defaultPort_(defaultPort) {
@@ -39,6 +57,11 @@ void Uplink::conbtClick() {
         recontim.stop();
         modclient.Close();
     } else {
+        const QString call = view_.CallText();
+        if (!AfterFirstWord(call.toStdString()).empty())
+            view_.LogLine(QStringLiteral("call sign \"%1\" cut at the blank: \"%2\" is uploaded")
+                              .arg(call.trimmed(),
+                                   QString::fromStdString(common::FirstWord(call.toStdString()))));
         recontim.start();
         modclient.Open();
     }
@@ -83,9 +106,11 @@ void Uplink::modclientDisconnect() {
 }
 
 void Uplink::modclientError(common::ClientSocket::Step step, int& errorCode) {
-    view_.SetStatus(step == common::ClientSocket::Step::Connect
-                        ? QStringLiteral("Server not found: ")
-                        : QStringLiteral("Error in connection "));
+    using Step = common::ClientSocket::Step;
+    view_.SetStatus(step == Step::Connect ? QStringLiteral("Server not found: ")
+                                          : QStringLiteral("Error in connection "));
+    view_.LogLine(
+        ConnectionProblem(step, modclient.Host(), modclient.Port(), modclient.ErrorText()));
     if (!modclient.Connected()) view_.SetButtonCaption(QStringLiteral("CONNECT"));
     errorCode = 0;
 }

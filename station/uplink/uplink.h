@@ -27,7 +27,14 @@ class UplinkView {
     virtual void SetStatus(const QString& text) = 0;            // StatusBar1
     virtual void SetButtonCaption(const QString& caption) = 0;  // conbt
     virtual void SetFieldsLocked(bool locked) = 0;  // called and loced read-only while connected
+    // A line of its own in the log (the window's memo, standard error headless): the detail
+    // that the fixed status texts leave out.
+    virtual void LogLine(const QString& text) = 0;
 };
+
+// The log line for a socket error: host, port, the failed step and the system's reason.
+QString ConnectionProblem(common::ClientSocket::Step step, const QString& host, quint16 port,
+                          const QString& reason);
 
 class Uplink : public QObject {
     Q_OBJECT

@@ -307,6 +307,21 @@ void StationWindow::SetStatus(const QString& text) {
     statusBar()->showMessage(text);
 }
 
+void StationWindow::LogLine(const QString& text) {
+    LogMemo1->AppendLine(text);
+}
+
+void StationWindow::conbtClick() {
+    const std::string locator = common::FirstWord(loced->text().toStdString());
+    if (locatorTyped_ && !locator.empty() && !uplink_.Connected() &&
+        !IsMaidenheadLocator(locator)) {
+        Report(QStringLiteral("locator \"%1\" refused: %2")
+                   .arg(QString::fromStdString(locator), QString::fromLatin1(kLocatorForm)));
+        return;
+    }
+    uplink_.conbtClick();
+}
+
 void StationWindow::SetFieldsLocked(bool locked) {
     for (QLineEdit* edit : {called, loced}) {
         edit->setReadOnly(locked);
@@ -439,7 +454,11 @@ void StationWindow::FormCreate() {
                                : QString::fromStdString(message));
         core_.EndOfInput();
     };
-    if (!AudioIn1->Start()) Report(QString::fromStdString(AudioIn1->ErrorMessage()));
+    if (!AudioIn1->Start()) {
+        Report(QString::fromStdString(AudioIn1->ErrorMessage()));
+        if (const std::string hint = startup_.CaptureFailureHint(); !hint.empty())
+            LogLine(QString::fromStdString(hint));
+    }
 }
 
 // What the operator typed is kept; a call sign or locator from the command line is not.

@@ -39,7 +39,9 @@ class StationWindow : public QMainWindow, private UplinkView {
     void FormCreate();
     void ausgabe(const FrameReport& report);
     void FormClose();
-    void conbtClick() { uplink_.conbtClick(); }
+    // A locator the operator typed must be one the monitors can use; one from tavrin.ini was
+    // warned about at start and is still used.
+    void conbtClick();
     void Button1Click();
     void Button2Click();
     void Button3Click();
@@ -65,6 +67,7 @@ class StationWindow : public QMainWindow, private UplinkView {
     void SetStatus(const QString& text) override;
     void SetButtonCaption(const QString& caption) override { conbt->setText(caption); }
     void SetFieldsLocked(bool locked) override;
+    void LogLine(const QString& text) override;
 
     void BuildControls();
     QWidget* BuildUplinkBar(QWidget* parent);

@@ -174,7 +174,13 @@ TEST(HeadlessFaults, RelayRestartedMidFlight) {
         15000));
     ::close(monitor);
     ASSERT_NE(relay.Stop(SIGKILL), -1);
-    test_support::Pump(1500);  // a frame or so decoded while the server is away
+    // Away until a good frame was decoded and not uploaded, however slow the machine.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return capture.Text().find("no connection to the server: frame ") != std::string::npos;
+        },
+        30000))
+        << capture.Text();
 
     relay::harness::RelayProcess again;
     ASSERT_TRUE(again.Start({"--station-port", stationPort, "--monitor-port", monitorPort}));
@@ -191,7 +197,7 @@ TEST(HeadlessFaults, RelayRestartedMidFlight) {
     relay::harness::ReadAvailable(monitor, after);
     ::close(monitor);
     EXPECT_EQ(exitCode, 0);
-    EXPECT_TRUE(again.WaitForLog("login DL1ABC JN49EA", std::chrono::seconds(1))) << again.Log();
+    EXPECT_TRUE(again.WaitForLog("login DL1ABC JN49EA", std::chrono::seconds(30))) << again.Log();
 
     // The sentences relayed after the restart, each once.
     std::map<std::string, int> relayed;

@@ -101,3 +101,15 @@ TEST(StationOptions, DecoderPathsDefaultToBoth) {
               std::string::npos);
     EXPECT_FALSE(Err({"--decoder"}).empty());
 }
+
+// Qt's own options go to Qt with their values, wherever they stand; ours are still ours.
+TEST(StationOptions, QtOptionsPassedOn) {
+    const auto o = Ok({"-qwindowgeometry", "640x480+0+0", "--headless", "-reverse", "-style",
+                       "fusion", "-style=windows", "--no-log"});
+    EXPECT_EQ(o.qtArgs, (std::vector<std::string>{"-qwindowgeometry", "640x480+0+0", "-reverse",
+                                                  "-style", "fusion", "-style=windows"}));
+    EXPECT_TRUE(o.headless);
+    EXPECT_FALSE(o.flightLog);
+    EXPECT_NE(Err({"-qwindowgeometry"}).find("needs a value"), std::string::npos);
+    EXPECT_NE(Err({"-qwindowgeometr", "1x1"}).find("unknown argument"), std::string::npos);
+}

@@ -218,6 +218,39 @@ TEST_F(FlightLogRecovery, NewDayStartsANewFileAndAnUncreatableOneIsRetried) {
     EXPECT_NE(Read(Day("2026-12-09")).find("# frame 3 ok"), std::string::npos);
 }
 
+// The station started in its log folder (the default "."); the folder is removed and made again
+// under it. Writing resumes in the new folder, the day's file is made again, the folder never is,
+// and while it is gone the failure is said again once a minute.
+TEST_F(FlightLogRecovery, StartFolderRemovedAndMadeAgain) {
+    const fs::path before = fs::current_path();
+    fs::current_path(dir_.path / "log");
+    auto o = Opts(dir_.path);
+    o.logFolder = ".";
+    o.clock = [this] { return now_; };
+    StationCore core(o);
+    std::vector<std::string> messages;
+    core.OnMessage = [&](const std::string& m) { messages.push_back(m); };
+    core.ausgabe(GoodFrame());
+    fs::remove_all(dir_.path / "log");
+    core.ausgabe(GoodFrame());
+    now_ += std::chrono::seconds(30);
+    core.ausgabe(GoodFrame());
+    EXPECT_FALSE(fs::exists(dir_.path / "log")) << "the folder is the operator's to make";
+    ASSERT_EQ(messages.size(), 1u);
+    now_ += std::chrono::seconds(31);
+    core.ausgabe(GoodFrame());
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[1].find("tavrin-2026-12-08.log"), std::string::npos) << messages[1];
+    EXPECT_NE(messages[1].find("3 frames not written so far"), std::string::npos) << messages[1];
+    fs::create_directory(dir_.path / "log");
+    core.ausgabe(GoodFrame());
+    fs::current_path(before);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2], "flight log written again; 3 frames could not be written");
+    EXPECT_EQ(core.losses().Unwritten(), 3);
+    EXPECT_NE(Read(Day("2026-12-08")).find("# frame 5 ok"), std::string::npos);
+}
+
 TEST(StationCoreLosses, UnsentGoodFramesAreCountedAndSaidOncePerStretch) {
     TempDir dir;
     auto o = Opts(dir.path);

@@ -45,6 +45,7 @@ struct Collector {
     int stops = 0;
     int ends = 0;
     std::string endMessage;
+    std::vector<std::string> notices;
     bool wrongThread = false;
     bool openAtEnd = false;  // OnEnd must come after capture stopped
     std::function<bool(int index)> accept = [](int) { return true; };
@@ -60,6 +61,9 @@ struct Collector {
         };
         device.OnStart = [this](TAudioDevice*) { ++starts; };
         device.OnStop = [this](TAudioDevice*) { ++stops; };
+        device.OnNotice = [this](TAudioDevice*, const std::string& text) {
+            notices.push_back(text);
+        };
     }
     void Attach(TAudioCapture& capture) {
         Attach(static_cast<TAudioDevice&>(capture));

@@ -89,6 +89,7 @@ TEST(FileCapture, StereoAt48kIsMixedToMonoAndResampledTo12k) {
 
     const Collector c = PlayFile(path);
     EXPECT_EQ(c.endMessage, "");
+    EXPECT_TRUE(c.notices.empty()) << "a partly opposite side signal is no cancelled mix";
     const auto got = c.Samples();
     ASSERT_EQ(got.size(), 17u * 1500u);  // 25200 samples, the last block padded
     const std::size_t last = LastNonZero(got);
@@ -99,6 +100,35 @@ TEST(FileCapture, StereoAt48kIsMixedToMonoAndResampledTo12k) {
     EXPECT_NEAR(ToneAmplitude(got, 6000, 12000, 1200, 12000), kTone * full, 0.01 * kTone * full);
     EXPECT_LT(ToneAmplitude(got, 6000, 12000, 2400, 12000), 0.005 * full);
     EXPECT_LT(ToneAmplitude(got, 6000, 12000, 3000, 12000), 0.005 * full);
+}
+
+// Channels in antiphase cancel when mixed: said once, naming the file. Silence and a mono file
+// say nothing.
+TEST(FileCapture, ChannelsThatCancelAreSaidOnce) {
+    TempDir dir;
+    const int rate = 12000;
+    std::vector<std::int16_t> opposite, silent, mono;
+    for (int i = 0; i < 3 * rate; ++i) {
+        const double v = 0.3 * std::sin(2 * std::numbers::pi * 1200 * i / rate);
+        opposite.push_back(ToSample(v));
+        opposite.push_back(ToSample(-v * 0.95));  // not quite equal: a real cable's mismatch
+        silent.push_back(0);
+        silent.push_back(0);
+        mono.push_back(ToSample(v));
+    }
+    const std::string cancelling = dir.File("antiphase.wav");
+    WriteAudio(cancelling, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, opposite);
+    WriteAudio(dir.File("silent.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, silent);
+    WriteAudio(dir.File("mono.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 1, mono);
+
+    const Collector c = PlayFile(cancelling);
+    ASSERT_EQ(c.notices.size(), 1u);
+    EXPECT_NE(c.notices[0].find("antiphase.wav\": its channels cancel when mixed to mono (the "
+                                "mix 32 dB below"),
+              std::string::npos)
+        << c.notices[0];
+    EXPECT_TRUE(PlayFile(dir.File("silent.wav")).notices.empty());
+    EXPECT_TRUE(PlayFile(dir.File("mono.wav")).notices.empty());
 }
 
 struct PassThroughCase {

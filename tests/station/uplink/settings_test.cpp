@@ -40,6 +40,29 @@ TEST(Settings, ReadsKeysCaseInsensitivelyAndKeepsOtherLines) {
     EXPECT_EQ(dir.Read(), "; station\nCALL=DL2XYZ\nVOLUME=3\nLOCATOR=JN49EA\n");
 }
 
+// A file saved with a byte-order mark keeps its first key, and its mark when written back; one
+// without gets none.
+TEST(Settings, ByteOrderMarkReadPastAndKept) {
+    TempDir dir;
+    const auto file = dir.File(
+        "\xEF\xBB\xBF"
+        "CALL=DL1ABC\r\nLOCATOR=JN49EA\r\n");
+    SettingsLines s;
+    std::string error;
+    ASSERT_TRUE(s.Load(file, error));
+    EXPECT_EQ(s.Value("CALL"), "DL1ABC");
+    s.SetValue("LOCATOR", "JO62QM");
+    ASSERT_TRUE(s.Save(file, error));
+    EXPECT_EQ(dir.Read(),
+              "\xEF\xBB\xBF"
+              "CALL=DL1ABC\nLOCATOR=JO62QM\n");
+
+    dir.File("CALL=DL1ABC\n");
+    ASSERT_TRUE(s.Load(file, error));
+    ASSERT_TRUE(s.Save(file, error));
+    EXPECT_EQ(dir.Read(), "CALL=DL1ABC\n");
+}
+
 TEST(Settings, EmptyValueRemovesLineMissingKeyIsAppended) {
     TempDir dir;
     const auto file = dir.File("CALL=DL1ABC\nLOCATOR=JN49EA\nOTHER=x\n");

@@ -15,7 +15,7 @@ struct IdCase {
 
 class StationIdCheck : public ::testing::TestWithParam<IdCase> {};
 
-TEST_P(StationIdCheck, AcceptsLatin1AndRefusesWhatBreaksRecords) {
+TEST_P(StationIdCheck, AcceptsPrintableAsciiAndRefusesWhatBreaksRecords) {
     const IdCase c = GetParam();
     std::string latin1, problem;
     const bool ok = station::CheckStationId(c.utf8, latin1, problem);
@@ -32,7 +32,10 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, StationIdCheck,
     ::testing::Values(IdCase{"DL1ABC", "DL1ABC", ""}, IdCase{"", "", ""},
                       IdCase{"DL1ABC /P", "DL1ABC /P", ""},
-                      IdCase{"\xC3\x84\xC3\xBF", "\xC4\xFF", ""},  // Ä ÿ: Latin-1, one byte each
+                      IdCase{" !/~", " !/~", ""},  // the ends of printable ASCII
+                      // Ä: the server drops a record holding a byte beyond 126
+                      IdCase{"DL\xC3\x84", nullptr, "U+00C4 (not ASCII)"},
+                      IdCase{"\xC2\xA0", nullptr, "U+00A0"},  // no-break space
                       IdCase{"DL;1", nullptr, "';'"}, IdCase{"JN49#", nullptr, "'#'"},
                       IdCase{"DL\t1", nullptr, "control character (0x09)"},
                       IdCase{"DL\x7F", nullptr, "(0x7F)"},
@@ -47,6 +50,22 @@ TEST(StationId, UpperCaseStaysInLatin1) {
     EXPECT_EQ(station::UpperLatin1("dl1abc \xE4\xF7\xFF\xDF\xB5"), "DL1ABC \xC4\xF7\xFF\xDF\xB5");
 }
 
+TEST(StationId, MaidenheadLocators) {
+    for (const char* good :
+         {"JN49", "jn49", "JN49EA", "jn49ea", "JN49EA12", "JN49EA12ab", "AA00AA00AA", "RR99XX99XX"})
+        EXPECT_TRUE(station::IsMaidenheadLocator(good)) << good;
+    for (const char* bad : {"", "J", "JN4", "JN49E", "JN49EA1", "JN49EA12A", "JN49EA12AB3", "ZZ99",
+                            "SA00", "AS00", "JN4A", "JNA9", "JN49YA", "JN49AY", "JN49EAA1",
+                            "JN49EA12YA", "JN49EA12AY", "JN 49", "49JN"})
+        EXPECT_FALSE(station::IsMaidenheadLocator(bad)) << bad;
+}
+
+TEST(StationId, WordsAfterTheFirst) {
+    EXPECT_EQ(station::AfterFirstWord("DL1ABC"), "");
+    EXPECT_EQ(station::AfterFirstWord("  DL1ABC  "), "");
+    EXPECT_EQ(station::AfterFirstWord(" DL1 ABC /P"), "ABC /P");
+}
+
 TEST(StationId, CommandLineRefusesWithAMessage) {
     using station::ParseStationArgs;
     auto error = [](std::vector<std::string> args) {
@@ -57,6 +76,8 @@ TEST(StationId, CommandLineRefusesWithAMessage) {
               std::string::npos);
     EXPECT_NE(error({"--locator", "JN49EA#"}).find("--locator"), std::string::npos);
     EXPECT_NE(error({"--call", "DL\x1B[2J"}).find("0x1B"), std::string::npos);
+    EXPECT_NE(error({"--call", "DL\xC3\x84"}).find("--call: a call sign cannot hold U+00C4"),
+              std::string::npos);
     EXPECT_TRUE(error({"--call", "dl1abc", "--locator", "JN49EA"}).empty());
 }
 

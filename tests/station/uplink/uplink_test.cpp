@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -38,6 +39,8 @@ struct FakeView : station::UplinkView {
     void SetStatus(const QString& t) override { status = t; }
     void SetButtonCaption(const QString& c) override { caption = c; }
     void SetFieldsLocked(bool l) override { locked = l; }
+    QStringList log;
+    void LogLine(const QString& t) override { log << t; }
 };
 
 // A collecting server stand-in that records every byte of every station connection.
@@ -118,6 +121,9 @@ TEST(Uplink, ExactBytesOnTheWire) {
     EXPECT_EQ(server.got, expected);
     EXPECT_EQ(sent[0].rfind("DL1ABC;JN49EA;$GPGGA,", 0), 0u);
     EXPECT_EQ(sent[0].back(), '#');
+    EXPECT_EQ(
+        view.log,
+        QStringList{"call sign \"DL1ABC portable\" cut at the blank: \"DL1ABC\" is uploaded"});
 }
 
 TEST(Uplink, MissingCallOrLocatorShowsWarningAndDoesNotConnect) {
@@ -129,8 +135,7 @@ TEST(Uplink, MissingCallOrLocatorShowsWarningAndDoesNotConnect) {
     uplink.conbtClick();
     EXPECT_TRUE(view.errVisible);
     EXPECT_FALSE(uplink.Retrying());
-    Pump(50);
-    EXPECT_EQ(server.connections, 0);
+    EXPECT_FALSE(uplink.Socket().Active()) << "no attempt started";
 
     view.call = "   ";  // blanks pass the check, and an empty CALL goes out
     uplink.conbtClick();
@@ -149,6 +154,11 @@ TEST(Uplink, RefusedConnectionKeepsRetryingUntilServerAppears) {
     ASSERT_TRUE(WaitFor([&] { return view.status == "Server not found: "; }));
     EXPECT_EQ(view.caption, "CONNECT");
     EXPECT_TRUE(uplink.Retrying());
+    // The status text stays as it is; the log says what failed.
+    ASSERT_FALSE(view.log.isEmpty());
+    EXPECT_EQ(
+        view.log[0],
+        QStringLiteral("server 127.0.0.1 port %1: cannot connect: Connection refused").arg(port));
 
     Server server(port);
     ASSERT_TRUE(server.tcp.isListening());
@@ -249,9 +259,33 @@ TEST(Uplink, ButtonWhileConnectedStopsEveryRetry) {
     uplink.conbtClick();
     EXPECT_FALSE(uplink.Retrying());
     ASSERT_TRUE(WaitFor([&] { return !uplink.Connected(); }));
-    Pump(300);
+    // A retry timer left running would fire before a timer of the same interval started after
+    // it, however slow the machine: three of those ticks, and no attempt may have begun.
+    int connecting = 0;
+    uplink.Socket().OnConnecting = [&] { ++connecting; };
+    QTimer ticks;
+    int ticked = 0;
+    QObject::connect(&ticks, &QTimer::timeout, [&] { ++ticked; });
+    ticks.start(50);
+    ASSERT_TRUE(WaitFor([&] { return ticked >= 3; }));
+    EXPECT_FALSE(uplink.Socket().Active());
+    EXPECT_EQ(connecting, 0);
     EXPECT_EQ(server.connections, 1);
-    EXPECT_FALSE(uplink.Connected());
+}
+
+// A host name nobody knows: the status text stays the fixed one, the log names host and port.
+TEST(Uplink, UnknownHostNamedInTheLog) {
+    FakeView view;
+    view.server = "no-such-host.invalid:3999";
+    station::Uplink uplink(view);
+    uplink.conbtClick();
+    // The resolver's answer may take long on a loaded machine or without a network.
+    ASSERT_TRUE(WaitFor([&] { return !view.log.isEmpty(); }, 60000));
+    EXPECT_EQ(view.status, "Error in connection ");
+    EXPECT_TRUE(
+        view.log[0].startsWith("server no-such-host.invalid port 3999: host name not found: "))
+        << view.log[0].toStdString();
+    uplink.Stop();
 }
 
 // The whole program: a recording replayed to a server waits for the connection, sends every
@@ -285,8 +319,15 @@ TEST(HeadlessStation, MissingCallSignIsReportedAndDecodingGoesOn) {
                  {"--headless", "--no-log", "--input", wav, "--server", server.Address()});
     ASSERT_TRUE(WaitFor([&] { return tavrin.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(tavrin.exitCode(), 0);
-    EXPECT_TRUE(tavrin.readAllStandardError().contains("CALL ODER LOCATOR FEHLT"));
-    EXPECT_TRUE(tavrin.readAllStandardOutput().contains("frames=2 good=2 bad=0"));
+    const QByteArray err = tavrin.readAllStandardError();
+    EXPECT_TRUE(
+        err.contains("tavrin: CALL ODER LOCATOR FEHLT\ntavrin: no call sign and no "
+                     "locator: nothing is uploaded to " +
+                     server.Address().toUtf8()))
+        << err.toStdString();
+    // The operator asked for an upload: the good frames count as unsent.
+    EXPECT_TRUE(
+        tavrin.readAllStandardOutput().contains("frames=2 good=2 bad=0 overruns=0 unsent=2"));
     EXPECT_EQ(server.connections, 0);
 }
 
@@ -370,6 +411,66 @@ TEST(HeadlessStation, StationSettingsCheckedWhereTheyEnter) {
     EXPECT_TRUE(fromFile.err.contains("(CALL) holds '#'")) << fromFile.err.data();
     EXPECT_TRUE(fromFile.err.contains("CALL ODER LOCATOR FEHLT"));
     EXPECT_EQ(server.connections, 0);
+
+    // Locators: the command line refuses what no monitor can use, lower case is taken.
+    for (const char* bad : {"ZZ99", "JN49E", "JN4", "JN49EA1", "JN49YA"}) {
+        const TavrinRun r = Tavrin(dir, {"--input", wav, "--locator", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_TRUE(r.err.contains(QByteArray("--locator: \"") + bad + "\" is not a locator"))
+            << r.err.data();
+    }
+    for (const char* good : {"jn49", "JN49ea", "JN49EA12", "RR99XX99XX", "AA00AA00AA"})
+        EXPECT_EQ(Tavrin(dir, {"--input", wav, "--locator", good, "--call", "DL1ABC"}).exitCode, 0)
+            << good;
+    // One in tavrin.ini is warned about and still uploaded, so an existing station goes on.
+    std::ofstream(dir.path / "tavrin.ini") << "CALL=DL1ABC\nLOCATOR=jn49e\n";
+    const TavrinRun oddLocator = Tavrin(dir, {"--input", wav, "--server", server.Address()});
+    EXPECT_TRUE(
+        oddLocator.err.contains("tavrin.ini: the locator (LOCATOR) \"jn49e\" is not one "
+                                "the monitors can use"))
+        << oddLocator.err.data();
+    ASSERT_TRUE(WaitFor([&] { return server.got.startsWith("DL1ABC;JN49E;"); }));
+}
+
+// The whole chain, station, relay and monitor: a call sign beyond ASCII, which the relay would drop
+// every record of, is refused at the station, whose good frames then count as unsent; an ASCII
+// one with its '/' reaches the monitor unchanged.
+TEST(HeadlessStation, CallSignBeyondAsciiRefusedEndToEnd) {
+    test_support::TempDir dir;
+    const QString wav = Probegen(dir, "flight.wav", {});
+    relay::harness::RelayProcess relay;
+    ASSERT_TRUE(relay.Start());
+    QProcess monitor;
+    monitor.start(PELMORA_EXECUTABLE,
+                  {"--headless", "--server", "127.0.0.1:" + QString::number(relay.MonitorPort())});
+    ASSERT_TRUE(relay.WaitForLog("monitor ", std::chrono::seconds(30))) << relay.Log();
+    const QString server = "127.0.0.1:" + QString::number(relay.StationPort());
+
+    std::ofstream(dir.path / "tavrin.ini") << "CALL=DL\xC3\x84"
+                                              "BC\nLOCATOR=JN49EA\n";
+    const TavrinRun refused = Tavrin(dir, {"--input", wav, "--server", server});
+    EXPECT_EQ(refused.exitCode, 0);
+    EXPECT_TRUE(refused.err.contains("(CALL) holds U+00C4 (not ASCII)")) << refused.err.data();
+    EXPECT_TRUE(refused.err.contains("CALL ODER LOCATOR FEHLT"));
+    EXPECT_TRUE(refused.out.contains("frames=3 good=3 bad=0 overruns=0 unsent=3"))
+        << refused.out.data();
+
+    const TavrinRun ascii = Tavrin(dir, {"--input", wav, "--server", server, "--call", "DL1ABC/P"});
+    EXPECT_TRUE(ascii.out.contains("frames=3 good=3 bad=0 overruns=0 unsent=0"))
+        << ascii.out.data();
+    QByteArray lines;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            lines += monitor.readAllStandardOutput();
+            return lines.count("\trxstatlb=") >= 3;
+        },
+        30000))
+        << lines.data() << relay.Log();
+    EXPECT_EQ(lines.count("\trxstatlb=DL1ABC/P  in  JN49EA\t"), 3) << lines.data();
+    EXPECT_EQ(relay.CountInLog(" connected"), 2u) << "one monitor, one station: " << relay.Log();
+    EXPECT_EQ(relay.CountInLog("dropped"), 0u) << relay.Log();
+    monitor.terminate();
+    EXPECT_TRUE(monitor.waitForFinished(10000));
 }
 
 int main(int argc, char** argv) {

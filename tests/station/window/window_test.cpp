@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -430,9 +431,34 @@ TEST_F(StationWindowTest, StationFieldsRefuseWhatBreaksRecords) {
             edit->insert(bad);
             EXPECT_EQ(edit->text(), "DL1") << name;
         }
-        edit->insert(QStringLiteral("\u00C4B"));  // Latin-1 is welcome
-        EXPECT_EQ(edit->text(), QStringLiteral("DL1\u00C4B"));
+        // The server drops records with a byte beyond ASCII.
+        edit->insert(QStringLiteral("\u00C4"));
+        EXPECT_EQ(edit->text(), "DL1") << name;
+        edit->insert(QStringLiteral("/P~"));
+        EXPECT_EQ(edit->text(), QStringLiteral("DL1/P~"));
     }
+}
+
+// A locator typed into the field must be one the monitors can use: refused at connect, with a
+// message; lower case is taken.
+TEST_F(StationWindowTest, TypedLocatorRefusedWhenNotMaidenhead) {
+    station::StationWindow w(options_);
+    w.FormCreate();
+    auto* loced = Child<QLineEdit>(w, "loced");
+    Child<QLineEdit>(w, "called")->setText(QStringLiteral("DL1ABC"));
+    Child<QComboBox>(w, "servercombo")->setCurrentText(QStringLiteral("127.0.0.1:1"));
+    loced->selectAll();
+    loced->insert(QStringLiteral("zz99"));
+    EXPECT_EQ(loced->text(), "ZZ99");
+    w.conbtClick();
+    EXPECT_FALSE(w.GetUplink().Retrying());
+    EXPECT_TRUE(w.statusBar()->currentMessage().startsWith("locator \"ZZ99\" refused: "))
+        << w.statusBar()->currentMessage().toStdString();
+    loced->selectAll();
+    loced->insert(QStringLiteral("jn49ea"));
+    w.conbtClick();
+    EXPECT_TRUE(w.GetUplink().Retrying());
+    w.GetUplink().Stop();
 }
 
 int main(int argc, char** argv) {
