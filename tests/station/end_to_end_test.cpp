@@ -127,32 +127,41 @@ TEST(EndToEnd, SimulatedFlightDecodesEveryFrame) {
     }
 }
 
-TEST(EndToEnd, ModerateNoiseAndClockError) {
+// A bad checksum is reported, never a corrupted frame passed as good: each good frame is, whole,
+// a frame that was sent, in the order sent, none twice. At 12 dB SNR over the whole band nearly
+// every frame survives; at 4 dB a third or so arrive corrupted, so the check meets them.
+TEST(EndToEnd, NoiseAndClockErrorNeverPassACorruptedFrame) {
     const auto flight = Flight(30);
-    probegen::ModulatorOptions m;
-    m.noiseRms = probegen::NoiseRmsForSnr(m.amplitude, 12.0);
-    m.clockErrorPpm = 2000;
-    m.seed = 3;
-    std::vector<probegen::Words> words;
-    const auto reports = Decode(Render(flight, m), &words);
-    ASSERT_EQ(words.size(), reports.size());
-    // At 12 dB SNR over the whole band nearly every frame survives; a bad checksum is still
-    // reported, never a corrupted frame passed as good: each good one is, whole, a frame that
-    // was sent, in the order sent, none twice.
-    int good = 0;
-    std::size_t next = 0;  // the first sent frame a good one may still be
-    for (std::size_t i = 0; i < reports.size(); ++i) {
-        if (!reports[i].ok) continue;
-        ++good;
-        std::size_t at = next;
-        while (at < flight.size() &&
-               !(flight[at].sentence == reports[i].display.gps && flight[at].words == words[i]))
-            ++at;
-        ASSERT_LT(at, flight.size())
-            << "frame " << reports[i].number << " passed as good: " << reports[i].display.gps;
-        next = at + 1;
+    for (const double snr : {12.0, 4.0}) {
+        SCOPED_TRACE(snr);
+        probegen::ModulatorOptions m;
+        m.noiseRms = probegen::NoiseRmsForSnr(m.amplitude, snr);
+        m.clockErrorPpm = 2000;
+        m.seed = 3;
+        std::vector<probegen::Words> words;
+        const auto reports = Decode(Render(flight, m), &words);
+        ASSERT_EQ(words.size(), reports.size());
+        int good = 0;
+        std::size_t next = 0;  // the first sent frame a good one may still be
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            if (!reports[i].ok) continue;
+            ++good;
+            std::size_t at = next;
+            while (at < flight.size() &&
+                   !(flight[at].sentence == reports[i].display.gps && flight[at].words == words[i]))
+                ++at;
+            ASSERT_LT(at, flight.size())
+                << "frame " << reports[i].number << " passed as good: " << reports[i].display.gps;
+            next = at + 1;
+        }
+        const int bad = static_cast<int>(reports.size()) - good;
+        if (snr > 10) {
+            EXPECT_GE(good, 27);
+        } else {
+            EXPECT_GE(bad, 3) << "too few corrupted frames to check against";
+            EXPECT_GE(good, 10);
+        }
     }
-    EXPECT_GE(good, 27);
 }
 
 TEST(EndToEnd, CorruptedFrameIsShownButFlaggedBad) {
