@@ -17,7 +17,14 @@ constexpr double kKmPerDeg = kEarthRadiusKm * std::numbers::pi / 180;
 constexpr double kAxisLeftPx = 44, kAxisBottomPx = 18, kAxisTopPx = 8, kAxisRightPx = 10;
 constexpr double kSecondsPerDay = 86400;
 
-// The smallest of 1, 2, 5 x 10^n with value / step <= parts.
+std::string HourMinute(double flightS) {
+    const long s = static_cast<long>(std::fmod(std::floor(flightS), kSecondsPerDay));
+    const long h = s / 3600, m = s / 60 % 60;
+    return (h < 10 ? "0" : "") + std::to_string(h) + ":" + (m < 10 ? "0" : "") + std::to_string(m);
+}
+
+}  // namespace
+
 double NiceStep(double value, int parts) {
     const double raw = std::max(value, 1e-9) / parts;
     const double power = std::pow(10.0, std::floor(std::log10(raw)));
@@ -26,20 +33,12 @@ double NiceStep(double value, int parts) {
     return 10 * power;
 }
 
-std::string Number(double v) {
+std::string PlainNumber(double v) {
     std::string s = common::FormatFixed(v, 15, 3);
     while (s.back() == '0') s.pop_back();
     if (s.back() == '.') s.pop_back();
     return s;
 }
-
-std::string HourMinute(double flightS) {
-    const long s = static_cast<long>(std::fmod(std::floor(flightS), kSecondsPerDay));
-    const long h = s / 3600, m = s / 60 % 60;
-    return (h < 10 ? "0" : "") + std::to_string(h) + ":" + (m < 10 ? "0" : "") + std::to_string(m);
-}
-
-}  // namespace
 
 GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<FlightPoint>& track,
                                     const std::optional<LatLonDeg>& landing, double widthPx,
@@ -73,7 +72,7 @@ GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<Fli
     v.pxPerKm = radiusPx / (rings * v.ringStepKm);
     for (int r = 1; r <= rings; ++r) {
         v.ringRadiiPx.push_back(r * v.ringStepKm * v.pxPerKm);
-        v.ringLabels.push_back(Number(r * v.ringStepKm) + " km");
+        v.ringLabels.push_back(PlainNumber(r * v.ringStepKm) + " km");
     }
     auto px = [&](const LatLonDeg& p) {
         const PlotPoint k = km(p);
@@ -117,7 +116,7 @@ AltitudeView MakeAltitudeView(const std::vector<FlightPoint>& track, const Fligh
         v.landing = PlotPoint{x(state.landing->landingTimeS), y(state.landing->altitudeM)};
 
     for (double h = 0; h <= top + 1e-6; h += altStep)
-        v.altitudeTicks.push_back({y(h), Number(h / 1000) + " km"});
+        v.altitudeTicks.push_back({y(h), PlainNumber(h / 1000) + " km"});
     constexpr double kMinuteSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 240, 480};
     double stepS = kMinuteSteps[std::size(kMinuteSteps) - 1] * 60;
     // A time label needs about 50 px.

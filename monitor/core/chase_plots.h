@@ -27,6 +27,11 @@ struct GroundTrackView {
     std::optional<PlotPoint> landing;
 };
 
+// The smallest of 1, 2, 5 x 10^n with value / step <= parts.
+double NiceStep(double value, int parts);
+// `v` with at most 3 decimals and no trailing zeros.
+std::string PlainNumber(double v);
+
 // Home in the middle; the rings (1, 2 or 5 times a power of ten km apart, at most four) reach
 // just beyond the farthest of track and landing point.
 GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<FlightPoint>& track,

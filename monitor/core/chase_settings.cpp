@@ -39,6 +39,14 @@ std::string Number(double v) {
 
 }  // namespace
 
+bool IsTileUrl(std::string_view url) {
+    if (url == kNoTiles) return true;
+    const bool web = url.starts_with("http://") || url.starts_with("https://");
+    const bool blank = url.find_first_of(" \t\r\n") != std::string_view::npos;
+    return web && !blank && url.find("{z}") != std::string_view::npos &&
+           url.find("{x}") != std::string_view::npos && url.find("{y}") != std::string_view::npos;
+}
+
 std::string ChaseSettingsPath() {
     namespace fs = std::filesystem;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
@@ -103,6 +111,11 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
             number(s.alarms.noDataS, kNoDataS);
         } else if (name == "night_theme") {
             flag(s.nightTheme);
+        } else if (name == "tiles_url") {
+            ok = IsTileUrl(value);
+            if (ok) s.tilesUrl = value;
+        } else if (name == "mbtiles") {
+            s.mbtilesPath = value;
         } else {
             ok = false;
         }
@@ -127,6 +140,8 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += std::string("alarm_no_data=") + flag(s.alarms.noDataOn) + "\n";
     t += "alarm_no_data_s=" + Number(s.alarms.noDataS) + "\n";
     t += std::string("night_theme=") + flag(s.nightTheme) + "\n";
+    t += "tiles_url=" + s.tilesUrl + "\n";
+    t += "mbtiles=" + s.mbtilesPath + "\n";
     return t;
 }
 
@@ -180,6 +195,8 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
     if (landingAltM) s.analytics.landingAltM = *landingAltM;
     if (alarmKm) s.alarms.landingKm = *alarmKm;
     if (noDataS) s.alarms.noDataS = *noDataS;
+    if (tilesUrl) s.tilesUrl = *tilesUrl;
+    if (mbtilesPath) s.mbtilesPath = *mbtilesPath;
     return s;
 }
 
@@ -219,6 +236,23 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
     if (name == "--burst-drop") return number(o.burstDropM, kBurstDropM);
     if (name == "--alarm-km") return number(o.alarmKm, kAlarmKm);
     if (name == "--no-data") return number(o.noDataS, kNoDataS);
+    if (name == "--tiles") {
+        const std::string_view v = value();
+        if (IsTileUrl(v))
+            o.tilesUrl = std::string(v);
+        else
+            error = "--tiles needs \"none\" or an http(s) address with {z}, {x} and {y}, not \"" +
+                    std::string(v) + "\"";
+        return true;
+    }
+    if (name == "--mbtiles") {
+        const std::string_view v = value();
+        if (v.empty())
+            error = "--mbtiles needs a file";
+        else
+            o.mbtilesPath = std::string(v);
+        return true;
+    }
     if (name == "--landing-alt") {
         const std::string_view v = value();
         if (v == kAuto) {
@@ -247,7 +281,14 @@ std::string ChaseUsageText() {
            "  --landing-alt M  ground altitude of the landing, or auto: the launch site when\n"
            "                   the monitor saw it, else 0 (default auto)\n"
            "  --alarm-km KM    landing alarm when the estimate is this close to home (10)\n"
-           "  --no-data S      no-data alarm after this many seconds without a record (60)\n";
+           "  --no-data S      no-data alarm after this many seconds without a record (60)\n"
+           "  --tiles URL      map tiles under the ground track from this tile server, with\n"
+           "                   {z}, {x} and {y} in it, or none (default: the OpenStreetMap\n"
+           "                   standard tile server,\n"
+           "                   " +
+           std::string(kDefaultTileUrl) +
+           ")\n"
+           "  --mbtiles FILE   map tiles from this MBTiles file first, for use offline\n";
 }
 
 }  // namespace monitor

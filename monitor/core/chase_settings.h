@@ -17,11 +17,18 @@
 namespace monitor {
 
 inline constexpr const char* kChaseSettingsFile = "pelmora.ini";
+inline constexpr const char* kDefaultTileUrl = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+inline constexpr const char* kNoTiles = "none";
+
+// "none", or an http(s) address holding {z}, {x} and {y}.
+bool IsTileUrl(std::string_view url);
 
 struct ChaseSettings {
     AnalyticsSettings analytics;
     AlarmSettings alarms;
     bool nightTheme = false;
+    std::string tilesUrl = kDefaultTileUrl;  // kNoTiles: no tile server
+    std::string mbtilesPath;                 // empty: no file
 
     bool operator==(const ChaseSettings&) const = default;
 };
@@ -51,6 +58,8 @@ struct ChaseOptions {
     std::optional<std::optional<double>> landingAltM;  // set to empty: automatic
     std::optional<double> alarmKm;
     std::optional<double> noDataS;
+    std::optional<std::string> tilesUrl;
+    std::optional<std::string> mbtilesPath;
 
     ChaseSettings AppliedTo(ChaseSettings s) const;
 };

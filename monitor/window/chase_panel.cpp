@@ -2,18 +2,24 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <chrono>
 #include <cmath>
@@ -21,6 +27,7 @@
 
 #include "common/numbers.h"
 #include "monitor/core/chase_plots.h"
+#include "monitor/io/tile_loader.h"
 
 namespace monitor {
 
@@ -28,6 +35,13 @@ namespace {
 
 constexpr int kTickMs = 1000;
 constexpr int kAutoLandingAlt = -501;  // the landing-altitude box's "auto"
+constexpr double kMapMarginPx = 16;
+// Closer than this the map does not zoom by itself: a few kilometres stay in view at the start.
+constexpr int kMaxAutoZoom = 13;
+// How many levels up a loaded tile stands in, scaled, for one still loading.
+constexpr int kParentLevels = 4;
+// Tiles at night: dim enough that the window stays dark, bright enough to read roads.
+constexpr double kNightTileOpacity = 0.35;
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -85,18 +99,205 @@ GroundTrackPlot::GroundTrackPlot(const FlightAnalytics& analytics, QWidget* pare
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
+void GroundTrackPlot::SetTiles(TileLoader* tiles) {
+    if (tiles_) disconnect(tiles_, nullptr, this, nullptr);
+    tiles_ = tiles;
+    if (tiles_) connect(tiles_, &TileLoader::tileLoaded, this, qOverload<>(&QWidget::update));
+    Refresh();
+}
+
+bool GroundTrackPlot::MapShown() const {
+    return tiles_ && tiles_->HasSource();
+}
+
+void GroundTrackPlot::SetFollow(Follow follow) {
+    if (follow == follow_) return;
+    follow_ = follow;
+    emit followChanged(follow_);
+    Refresh();
+}
+
+void GroundTrackPlot::SetCar(const std::optional<LatLonDeg>& car) {
+    car_ = car;
+    if (follow_ == Follow::Car) Refresh();
+}
+
+std::optional<LatLonDeg> GroundTrackPlot::FollowTarget() const {
+    if (follow_ == Follow::Probe) return analytics_.State().lastPosition;
+    if (follow_ == Follow::Car) return car_;
+    return std::nullopt;
+}
+
+void GroundTrackPlot::Refresh() {
+    if (MapShown() && width() > 0 && height() > 0) {
+        view_.Resize(width(), height());
+        if (!viewPlaced_) view_.SetCentre(analytics_.Home());
+        viewPlaced_ = true;
+        if (const auto target = FollowTarget()) view_.SetCentre(*target);
+        if (autoZoom_) {
+            // Home, the track's corners, the landing estimate and the car in view.
+            std::vector<LatLonDeg> points = {analytics_.Home()};
+            const auto& track = analytics_.Track();
+            std::optional<LatLonDeg> lo, hi;
+            for (const FlightPoint& f : track) {
+                if (!f.position) continue;
+                if (!lo) lo = hi = f.position;
+                lo = LatLonDeg{std::min(lo->lat, f.position->lat),
+                               std::min(lo->lon, f.position->lon)};
+                hi = LatLonDeg{std::max(hi->lat, f.position->lat),
+                               std::max(hi->lon, f.position->lon)};
+            }
+            if (lo) points.insert(points.end(), {*lo, *hi});
+            if (const auto& l = analytics_.State().landing) points.push_back(l->point);
+            if (car_) points.push_back(*car_);
+            view_.SetZoom(std::min(
+                kMaxAutoZoom, FitZoom(view_.Centre(), points, width(), height(), kMapMarginPx)));
+        }
+    }
+    update();
+}
+
+void GroundTrackPlot::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!MapShown()) return;
+    view_.Resize(width(), height());
+    if (autoZoom_ || !viewPlaced_) Refresh();
+}
+
+void GroundTrackPlot::mousePressEvent(QMouseEvent* event) {
+    if (MapShown() && event->button() == Qt::LeftButton) {
+        dragFrom_ = event->position();
+        setCursor(Qt::ClosedHandCursor);
+    }
+}
+
+void GroundTrackPlot::mouseMoveEvent(QMouseEvent* event) {
+    if (!dragFrom_) return;
+    const QPointF d = event->position() - *dragFrom_;
+    dragFrom_ = event->position();
+    view_.Pan(d.x(), d.y());
+    // The user has taken the map: records no longer pull it back.
+    SetFollow(Follow::Off);
+    update();
+}
+
+void GroundTrackPlot::mouseReleaseEvent(QMouseEvent*) {
+    dragFrom_.reset();
+    unsetCursor();
+}
+
+void GroundTrackPlot::wheelEvent(QWheelEvent* event) {
+    if (!MapShown()) return;
+    // One level per notch (120 eighths of a degree); touchpads send smaller steps.
+    wheelEighths_ += event->angleDelta().y();
+    const int steps = wheelEighths_ / 120;
+    wheelEighths_ -= steps * 120;
+    if (steps != 0) {
+        view_.ZoomAbout({event->position().x(), event->position().y()}, steps);
+        autoZoom_ = false;
+        update();
+    }
+    event->accept();
+}
+
+QStringList GroundTrackPlot::PaintTiles(QPainter& p) {
+    bool fromFile = false, fromServer = false;
+    auto drawn = [&](const TileLoader::Tile& t) {
+        (t.origin == TileLoader::Origin::File ? fromFile : fromServer) = true;
+    };
+    p.save();
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (IsDark(*this)) p.setOpacity(kNightTileOpacity);
+    const QPointF middle(width() / 2.0, height() / 2.0);
+    std::vector<std::pair<double, TileId>> missing;
+    for (const PlacedTile& t : view_.VisibleTiles()) {
+        const QRectF target(t.x, t.y, kTileSizePx, kTileSizePx);
+        if (const TileLoader::Tile* tile = tiles_->Find(t.id)) {
+            p.drawImage(target, tile->image);
+            drawn(*tile);
+            continue;
+        }
+        const QPointF offset = target.center() - middle;
+        missing.emplace_back(QPointF::dotProduct(offset, offset), t.id);
+        TileId up = t.id;
+        for (int level = 1; level <= kParentLevels && up.z > 0; ++level) {
+            up = ParentTile(up);
+            if (const TileLoader::Tile* parent = tiles_->Find(up)) {
+                const int n = 1 << level;
+                const double part = double(kTileSizePx) / n;
+                p.drawImage(target, parent->image,
+                            QRectF((t.id.x % n) * part, (t.id.y % n) * part, part, part));
+                drawn(*parent);
+                break;
+            }
+        }
+    }
+    p.restore();
+    // The middle first; loading is queued, painting never waits for it.
+    std::sort(missing.begin(), missing.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<TileId> wanted;
+    for (const auto& m : missing) wanted.push_back(m.second);
+    tiles_->Want(wanted);
+
+    QStringList attributions;
+    if (fromFile && !tiles_->FileAttribution().isEmpty()) attributions << tiles_->FileAttribution();
+    if (fromServer && !tiles_->ServerAttribution().isEmpty())
+        attributions << tiles_->ServerAttribution();
+    return attributions;
+}
+
+void GroundTrackPlot::PaintScaleAndAttribution(QPainter& p, const QStringList& attributions) {
+    const PlotColours c(*this);
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    p.setFont(small);
+    const QFontMetricsF fm(small);
+    QColor box = c.background;
+    box.setAlpha(190);
+
+    const ScaleBar bar = view_.MakeScaleBar(std::min(120.0, width() / 3.0));
+    const double x0 = 8, y0 = height() - 8;
+    const QString label = Q(bar.label);
+    p.fillRect(QRectF(x0 - 3, y0 - fm.height() - 6,
+                      std::max(bar.lengthPx, fm.horizontalAdvance(label)) + 6, fm.height() + 9),
+               box);
+    p.setPen(QPen(c.text, 1.5));
+    p.drawLine(QPointF(x0, y0), QPointF(x0 + bar.lengthPx, y0));
+    p.drawLine(QPointF(x0, y0 - 4), QPointF(x0, y0));
+    p.drawLine(QPointF(x0 + bar.lengthPx, y0 - 4), QPointF(x0 + bar.lengthPx, y0));
+    p.drawText(QPointF(x0, y0 - 5), label);
+
+    if (attributions.isEmpty()) return;
+    const QString text = attributions.join(QStringLiteral(" | "));
+    const QString shown = fm.elidedText(text, Qt::ElideRight, width() * 0.6);
+    const double w = fm.horizontalAdvance(shown) + 6;
+    const QRectF r(width() - w - 1, height() - fm.height() - 3, w, fm.height() + 2);
+    p.fillRect(r, box);
+    p.setPen(c.text);
+    p.drawText(r, Qt::AlignCenter, shown);
+}
+
 void GroundTrackPlot::paintEvent(QPaintEvent*) {
     const FlightState& s = analytics_.State();
     std::optional<LatLonDeg> landing;
     if (s.landing) landing = s.landing->point;
-    const GroundTrackView v =
-        MakeGroundTrackView(analytics_.Home(), analytics_.Track(), landing, width(), height());
     const PlotColours c(*this);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), c.background);
-    p.setPen(c.frame);
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    // The agreed order: tiles, rings, track, home, landing estimate, the car on top.
+    QStringList attributions;
+    GroundTrackView v;
+    const bool map = MapShown();
+    if (map) {
+        if (!viewPlaced_) Refresh();
+        view_.Resize(width(), height());
+        attributions = PaintTiles(p);
+        v = MakeMapTrackView(view_, analytics_.Home(), analytics_.Track(), landing);
+    } else {
+        v = MakeGroundTrackView(analytics_.Home(), analytics_.Track(), landing, width(), height());
+    }
 
     const QPointF home(v.home.x, v.home.y);
     p.setPen(QPen(c.grid, 1));
@@ -113,19 +314,22 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
     for (std::size_t i = 0; i < v.ringRadiiPx.size(); ++i)
         p.drawText(QPointF(home.x() + 3, home.y() - v.ringRadiiPx[i] - 2), Q(v.ringLabels[i]));
     const QFontMetricsF fm(small);
-    p.drawText(QPointF(home.x() - fm.horizontalAdvance(QStringLiteral("N")) - 4,
-                       home.y() - v.ringRadiiPx.back() + fm.ascent()),
-               QStringLiteral("N"));
-    p.drawText(QPointF(home.x() + 4, home.y() + small.pointSizeF() + 4), QStringLiteral("Home"));
-    Cross(p, home, 3);
+    if (!map)
+        p.drawText(QPointF(home.x() - fm.horizontalAdvance(QStringLiteral("N")) - 4,
+                           home.y() - v.ringRadiiPx.back() + fm.ascent()),
+                   QStringLiteral("N"));
 
     if (v.track.size() > 1) {
         QPolygonF line;
         line.reserve(static_cast<qsizetype>(v.track.size()));
         for (const PlotPoint& t : v.track) line << QPointF(t.x, t.y);
-        p.setPen(QPen(c.track, 1.5));
+        p.setPen(QPen(c.track, map ? 2.5 : 1.5));
         p.drawPolyline(line);
     }
+    p.setPen(c.text);
+    p.drawText(QPointF(home.x() + 4, home.y() + small.pointSizeF() + 4), QStringLiteral("Home"));
+    p.setPen(QPen(c.text, map ? 2 : 1));
+    Cross(p, home, 3);
     if (v.landing) {
         p.setPen(QPen(c.landing, 2.5));
         Cross(p, QPointF(v.landing->x, v.landing->y), 6);
@@ -139,6 +343,11 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
         p.setBrush(c.last);
         p.drawEllipse(QPointF(v.last->x, v.last->y), 4, 4);
     }
+    if (map) PaintScaleAndAttribution(p, attributions);
+    attributions_ = attributions;
+    p.setBrush(Qt::NoBrush);
+    p.setPen(c.frame);
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 AltitudePlot::AltitudePlot(const FlightAnalytics& analytics, QWidget* parent)
@@ -221,6 +430,7 @@ ChasePanel::ChasePanel(const ChaseSettings& fileSettings, const ChaseOptions& ru
       beep_([] { QApplication::beep(); }) {
     setObjectName(QStringLiteral("chasepanel"));
     BuildControls();
+    MakeTiles();
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("agetimer"));
     connect(timer_, &QTimer::timeout, this, &ChasePanel::Tick);
@@ -322,6 +532,34 @@ void ChasePanel::BuildControls() {
     controls->addWidget(nodataed_, 2, 1);
     controls->addWidget(new QLabel(QStringLiteral("Landehöhe"), this), 3, 0);
     controls->addWidget(landalted_, 3, 1);
+
+    followcb_ = new QComboBox(this);
+    followcb_->setObjectName(QStringLiteral("followcb"));
+    followcb_->addItems({QStringLiteral("Aus"), QStringLiteral("Ballon"), QStringLiteral("Auto")});
+    followcb_->setCurrentIndex(static_cast<int>(Follow::Probe));
+    followcb_->setToolTip(QStringLiteral("Was die Karte mit jedem Datensatz in die Mitte rückt"));
+    // "Auto" waits for the car's own position.
+    if (auto* model = qobject_cast<QStandardItemModel*>(followcb_->model()))
+        model->item(static_cast<int>(Follow::Car))->setEnabled(false);
+    tilesed_ = new QLineEdit(QString::fromStdString(effective_.tilesUrl), this);
+    tilesed_->setObjectName(QStringLiteral("tilesed"));
+    tilesed_->setToolTip(QStringLiteral("Kachelserver mit {z}, {x} und {y}, oder none für keinen"));
+    mbtilesed_ = new QLineEdit(QString::fromStdString(effective_.mbtilesPath), this);
+    mbtilesed_->setObjectName(QStringLiteral("mbtilesed"));
+    mbtilesed_->setPlaceholderText(QStringLiteral("keine"));
+    mbtilesed_->setToolTip(QStringLiteral("Karte ohne Netz: MBTiles-Datei, vor dem Netz benutzt"));
+    mbtilesbt_ = new QPushButton(QStringLiteral("…"), this);
+    mbtilesbt_->setObjectName(QStringLiteral("mbtilesbt"));
+    mbtilesbt_->setToolTip(QStringLiteral("MBTiles-Datei wählen"));
+    auto* mbtilesRow = new QHBoxLayout;
+    mbtilesRow->addWidget(mbtilesed_, 1);
+    mbtilesRow->addWidget(mbtilesbt_);
+    controls->addWidget(new QLabel(QStringLiteral("Folgen"), this), 4, 0);
+    controls->addWidget(followcb_, 4, 1);
+    controls->addWidget(new QLabel(QStringLiteral("Kachelserver"), this), 5, 0);
+    controls->addWidget(tilesed_, 5, 1);
+    controls->addWidget(new QLabel(QStringLiteral("MBTiles-Datei"), this), 6, 0);
+    controls->addLayout(mbtilesRow, 6, 1);
     outer->addLayout(controls);
     chasemsglb_ = new QLabel(this);
     chasemsglb_->setObjectName(QStringLiteral("chasemsglb"));
@@ -362,7 +600,63 @@ void ChasePanel::BuildControls() {
         ApplyNightTheme(window(), on);
         UserChanged();
         emit nightThemeChanged(on);
+        trackimg_->update();
     });
+    connect(followcb_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { trackimg_->SetFollow(static_cast<Follow>(i)); });
+    connect(trackimg_, &GroundTrackPlot::followChanged, this,
+            [this](Follow f) { followcb_->setCurrentIndex(static_cast<int>(f)); });
+    connect(tilesed_, &QLineEdit::editingFinished, this, [this] {
+        std::string url = tilesed_->text().trimmed().toStdString();
+        if (url.empty()) url = kNoTiles;
+        if (url == effective_.tilesUrl) return;
+        if (!IsTileUrl(url)) {
+            ShowMessage(QStringLiteral("Kachelserver: http(s)-Adresse mit {z}, {x} und {y} "
+                                       "oder none, nicht \"%1\"")
+                            .arg(tilesed_->text()));
+            return;
+        }
+        file_.tilesUrl = effective_.tilesUrl = url;
+        UserChanged();
+        MakeTiles();
+    });
+    auto setFile = [this](const QString& path) {
+        const std::string file = path.trimmed().toStdString();
+        if (file == effective_.mbtilesPath) return;
+        file_.mbtilesPath = effective_.mbtilesPath = file;
+        UserChanged();
+        MakeTiles();
+    };
+    connect(mbtilesed_, &QLineEdit::editingFinished, this,
+            [this, setFile] { setFile(mbtilesed_->text()); });
+    connect(mbtilesbt_, &QPushButton::clicked, this, [this, setFile] {
+        const QString path =
+            QFileDialog::getOpenFileName(this, QStringLiteral("MBTiles-Datei"), mbtilesed_->text(),
+                                         QStringLiteral("MBTiles (*.mbtiles);;Alle Dateien (*)"));
+        if (path.isEmpty()) return;
+        mbtilesed_->setText(path);
+        setFile(path);
+    });
+}
+
+void ChasePanel::MakeTiles() {
+    TileSources sources;
+    if (effective_.tilesUrl != kNoTiles) sources.urlTemplate = Q(effective_.tilesUrl);
+    sources.mbtilesPath = Q(effective_.mbtilesPath);
+    sources.cacheDir = DefaultTileCacheDir();
+    sources.userAgent = TileUserAgent();
+    auto* old = tiles_;
+    tiles_ = new TileLoader(sources, this);
+    tiles_->setObjectName(QStringLiteral("tiles"));
+    trackimg_->SetTiles(tiles_);
+    delete old;
+    if (!tiles_->FileProblem().isEmpty()) ShowMessage(tiles_->FileProblem());
+}
+
+void ChasePanel::SetCarPosition(const std::optional<LatLonDeg>& car) {
+    if (auto* model = qobject_cast<QStandardItemModel*>(followcb_->model()))
+        model->item(static_cast<int>(Follow::Car))->setEnabled(car.has_value());
+    trackimg_->SetCar(car);
 }
 
 void ChasePanel::showEvent(QShowEvent* event) {
@@ -451,7 +745,7 @@ void ChasePanel::UpdateDisplays() {
         landlb_->setText(QStringLiteral("-"));
         landdistlb_->setText(QStringLiteral("-"));
     }
-    trackimg_->update();
+    trackimg_->Refresh();
     altimg_->update();
 }
 

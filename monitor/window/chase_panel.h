@@ -14,8 +14,11 @@
 #include "monitor/core/chase_alarms.h"
 #include "monitor/core/chase_settings.h"
 #include "monitor/core/flight_analytics.h"
+#include "monitor/core/map_view.h"
 
 class QCheckBox;
+class QComboBox;
+class QLineEdit;
 class QDoubleSpinBox;
 class QLabel;
 class QPushButton;
@@ -24,17 +27,61 @@ class QTimer;
 
 namespace monitor {
 
+class TileLoader;
+
+// What the map keeps in the middle as records come; the order of the "Folgen" choice.
+enum class Follow { Off, Probe, Car };
+
 // North-up map around home: range rings, the track, the last position, the landing estimate.
+// With a tile source they lie on a map the user pans by dragging and zooms with the wheel;
+// without one the plot fits everything around home.
 class GroundTrackPlot : public QWidget {
+    Q_OBJECT
   public:
     explicit GroundTrackPlot(const FlightAnalytics& analytics, QWidget* parent = nullptr);
     QSize sizeHint() const override { return {240, 240}; }
 
+    // Null, or a loader without a source: the plain plot.
+    void SetTiles(TileLoader* tiles);
+    bool MapShown() const;
+    const MapView& View() const { return view_; }
+    Follow Following() const { return follow_; }
+    void SetFollow(Follow follow);
+    // The chase car's position, when known; "Auto" follows it.
+    void SetCar(const std::optional<LatLonDeg>& car);
+    // New data: recentre on what is followed, and fit the zoom until the user has chosen one.
+    void Refresh();
+    // The sources named under the map at the last paint.
+    const QStringList& Attributions() const { return attributions_; }
+
+  signals:
+    void followChanged(Follow follow);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
+    // Draws the tiles in view (or their parents scaled up) and asks for the missing ones;
+    // returns the attributions of what it drew.
+    QStringList PaintTiles(QPainter& p);
+    void PaintScaleAndAttribution(QPainter& p, const QStringList& attributions);
+    std::optional<LatLonDeg> FollowTarget() const;
+
     const FlightAnalytics& analytics_;
+    TileLoader* tiles_ = nullptr;
+    MapView view_;
+    bool viewPlaced_ = false;
+    bool autoZoom_ = true;
+    Follow follow_ = Follow::Probe;
+    std::optional<LatLonDeg> car_;
+    QStringList attributions_;
+    std::optional<QPointF> dragFrom_;
+    int wheelEighths_ = 0;
 };
 
 // Altitude over GPS time, the burst marked, the estimated fall to the landing dashed.
@@ -64,6 +111,8 @@ class ChasePanel : public QWidget {
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     void SetBeep(Beep beep) { beep_ = std::move(beep); }
     void SetHomeLocator(std::string_view locator);
+    // The chase car's own position from its GPS, or none; lets "Folgen" choose "Auto".
+    void SetCarPosition(const std::optional<LatLonDeg>& car);
 
     // Each record as the stream reader got it (without "#").
     void OnRecord(std::string_view record);
@@ -89,6 +138,8 @@ class ChasePanel : public QWidget {
     void UpdateDisplays();
     void Fire(const std::vector<Alarm>& alarms);
     void UserChanged();
+    // A new loader for the tile settings in effect.
+    void MakeTiles();
 
     ChaseSettings file_;
     ChaseSettings effective_;
@@ -119,6 +170,11 @@ class ChasePanel : public QWidget {
     QSpinBox* nodataed_ = nullptr;
     QSpinBox* landalted_ = nullptr;
     QCheckBox* nightcb_ = nullptr;
+    QComboBox* followcb_ = nullptr;
+    QLineEdit* tilesed_ = nullptr;
+    QLineEdit* mbtilesed_ = nullptr;
+    QPushButton* mbtilesbt_ = nullptr;
+    TileLoader* tiles_ = nullptr;
     QLabel* chasemsglb_ = nullptr;
     QTimer* timer_ = nullptr;
 };

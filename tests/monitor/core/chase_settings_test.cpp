@@ -20,6 +20,8 @@ ChaseSettings Changed() {
     s.alarms = {
         .burstOn = false, .landingOn = true, .landingKm = 7.5, .noDataOn = false, .noDataS = 120};
     s.nightTheme = true;
+    s.tilesUrl = "https://tiles.example.org/osm/{z}/{x}/{y}.png?key=a&b=1";
+    s.mbtilesPath = "/home/op/maps/region one.mbtiles";
     return s;
 }
 
@@ -47,7 +49,8 @@ TEST(ChaseSettingsFile, HandEditedLinesThatDoNotFitAreSkippedWithAMessage) {
     std::vector<std::string> problems;
     const ChaseSettings s = ParseChaseSettings(
         "# mine\n[General]\n vrate_window_s = 45 \r\nburst_drop_m=lots\nalarm_burst=yes\n"
-        "landing_alt_m=auto\nalarm_landing_km=0\nfrobnicate=1\nnight_theme=1\nnonsense\n",
+        "landing_alt_m=auto\nalarm_landing_km=0\nfrobnicate=1\nnight_theme=1\nnonsense\n"
+        "tiles_url=ftp://x/{z}/{x}/{y}\nmbtiles=\n",
         Changed(), problems);
     EXPECT_EQ(s.analytics.vrateWindowS, 45);
     EXPECT_EQ(s.analytics.burstDropM, 500);  // kept from the base
@@ -55,7 +58,9 @@ TEST(ChaseSettingsFile, HandEditedLinesThatDoNotFitAreSkippedWithAMessage) {
     EXPECT_FALSE(s.analytics.landingAltM);
     EXPECT_EQ(s.alarms.landingKm, 7.5);
     EXPECT_TRUE(s.nightTheme);
-    ASSERT_EQ(problems.size(), 5u);
+    EXPECT_EQ(s.tilesUrl, Changed().tilesUrl);
+    EXPECT_EQ(s.mbtilesPath, "");
+    ASSERT_EQ(problems.size(), 6u);
     EXPECT_EQ(problems[0], "line 4 \"burst_drop_m=lots\" ignored");
 }
 
@@ -86,7 +91,10 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
                                                 "--landing-alt=auto",
                                                 "--alarm-km=4.5",
                                                 "--no-data",
-                                                "30"};
+                                                "30",
+                                                "--tiles",
+                                                "none",
+                                                "--mbtiles=/maps/a.mbtiles"};
     const ParsedOptions p = ParseOptions(args);
     ASSERT_TRUE(p.error.empty()) << p.error;
     EXPECT_TRUE(p.options.chase.estimates);
@@ -97,6 +105,9 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
     EXPECT_EQ(s.alarms.noDataS, 30);
     EXPECT_FALSE(s.alarms.burstOn);  // switches stay as the file has them
     EXPECT_TRUE(s.nightTheme);
+    EXPECT_EQ(s.tilesUrl, "none");
+    EXPECT_EQ(s.mbtilesPath, "/maps/a.mbtiles");
+    EXPECT_EQ(ChaseSettings().tilesUrl, kDefaultTileUrl);
 
     const ParsedOptions none =
         ParseOptions(std::vector<std::string_view>{"--headless", "--replay", "f"});
@@ -118,6 +129,11 @@ TEST(ChaseOptions, UnusableValuesAreRefused) {
         {"--headless", "--replay", "f", "--landing-alt", "sea"},
         {"--headless", "--replay", "f", "--alarm-km="},
         {"--headless", "--replay", "f", "--no-data", "1e9"},
+        {"--tiles", "ftp://tiles.example.org/{z}/{x}/{y}.png"},
+        {"--tiles", "https://tiles.example.org/{z}/{x}.png"},
+        {"--tiles", "https://tiles.example.org/{z}/{x}/{y}.png trailing"},
+        {"--tiles"},
+        {"--mbtiles"},
     };
     for (const auto& args : bad) EXPECT_FALSE(ParseOptions(args).error.empty()) << args.back();
     EXPECT_NE(UsageText().find("--estimates"), std::string::npos);

@@ -5,11 +5,16 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QStandardItemModel>
+#include <QWheelEvent>
 
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +23,9 @@
 #include <gtest/gtest.h>
 
 #include "common/locator.h"
+#include "mbtiles_file.h"
+#include "monitor/core/chase_plots.h"
+#include "qt_wait.h"
 #include "records.h"
 #include "simulated_flight.h"
 #include "temp_dir.h"
@@ -29,7 +37,10 @@ class ChasePanelTest : public ::testing::Test {
   protected:
     void Make(const ChaseSettings& file = {}, const ChaseOptions& run = {},
               const std::string& path = {}) {
-        panel_ = std::make_unique<ChasePanel>(file, run, path);
+        // Tests never reach out to a tile server.
+        ChaseOptions offline = run;
+        if (!offline.tilesUrl) offline.tilesUrl = kNoTiles;
+        panel_ = std::make_unique<ChasePanel>(file, offline, path);
         panel_->SetClock([this] { return nowMs_; });
         panel_->SetBeep([this] { ++beeps_; });
         panel_->resize(620, 560);
@@ -191,6 +202,160 @@ TEST_F(ChasePanelTest, AnAlarmSwitchedOffStaysSilent) {
     EXPECT_EQ(beeps_, 0);
     EXPECT_FALSE(Banner()->isVisibleTo(panel_.get()));
     EXPECT_NE(Text("burstlb"), "-");
+}
+
+constexpr QRgb kTileColour = qRgb(90, 170, 120);
+
+// Every tile around `points`, with room to spare, at the zooms the map picks by itself.
+std::vector<TileId> TilesAround(const std::vector<LatLonDeg>& points) {
+    std::vector<TileId> tiles;
+    for (int z = 0; z <= 14; ++z) {
+        int x0 = 1 << z, y0 = 1 << z, x1 = 0, y1 = 0;
+        for (const LatLonDeg& p : points) {
+            const TileId t = TileAt(p, z);
+            x0 = std::min(x0, t.x), y0 = std::min(y0, t.y);
+            x1 = std::max(x1, t.x), y1 = std::max(y1, t.y);
+        }
+        const int last = (1 << z) - 1;
+        for (int y = std::max(0, y0 - 2); y <= std::min(last, y1 + 2); ++y)
+            for (int x = std::max(0, x0 - 2); x <= std::min(last, x1 + 2); ++x)
+                tiles.push_back({z, x, y});
+    }
+    return tiles;
+}
+
+int CountColour(const QImage& image, QRgb colour) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) n += image.pixel(x, y) == colour;
+    return n;
+}
+
+// Whether `colour` shows within `r` pixels of (x, y).
+bool Near(const QImage& image, double x, double y, int r, QRgb colour) {
+    for (int dy = -r; dy <= r; ++dy)
+        for (int dx = -r; dx <= r; ++dx) {
+            const QPoint q(static_cast<int>(x) + dx, static_cast<int>(y) + dy);
+            if (image.rect().contains(q) && image.pixel(q) == colour) return true;
+        }
+    return false;
+}
+
+void Send(QWidget* w, QEvent::Type type, QPointF at, Qt::MouseButton button,
+          Qt::MouseButtons held) {
+    QMouseEvent e(type, at, w->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAndDimsAtNight) {
+    const probegen::FlightOptions o;
+    frames_ = probegen::SimulateFlight(o);
+    const testing::FlightTruth t = testing::Truth(o);
+    test_support::TempDir dir;
+    Make({}, {}, (dir.path / "pelmora.ini").string());
+    panel_->SetHomeLocator(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
+    panel_->show();
+    Fly(o, t.landingTimeS - 900);
+    auto* plot = Control<GroundTrackPlot>("trackimg");
+    auto* follow = Control<QComboBox>("followcb");
+    ASSERT_TRUE(plot && follow);
+
+    // No tile source: the plain plot.
+    EXPECT_FALSE(plot->MapShown());
+    EXPECT_EQ(CountColour(plot->grab().toImage(), kTileColour), 0);
+
+    const FlightAnalytics& a = panel_->Analytics();
+    std::vector<LatLonDeg> points = {a.Home(), a.State().landing->point};
+    for (const FlightPoint& f : a.Track())
+        if (f.position) points.push_back(*f.position);
+    const QString file = QString::fromStdString((dir.path / "region.mbtiles").string());
+    ASSERT_TRUE(
+        test_support::WriteMbtiles(file, TilesAround(points), kTileColour, "<b>© Test Maps</b>"));
+    auto* mbtilesed = Control<QLineEdit>("mbtilesed");
+    mbtilesed->setText(file);
+    emit mbtilesed->editingFinished();
+    ASSERT_TRUE(plot->MapShown());
+    // The tiles arrive after the first paint, which draws without them.
+    QImage day;
+    ASSERT_TRUE(test_support::WaitFor([&] {
+        day = plot->grab().toImage();
+        return CountColour(day, kTileColour) > day.width() * day.height() / 2;
+    }));
+    EXPECT_EQ(plot->Attributions(), QStringList{"© Test Maps"});
+    std::optional<LatLonDeg> landing = a.State().landing->point;
+    const GroundTrackView v = MakeMapTrackView(plot->View(), a.Home(), a.Track(), landing);
+    int onMap = 0, inView = 0;
+    for (std::size_t i = 0; i < v.track.size(); i += 10) {
+        const PlotPoint& p = v.track[i];
+        if (p.x < 8 || p.y < 8 || p.x > day.width() - 8 || p.y > day.height() - 8) continue;
+        ++inView;
+        onMap += Near(day, p.x, p.y, 5, kTileColour);
+        // The track is drawn over the tiles.
+        EXPECT_NE(day.pixel(static_cast<int>(p.x), static_cast<int>(p.y)), kTileColour);
+    }
+    EXPECT_GT(inView, 10);
+    EXPECT_GE(onMap, inView * 9 / 10);
+    Shot("map_day");
+
+    Control<QCheckBox>("nightcb")->setChecked(true);
+    const QImage night = plot->grab().toImage();
+    EXPECT_EQ(CountColour(night, kTileColour), 0);
+    const QPoint tilePixel(day.width() / 2 + 30, day.height() / 2 + 30);
+    ASSERT_EQ(day.pixel(tilePixel), kTileColour);
+    EXPECT_LT(QColor(night.pixel(tilePixel)).lightness(), QColor(kTileColour).lightness() / 2);
+    Shot("map_night");
+    Control<QCheckBox>("nightcb")->setChecked(false);
+
+    // Following the probe: each record brings it to the middle.
+    EXPECT_EQ(follow->currentText(), "Ballon");
+    Fly(o, t.landingTimeS - 600);
+    PlotPoint probe = plot->View().ToScreen(*a.State().lastPosition);
+    EXPECT_NEAR(probe.x, plot->width() / 2.0, 1);
+    EXPECT_NEAR(probe.y, plot->height() / 2.0, 1);
+
+    // The wheel zooms about the pointer.
+    const int zoom = plot->View().Zoom();
+    const QPointF pointer(40, 50);
+    const LatLonDeg under = plot->View().FromScreen({pointer.x(), pointer.y()});
+    QWheelEvent wheel(pointer, plot->mapToGlobal(pointer), {}, {0, 120}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(plot, &wheel);
+    EXPECT_EQ(plot->View().Zoom(), zoom + 1);
+    PlotPoint s = plot->View().ToScreen(under);
+    EXPECT_NEAR(s.x, pointer.x(), 1e-6);
+    EXPECT_NEAR(s.y, pointer.y(), 1e-6);
+
+    // Dragging moves the map with the mouse and stops following; records no longer move it.
+    const LatLonDeg grabbed = plot->View().FromScreen({100, 100});
+    Send(plot, QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton, Qt::LeftButton);
+    Send(plot, QEvent::MouseMove, {120, 95}, Qt::NoButton, Qt::LeftButton);
+    Send(plot, QEvent::MouseMove, {130, 90}, Qt::NoButton, Qt::LeftButton);
+    Send(plot, QEvent::MouseButtonRelease, {130, 90}, Qt::LeftButton, Qt::NoButton);
+    s = plot->View().ToScreen(grabbed);
+    EXPECT_NEAR(s.x, 130, 1e-6);
+    EXPECT_NEAR(s.y, 90, 1e-6);
+    EXPECT_EQ(follow->currentText(), "Aus");
+    const LatLonDeg centre = plot->View().Centre();
+    Fly(o, t.landingTimeS - 300);
+    EXPECT_EQ(plot->View().Centre().lat, centre.lat);
+    EXPECT_EQ(plot->View().Centre().lon, centre.lon);
+
+    // "Auto" follows the car, once there is one.
+    auto* items = qobject_cast<QStandardItemModel*>(follow->model());
+    EXPECT_FALSE(items->item(static_cast<int>(Follow::Car))->isEnabled());
+    const LatLonDeg car{t.landingLat + 0.02, t.landingLon - 0.04};
+    panel_->SetCarPosition(car);
+    EXPECT_TRUE(items->item(static_cast<int>(Follow::Car))->isEnabled());
+    follow->setCurrentText("Auto");
+    probe = plot->View().ToScreen(car);
+    EXPECT_NEAR(probe.x, plot->width() / 2.0, 1);
+    EXPECT_NEAR(probe.y, plot->height() / 2.0, 1);
+
+    // The file is kept for the next start.
+    std::ifstream ini(dir.path / "pelmora.ini");
+    std::stringstream text;
+    text << ini.rdbuf();
+    EXPECT_NE(text.str().find("mbtiles=" + file.toStdString() + "\n"), std::string::npos);
 }
 
 }  // namespace

@@ -22,7 +22,9 @@ TEST(ChaseWindow, BesideTheDisplaysFedByTheWindowFollowingItsLocator) {
     test_support::TempDir dir;
     TForm1 w;
     w.FormCreate();
-    ChasePanel* panel = AddChasePanel(w, {}, (dir.path / "pelmora.ini").string());
+    ChaseOptions offline;
+    offline.tilesUrl = kNoTiles;
+    ChasePanel* panel = AddChasePanel(w, offline, (dir.path / "pelmora.ini").string());
     w.show();
 
     const probegen::FlightOptions o;

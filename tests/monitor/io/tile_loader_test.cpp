@@ -1,0 +1,173 @@
+// Map tiles from a loopback tile server of the test and from MBTiles files it writes: each tile
+// in view asked for once, two at a time, by name; the disk cache standing in when the server is
+// gone; the file's tiles before the server's.
+#include "monitor/io/tile_loader.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QNetworkCacheMetaData>
+#include <QNetworkDiskCache>
+
+#include <gtest/gtest.h>
+
+#include "mbtiles_file.h"
+#include "qt_wait.h"
+#include "temp_dir.h"
+#include "tile_server.h"
+
+namespace monitor {
+namespace {
+
+using test_support::ServerTileColour;
+using test_support::WaitFor;
+
+std::vector<TileId> InView() {
+    std::vector<TileId> ids;
+    for (const PlacedTile& t : MapView({49.0, 8.0}, 10, 700, 500).VisibleTiles())
+        ids.push_back(t.id);
+    return ids;
+}
+
+// Asks for `ids` as the window does, again after every arrival, until all are in memory.
+bool LoadAll(TileLoader& loader, const std::vector<TileId>& ids) {
+    auto all = [&] {
+        return std::all_of(ids.begin(), ids.end(), [&](const TileId& t) { return loader.Find(t); });
+    };
+    QObject::connect(&loader, &TileLoader::tileLoaded, [&] { loader.Want(ids); });
+    loader.Want(ids);
+    const bool ok = WaitFor(all);
+    QObject::disconnect(&loader, &TileLoader::tileLoaded, nullptr, nullptr);
+    return ok;
+}
+
+class TileLoaderTest : public ::testing::Test {
+  protected:
+    TileSources Sources() const {
+        TileSources s;
+        s.urlTemplate = server.UrlTemplate();
+        s.cacheDir = QString::fromStdString((dir.path / "cache").string());
+        s.userAgent = TileUserAgent();
+        return s;
+    }
+    test_support::TempDir dir;
+    test_support::TileServer server;
+};
+
+TEST_F(TileLoaderTest, FetchesEachTileInViewOnceTwoAtATimeNamingItself) {
+    const std::vector<TileId> ids = InView();
+    ASSERT_GE(ids.size(), 9u);
+    TileLoader loader(Sources());
+    ASSERT_TRUE(loader.HasSource());
+    loader.Want(ids);
+    EXPECT_EQ(loader.Find(ids[0]), nullptr);  // nothing waited for the network
+    ASSERT_TRUE(LoadAll(loader, ids));
+
+    EXPECT_EQ(server.Requests(), static_cast<int>(ids.size()));
+    for (const TileId& t : ids) {
+        EXPECT_EQ(server.paths.value(QStringLiteral("/%1/%2/%3.png").arg(t.z).arg(t.x).arg(t.y)),
+                  1);
+        const TileLoader::Tile* tile = loader.Find(t);
+        EXPECT_EQ(tile->image.pixel(100, 100), ServerTileColour(t.z, t.x, t.y));
+        EXPECT_EQ(tile->origin, TileLoader::Origin::Server);
+    }
+    EXPECT_LE(server.maxOpen, kTileConnections);
+    EXPECT_LE(server.connections, kTileConnections);
+    ASSERT_FALSE(server.userAgents.isEmpty());
+    for (const QByteArray& ua : server.userAgents)
+        EXPECT_TRUE(ua.startsWith("pelmora/")) << ua.data();
+    EXPECT_EQ(loader.ServerAttribution(), QStringLiteral("127.0.0.1"));
+
+    // Moving on drops the queue: tiles no longer in view are never asked for.
+    const std::vector<TileId> elsewhere = {
+        {12, 100, 100}, {12, 101, 100}, {12, 102, 100}, {12, 103, 100}, {12, 104, 100}};
+    const int before = server.Requests();
+    loader.Want(elsewhere);
+    loader.Want({elsewhere[0]});
+    ASSERT_TRUE(WaitFor([&] { return loader.Find(elsewhere[0]) != nullptr; }));
+    test_support::Pump(100);
+    EXPECT_LE(server.Requests() - before, kTileConnections);
+}
+
+TEST_F(TileLoaderTest, KeepsTilesAWeekAndShowsTheCachedCopyWhenTheServerIsGone) {
+    const std::vector<TileId> ids = InView();
+    {
+        TileLoader first(Sources());
+        ASSERT_TRUE(LoadAll(first, ids));
+    }
+    const int asked = server.Requests();
+    {
+        // The server said a minute; the cache keeps them a week without asking again.
+        TileLoader second(Sources());
+        ASSERT_TRUE(LoadAll(second, ids));
+        EXPECT_EQ(server.Requests(), asked);
+    }
+    {
+        QNetworkDiskCache cache;
+        cache.setCacheDirectory(Sources().cacheDir);
+        for (const TileId& t : ids) {
+            QString url = server.UrlTemplate();
+            url.replace("{z}", QString::number(t.z))
+                .replace("{x}", QString::number(t.x))
+                .replace("{y}", QString::number(t.y));
+            QNetworkCacheMetaData meta = cache.metaData(QUrl(url));
+            ASSERT_TRUE(meta.isValid()) << url.toStdString();
+            EXPECT_GT(meta.expirationDate(), QDateTime::currentDateTimeUtc().addDays(6));
+            // Long expired now: the server would be asked first.
+            meta.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(-100));
+            cache.updateMetaData(meta);
+        }
+    }
+    server.Close();
+    TileLoader third(Sources());
+    ASSERT_TRUE(LoadAll(third, ids));
+    for (const TileId& t : ids)
+        EXPECT_EQ(third.Find(t)->image.pixel(5, 5), ServerTileColour(t.z, t.x, t.y));
+
+    // Never fetched, server gone: no tile, and the loader settles instead of asking on.
+    TileLoader none(Sources());
+    int loaded = 0;
+    QObject::connect(&none, &TileLoader::tileLoaded, [&] { ++loaded; });
+    none.Want({{3, 1, 1}});
+    test_support::Pump(300);
+    EXPECT_EQ(none.Find({3, 1, 1}), nullptr);
+    EXPECT_EQ(loaded, 0);
+}
+
+TEST_F(TileLoaderTest, AnMbtilesFilesTilesComeFirstRowsFlippedAndItsAttributionShown) {
+    std::vector<TileId> ids = InView();
+    const TileId missing = ids.back();
+    ids.pop_back();
+    const QString path = QString::fromStdString((dir.path / "region.mbtiles").string());
+    ASSERT_TRUE(test_support::WriteMbtiles(path, ids, qRgb(0, 160, 0),
+                                           "<a href=\"https://example.org/\">© Test Maps</a>"));
+    TileSources s = Sources();
+    s.mbtilesPath = path;
+    TileLoader loader(s);
+    EXPECT_EQ(loader.FileProblem(), QString());
+    EXPECT_EQ(loader.FileAttribution(), QStringLiteral("© Test Maps"));
+    ids.push_back(missing);
+    ASSERT_TRUE(LoadAll(loader, ids));
+    for (std::size_t i = 0; i + 1 < ids.size(); ++i) {
+        EXPECT_EQ(loader.Find(ids[i])->image.pixel(5, 5), qRgb(0, 160, 0));
+        EXPECT_EQ(loader.Find(ids[i])->origin, TileLoader::Origin::File);
+    }
+    // Only the tile the file lacks was asked of the server.
+    EXPECT_EQ(server.Requests(), 1);
+    EXPECT_EQ(loader.Find(missing)->origin, TileLoader::Origin::Server);
+
+    // No server, a file that is not there: no source, and the reason.
+    TileSources broken;
+    broken.mbtilesPath = path + ".gone";
+    TileLoader nothing(broken);
+    EXPECT_FALSE(nothing.HasSource());
+    EXPECT_FALSE(nothing.FileProblem().isEmpty());
+}
+
+}  // namespace
+}  // namespace monitor
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
