@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <sstream>
@@ -193,11 +194,22 @@ TEST(HeadlessFaults, RelayRestartedMidFlight) {
             return exitCode >= 0;
         },
         30000));
-    test_support::Pump(200);
-    relay::harness::ReadAvailable(monitor, after);
-    ::close(monitor);
     EXPECT_EQ(exitCode, 0);
     EXPECT_TRUE(again.WaitForLog("login DL1ABC JN49EA", std::chrono::seconds(30))) << again.Log();
+    // The station closed once all was sent; the relay counts what it took, and the monitor reads
+    // until it has that many records, however slow the machine.
+    ASSERT_TRUE(again.WaitForLog(" disconnected (", std::chrono::seconds(30))) << again.Log();
+    const std::string log = again.Log();
+    const auto count = log.find(" disconnected (") + std::string(" disconnected (").size();
+    const long records = std::strtol(log.c_str() + count, nullptr, 10);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            relay::harness::ReadAvailable(monitor, after);
+            return std::count(after.begin(), after.end(), '#') >= records;
+        },
+        30000))
+        << after;
+    ::close(monitor);
 
     // The sentences relayed after the restart, each once.
     std::map<std::string, int> relayed;
