@@ -47,6 +47,7 @@ HeadlessStation::HeadlessStation(const StationOptions& options, std::FILE* out, 
       core_(startup_.CoreOptions()) {
     startup_.SetUpDemodulator(core_.Demodulator());
     core_.OnFrame = [this](const FrameReport& r) {
+        if (r.ok) lastGoodClock_.start();
         const std::string line = HeadlessFrameLine(r) + '\n';
         std::fwrite(line.data(), 1, line.size(), out_);
         std::fprintf(out_, "path=%d\tdecoder=%s\n", r.number, demod::DecoderName(r.decoder));
@@ -87,6 +88,12 @@ void HeadlessStation::SetStatus(const QString& text) {
 
 bool HeadlessStation::Start() {
     for (const auto& problem : startup_.ReadSettings()) Message(problem);
+    if (options_.unattended) {
+        StartLine();
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this] { StatusLine(); });
+        timer->start(statusIntervalMs_);
+    }
     if (!options_.server.empty()) {
         call_ = startup_.CallField();
         locator_ = startup_.LocatorField();
@@ -123,6 +130,7 @@ bool HeadlessStation::StartCapture() {
     if (captureStarted_) return true;
     captureStarted_ = true;
     AudioIn1 = startup_.MakeCapture(core_, [this] {
+        if (options_.unattended) return;  // the status line says the level
         if (!levelClock_.isValid() || levelClock_.elapsed() >= kLevelIntervalMs) {
             levelClock_.start();
             const auto& d = core_.Demodulator();
@@ -132,6 +140,9 @@ bool HeadlessStation::StartCapture() {
         }
     });
     AudioIn1->OnEnd = [this](capture::TAudioCapture*, const std::string& message) {
+        // A sound card never ends on its own: it was unplugged or failed, and a service
+        // restarts the station on a failure only.
+        if (options_.input == StationOptions::Input::Alsa) exitCode_ = 1;
         EndOfInput(message);
     };
     if (!AudioIn1->Start()) {
@@ -147,6 +158,41 @@ void HeadlessStation::Interrupt() {
     captureStarted_ = true;  // a recording still waiting for the server never starts now
     if (AudioIn1) AudioIn1->Stop();
     EndOfInput({});
+}
+
+void HeadlessStation::StartLine() {
+    std::string from;
+    switch (options_.input) {
+        case StationOptions::Input::Alsa:
+            from = "ALSA device \"" + options_.device + "\"";
+            break;
+        case StationOptions::Input::File:
+            from = "\"" + options_.file + "\"";
+            break;
+        case StationOptions::Input::Stdin:
+            from = "standard input";
+            break;
+    }
+    const std::string line =
+        std::string("tavrin ") + TAVRIN_VERSION + " started: audio from " + from +
+        (options_.server.empty() ? ", no server" : ", server " + ServerWithPort(options_)) +
+        (options_.flightLog ? "" : ", no flight log") + "\n";
+    std::fwrite(line.data(), 1, line.size(), err_);
+    std::fflush(err_);
+}
+
+void HeadlessStation::StatusLine() {
+    const int frames = core_.Frames();
+    const int good = core_.GoodFrames();
+    const std::string age =
+        lastGoodClock_.isValid() ? std::to_string(lastGoodClock_.elapsed() / 1000) : "";
+    const auto& d = core_.Demodulator();
+    std::fprintf(err_,
+                 "tavrin: status frames=%d good=%d bad=%d last_good_age=%s level=%d unsent=%d "
+                 "overruns=%d\n",
+                 frames, good, frames - good, age.c_str(), d.LevelLabel(), core_.losses().Unsent(),
+                 core_.losses().Overruns());
+    std::fflush(err_);
 }
 
 void HeadlessStation::EndOfInput(const std::string& message) {
@@ -175,7 +221,7 @@ void HeadlessStation::FinishWhenSent() {
         return;
     }
     if (uplink_) uplink_->Stop();
-    emit Finished(0);
+    emit Finished(exitCode_);
 }
 
 }  // namespace station

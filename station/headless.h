@@ -43,6 +43,8 @@ class HeadlessStation : public QObject, private UplinkView {
 
     // Tests shorten the 60 s retry; before or after Start.
     void SetReconnectIntervalMs(int ms);
+    // With --unattended, the status line's interval (a minute); before Start.
+    void SetStatusIntervalMs(int ms) { statusIntervalMs_ = ms; }
     StationCore& Core() { return core_; }
 
   signals:
@@ -62,6 +64,8 @@ class HeadlessStation : public QObject, private UplinkView {
     bool StartCapture();
     void EndOfInput(const std::string& message);
     void FinishWhenSent();
+    void StartLine();
+    void StatusLine();
 
     StationStartup startup_;
     const StationOptions& options_;
@@ -77,6 +81,9 @@ class HeadlessStation : public QObject, private UplinkView {
     int reconnectIntervalMs_ = 0;  // 0: the uplink's own
     QElapsedTimer levelClock_;
     QElapsedTimer drainClock_;
+    QElapsedTimer lastGoodClock_;  // since the last good frame; invalid before the first
+    int statusIntervalMs_ = 60000;
+    int exitCode_ = 0;
 };
 
 }  // namespace station

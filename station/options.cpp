@@ -18,6 +18,9 @@ std::string StationUsage() {
            "  --realtime           play a recording at the pace it was recorded\n"
            "  --headless           no window: frames on standard output, messages on standard "
            "error\n"
+           "  --unattended         headless for a station on its own (the service unit): on\n"
+           "                       standard error a start line, connection changes, losses,\n"
+           "                       errors and a status line a minute, no level line a second\n"
            "  --server HOST[:PORT] connect to a collecting server (default port 3001);\n"
            "                       an IPv6 address as ::1 or [::1]:3001\n"
            "  --call CALL          call sign for this run (default: CALL in tavrin.ini)\n"
@@ -79,6 +82,8 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             o.version = true;
         } else if (a == "--headless") {
             o.headless = true;
+        } else if (a == "--unattended") {
+            o.unattended = o.headless = true;
         } else if (a == "--realtime") {
             o.realtime = true;
         } else if (a == "--no-log") {

@@ -19,6 +19,9 @@ struct StationOptions {
     std::string file;                // recorded audio for Input::File
     bool realtime = false;           // pace a recording as it was recorded
     bool headless = false;
+    // A station on its own (service unit): a status line a minute instead of the level line a
+    // second, a start line; implies headless.
+    bool unattended = false;
     bool flightLog = true;
     bool waterfall = true;                          // spectrum and waterfall in the window
     demod::Decoder decoder = demod::Decoder::Both;  // --decoder: which decoding paths run

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -243,6 +244,52 @@ TEST(HeadlessFaults, RelayRestartedMidFlight) {
     EXPECT_GE(uploadedAfter, 3) << text;
     EXPECT_NE(text.find("no connection to the server: frame "), std::string::npos) << text;
     EXPECT_EQ(text.find("unsent=0"), std::string::npos) << text;
+}
+
+// A station on its own: a start line and a status line at every interval, with the counts, the
+// last good frame's age and the level; never the level line of an attended run.
+TEST(HeadlessUnattended, StatusLinesInsteadOfLevelLines) {
+    test_support::TempDir dir;
+    Server server;
+    station::StationOptions o = PacedFlight(dir, 3, server.tcp.serverPort());
+    o.unattended = true;
+    Capture capture;
+    station::HeadlessStation h(o, capture.file, capture.file);
+    h.SetStatusIntervalMs(250);
+    int exitCode = -1;
+    QObject::connect(&h, &station::HeadlessStation::Finished, [&](int code) { exitCode = code; });
+    ASSERT_TRUE(h.Start());
+    ASSERT_TRUE(WaitFor([&] { return exitCode >= 0; }, 20000));
+    EXPECT_EQ(exitCode, 0);
+    const std::string text = capture.Text();
+    const auto lines = Lines(text);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("tavrin " TAVRIN_VERSION " started: audio from \"", 0), 0u) << text;
+    EXPECT_NE(lines[0].find(", server 127.0.0.1:"), std::string::npos) << text;
+    EXPECT_EQ(text.find("tavrin: level"), std::string::npos) << text;
+
+    std::vector<std::string> status;
+    for (const auto& line : lines)
+        if (line.rfind("tavrin: status ", 0) == 0) status.push_back(line);
+    ASSERT_GE(status.size(), 3u) << text;
+    const std::regex form(
+        "tavrin: status frames=(\\d+) good=(\\d+) bad=(\\d+) last_good_age=(\\d*) "
+        "level=-?\\d+ unsent=0 overruns=0");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(status.front(), m, form)) << status.front();
+    EXPECT_EQ(m[1], "0");
+    EXPECT_EQ(m[4], "") << "nothing decoded yet: no age";
+    bool sawGood = false;
+    for (const auto& line : status) {
+        ASSERT_TRUE(std::regex_match(line, m, form)) << line;
+        if (m[2] == "0") continue;
+        sawGood = true;
+        EXPECT_EQ(std::stoi(m[1]), std::stoi(m[2]) + std::stoi(m[3])) << line;
+        ASSERT_FALSE(m[4].str().empty()) << line;
+        EXPECT_LE(std::stoi(m[4]), 2) << "a frame about every second: " << line;
+    }
+    EXPECT_TRUE(sawGood) << text;
+    EXPECT_NE(text.find("tavrin: connected to  "), std::string::npos) << text;
 }
 
 }  // namespace

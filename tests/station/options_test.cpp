@@ -41,6 +41,11 @@ TEST(StationOptions, InputsServerAndStation) {
     EXPECT_EQ(Ok({"--input", "-"}).input, StationOptions::Input::Stdin);
     EXPECT_EQ(Ok({"--server", "localhost"}).port, 3001);
     EXPECT_EQ(Ok({"--device", "hw:1"}).device, "hw:1");
+    // The service unit gives --unattended alone: it must not open a window.
+    const auto u = Ok({"--unattended", "--device", "plughw:1,0"});
+    EXPECT_TRUE(u.unattended);
+    EXPECT_TRUE(u.headless);
+    EXPECT_FALSE(Ok({"--headless"}).unattended) << "a redirected run keeps its level lines";
 }
 
 // An IPv6 address is split at the right colon, and given back so the uplink splits it alike.

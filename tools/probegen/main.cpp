@@ -56,6 +56,7 @@ Signal:
       --upper-tone HZ upper tone, 1500..5500 Hz (default 2400; 2200 for the other tables)
       --swap-tones    bit 1 on 1200 Hz and bit 0 on the upper tone
   -h, --help          show this text
+      --version       show the version
 )";
 
 struct Args {
@@ -171,6 +172,10 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("probegen %s\n", PROBEGEN_VERSION);
             return 0;
         }
         if (arg == "--list") {

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr const char* kVersion = "0.1.0";
 constexpr int kExitUsage = 2;
 
 void PrintHelp() {
@@ -60,7 +59,7 @@ relay::RelayConfig ParseArguments(int argc, char** argv) {
             std::exit(0);
         }
         if (arg == "--version") {
-            std::printf("relay %s\n", kVersion);
+            std::printf("relay %s\n", RELAY_VERSION);
             std::exit(0);
         }
         const bool takesValue = arg == "--bind" || arg == "--station-port" ||
