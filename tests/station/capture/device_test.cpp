@@ -34,7 +34,7 @@ class CounterBackend : public Backend {
         // Paced a little, so the owner's loop is not flooded.
         context.SleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
         const bool overran = overrunEvery_ > 0 && ++reads_ % overrunEvery_ == 0;
-        return {out.size(), false, {}, overran ? 2 : 0};
+        return {out.size(), false, {}, overran ? 2 : 0, {}};
     }
 
   private:
