@@ -650,6 +650,8 @@ void ChasePanel::MakeTiles() {
     tiles_->setObjectName(QStringLiteral("tiles"));
     trackimg_->SetTiles(tiles_);
     delete old;
+    // Without tiles the plot fits everything around home: nothing to follow.
+    followcb_->setEnabled(tiles_->HasSource());
     if (!tiles_->FileProblem().isEmpty()) ShowMessage(tiles_->FileProblem());
 }
 

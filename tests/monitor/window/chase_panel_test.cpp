@@ -262,6 +262,7 @@ TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAn
 
     // No tile source: the plain plot.
     EXPECT_FALSE(plot->MapShown());
+    EXPECT_FALSE(follow->isEnabled());
     EXPECT_EQ(CountColour(plot->grab().toImage(), kTileColour), 0);
 
     const FlightAnalytics& a = panel_->Analytics();
@@ -275,6 +276,7 @@ TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAn
     mbtilesed->setText(file);
     emit mbtilesed->editingFinished();
     ASSERT_TRUE(plot->MapShown());
+    EXPECT_TRUE(follow->isEnabled());
     // The tiles arrive after the first paint, which draws without them.
     QImage day;
     ASSERT_TRUE(test_support::WaitFor([&] {
