@@ -52,6 +52,8 @@ HeadlessStation::HeadlessStation(const StationOptions& options, std::FILE* out, 
         std::fwrite(line.data(), 1, line.size(), out_);
         std::fprintf(out_, "path=%d\tdecoder=%s\n", r.number, demod::DecoderName(r.decoder));
         std::fprintf(out_, "%s\n", HeadlessSignalLine(r.number, r.signal).c_str());
+        if (r.repairedBits > 0)
+            std::fprintf(out_, "repair=%d\tbits=%d\n", r.number, r.repairedBits);
         std::fflush(out_);
     };
     core_.OnMessage = [this](const std::string& m) { Message(m); };
@@ -204,10 +206,12 @@ void HeadlessStation::EndOfInput(const std::string& message) {
     const int good = core_.GoodFrames();
     std::fprintf(out_,
                  "frames=%d good=%d bad=%d overruns=%d unsent=%d literal=%d sensitive=%d "
-                 "unlogged=%d\n",
+                 "unlogged=%d repaired=%d
+",
                  frames, good, frames - good, core_.losses().Overruns(), core_.losses().Unsent(),
                  core_.PathGoodFrames(demod::Decoder::Literal),
-                 core_.PathGoodFrames(demod::Decoder::Sensitive), core_.losses().Unwritten());
+                 core_.PathGoodFrames(demod::Decoder::Sensitive), core_.losses().Unwritten(),
+                 core_.RepairedFrames());
     std::fflush(out_);
     drainClock_.start();
     FinishWhenSent();

@@ -34,6 +34,10 @@ std::string StationUsage() {
            "  --no-waterfall       no spectrum and waterfall in the window (saves some CPU)\n"
            "  --decoder PATHS      literal, sensitive or both (default both): the literal\n"
            "                       demodulator, the more sensitive one, or both combined\n"
+           "  --no-repair          do not repair the sensitive path's frames that fail their\n"
+           "                       checksum by a bit or two\n"
+           "  --no-coherent        the sensitive path decides by tone energy only, not also by\n"
+           "                       tone phase (for comparison; it falls back by itself)\n"
            "  --help               show this help\n"
            "  --version            show the version\n"
            "Qt's own options (-qwindowgeometry WxH+X+Y, -platform NAME, -style NAME, ...) are\n"
@@ -90,6 +94,10 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             o.flightLog = false;
         } else if (a == "--no-waterfall") {
             o.waterfall = false;
+        } else if (a == "--no-repair") {
+            o.repair = false;
+        } else if (a == "--no-coherent") {
+            o.coherent = false;
         } else if (a == "--decoder") {
             if (!value(v)) return "--decoder needs literal, sensitive or both";
             if (v == "literal") {

@@ -25,6 +25,8 @@ struct StationOptions {
     bool flightLog = true;
     bool waterfall = true;                          // spectrum and waterfall in the window
     demod::Decoder decoder = demod::Decoder::Both;  // --decoder: which decoding paths run
+    bool repair = true;                             // --no-repair turns soft repair off
+    bool coherent = true;                           // --no-coherent: energy decisions only
     std::string server;                             // empty: no uplink from the command line
     int port = kStationPort;
     std::optional<std::string> call, locator;  // override tavrin.ini for this run

@@ -27,6 +27,8 @@ StationCore::Options StationStartup::CoreOptions() const {
     StationCore::Options o;
     o.flightLog = options_.flightLog;
     o.decoder = options_.decoder;
+    o.repair = options_.repair;
+    o.coherent = options_.coherent;
     return o;
 }
 

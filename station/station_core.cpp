@@ -81,10 +81,13 @@ bool FlightLog::Append(int frameNumber, const demod::Frame& frame, const Telemet
             return false;
         }
     }
-    const int n = std::fprintf(
-        file_, "# frame %d %s %s %s\n%s\n%s\n", frameNumber, frame.checksumOk ? "ok" : "BAD",
-        demod::Label3Text(frame.received, frame.computed).c_str(),
-        SignalFieldsText(signal, ' ').c_str(), display.gps.c_str(), display.dataLine.c_str());
+    const std::string repaired =
+        frame.repairedBits > 0 ? " repaired " + std::to_string(frame.repairedBits) : "";
+    const int n = std::fprintf(file_, "# frame %d %s %s %s%s\n%s\n%s\n", frameNumber,
+                               frame.checksumOk ? "ok" : "BAD",
+                               demod::Label3Text(frame.received, frame.computed).c_str(),
+                               SignalFieldsText(signal, ' ').c_str(), repaired.c_str(),
+                               display.gps.c_str(), display.dataLine.c_str());
     if (n < 0 || std::fflush(file_) != 0) {
         error = "cannot write the flight log " + name + ": " + std::strerror(errno);
         std::fclose(file_);
@@ -108,7 +111,10 @@ StationCore::StationCore(Options options)
                      if (OnMessage) OnMessage(std::string("frame not shown: ") + e.what());
                  }
              }),
-      log_(options_.logFolder) {}
+      log_(options_.logFolder) {
+    paths_.SetRepair(options_.repair);
+    paths_.SetCoherent(options_.coherent);
+}
 
 bool StationCore::AudioIn1BufferFilled(const char* buffer, int& size) {
     // The capture's bytes are not int16 objects: copied rather than read through a cast.
@@ -144,6 +150,8 @@ void StationCore::ausgabe(const demod::Frame& frame, demod::Decoder from, std::i
     report.decoder = from;
     report.ok = frame.checksumOk;
     if (frame.checksumOk) ++good_;
+    report.repairedBits = frame.repairedBits;
+    if (frame.repairedBits > 0) ++repaired_;
     report.label3 = demod::Label3Text(frame.received, frame.computed);
     report.label3Colour = frame.checksumOk ? demod::kLabel3Green : demod::kLabel3Red;
     report.display = DecodeTelemetry(frame, LocalDateTimeText(now));

@@ -74,6 +74,7 @@ struct FrameReport {
     TelemetryDisplay display;
     SignalFigures signal;                              // measured over the frame's own samples
     demod::Decoder decoder = demod::Decoder::Literal;  // the path that delivered the frame
+    int repairedBits = 0;  // bits the sensitive path flipped to make it good; 0: as received
 };
 
 class StationCore {
@@ -84,6 +85,8 @@ class StationCore {
         std::string logFolder = ".";
         Clock clock = [] { return std::chrono::system_clock::now(); };
         demod::Decoder decoder = demod::Decoder::Both;  // the decoding paths that run
+        bool repair = true;    // soft repair of the sensitive path's frames
+        bool coherent = true;  // the sensitive path's coherent decisions
     };
 
     StationCore();
@@ -106,6 +109,7 @@ class StationCore {
     const SignalMeter& Meter() const noexcept { return meter_; }
     int Frames() const noexcept { return frames_; }
     int GoodFrames() const noexcept { return good_; }
+    int RepairedFrames() const noexcept { return repaired_; }  // counted among the good ones
     // Good frames a path found, frames found by both counted for each.
     int PathGoodFrames(demod::Decoder path) const noexcept { return paths_.GoodFrames(path); }
     const demod::DecoderPaths& Paths() const noexcept { return paths_; }
@@ -142,6 +146,7 @@ class StationCore {
     std::vector<std::int16_t> samples_;  // the last audio buffer, as samples
     int frames_ = 0;
     int good_ = 0;
+    int repaired_ = 0;
     std::string callField_, locatorField_;
 };
 

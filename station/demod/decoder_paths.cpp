@@ -1,5 +1,7 @@
 #include "station/demod/decoder_paths.h"
 
+#include <algorithm>
+
 namespace demod {
 
 DecoderPaths::DecoderPaths(Decoder mode, FskDemodulator& literal, FrameSync& literalSync,
@@ -20,13 +22,29 @@ DecoderPaths::DecoderPaths(Decoder mode, FskDemodulator& literal, FrameSync& lit
         case Decoder::Both:
             literal_.SetBitSink(&literalSync);
             literalSync.SetHandler([this](const Frame& f) {
+                if (f.checksumOk) NoteGood(f, literal_.SamplesIn());
                 combiner_.Offer(f, Decoder::Literal, literal_.SamplesIn());
             });
             break;
     }
-    sensitive_.SetFrameHandler([this](const Frame& f, int, std::int64_t sample) {
+    sensitive_.SetFrameHandler([this](const Frame& f, int slicer, std::int64_t sample) {
+        if (f.checksumOk) {
+            NoteGood(f, sample);
+        } else if (repair_ && sample - lastGoodEnd_ > FrameCombiner::kSameFrameSamples) {
+            // Not when a good copy of this transmission is already in.
+            if (auto fixed = repairer_.Repair(f, sensitive_.Soft(slicer), sample)) {
+                NoteGood(*fixed, sample);
+                combiner_.Offer(*fixed, Decoder::Sensitive, sample);
+                return;
+            }
+        }
         combiner_.Offer(f, Decoder::Sensitive, sample);
     });
+}
+
+void DecoderPaths::NoteGood(const Frame& f, std::int64_t end) noexcept {
+    repairer_.NoteGood(f, end);
+    lastGoodEnd_ = std::max(lastGoodEnd_, end);
 }
 
 bool DecoderPaths::ProcessBuffer(const std::int16_t* samples, int& sizeBytes) noexcept {

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "station/demod/frame_combiner.h"
+#include "station/demod/frame_repair.h"
 #include "station/demod/frame_sync.h"
 #include "station/demod/fsk_demodulator.h"
 #include "station/demod/sensitive_demodulator.h"
@@ -31,11 +32,19 @@ class DecoderPaths {
     // End of input: frames still held go out.
     void Flush();
 
+    // Soft repair of the sensitive path's frames that fail their checksum (on unless turned
+    // off; the literal path's frames are never repaired).
+    void SetRepair(bool on) noexcept { repair_ = on; }
+    bool RepairOn() const noexcept { return repair_; }
+    void SetCoherent(bool on) noexcept { sensitive_.SetCoherent(on); }
+
     Decoder Mode() const noexcept { return mode_; }
     int GoodFrames(Decoder path) const noexcept;  // Literal or Sensitive, copies included
     const SensitiveDemodulator& Sensitive() const noexcept { return sensitive_; }
 
   private:
+    void NoteGood(const Frame& f, std::int64_t end) noexcept;
+
     Decoder mode_;
     FskDemodulator& literal_;
     FrameCombiner combiner_;
@@ -43,6 +52,9 @@ class DecoderPaths {
     Output output_;
     int literalGood_ = 0;  // the literal path alone: its good frames
     std::int64_t samples_ = 0;
+    bool repair_ = true;
+    FrameRepair repairer_;
+    std::int64_t lastGoodEnd_ = -FrameCombiner::kSameFrameSamples - 1;
 };
 
 }  // namespace demod

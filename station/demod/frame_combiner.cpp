@@ -38,10 +38,13 @@ bool FrameCombiner::SameContent(const Frame& a, const Frame& b) noexcept {
 void FrameCombiner::Offer(const Frame& frame, Decoder path, std::int64_t endSample) {
     const unsigned bit = Bit(path);
     // The same transmission: ends close together, and not two different good frames (two
-    // good checksums over different contents are two frames, however close).
+    // good checksums over different contents are two frames, however close). A repaired frame
+    // is only as good as its repair: near another good frame with other content, one of the
+    // two is wrong, and it is the repaired one that goes.
     auto same = std::find_if(pending_.begin(), pending_.end(), [&](const Pending& p) {
         return std::abs(p.end - endSample) <= kSameFrameSamples &&
-               !(p.frame.checksumOk && frame.checksumOk && !SameContent(p.frame, frame));
+               !(p.frame.checksumOk && frame.checksumOk && !SameContent(p.frame, frame) &&
+                 p.frame.repairedBits == 0 && frame.repairedBits == 0);
     });
     if (same == pending_.end()) {
         Pending p;
@@ -58,11 +61,21 @@ void FrameCombiner::Offer(const Frame& frame, Decoder path, std::int64_t endSamp
         return;
     }
     if (!frame.checksumOk) return;  // a bad copy never displaces what is there
+    if (same->frame.checksumOk && !SameContent(same->frame, frame)) {
+        if (frame.repairedBits > 0 || same->sent) return;
+        // The repaired frame it displaces was nobody's good frame.
+        for (Decoder d : {Decoder::Literal, Decoder::Sensitive})
+            if (same->goodPaths & Bit(d)) --good_[static_cast<int>(d)];
+        same->goodPaths = 0;
+        same->frame.checksumOk = false;
+    }
     if ((same->goodPaths & bit) == 0) {
         same->goodPaths |= bit;
         ++good_[static_cast<int>(path)];
     }
-    if (!same->sent && !same->frame.checksumOk) {
+    // Good beats bad, and received as it was beats repaired.
+    if (!same->sent &&
+        (!same->frame.checksumOk || (same->frame.repairedBits > 0 && frame.repairedBits == 0))) {
         same->frame = frame;  // good beats bad
         same->from = path;
         same->end = endSample;

@@ -41,6 +41,18 @@ void FrameSync::OnBit(int bit) noexcept {
     }
 }
 
+void FrameSync::OnByte(std::uint8_t b, const std::array<float, 8>& reliability) noexcept {
+    // Bytes are recorded from the first after the sync up to the checksum's last, which
+    // completes the frame inside OnByte: so before it.
+    if (frameState_ == 4) soft_.size = 0;
+    if (frameState_ >= 5 && soft_.size < SoftFrame::kMaxBytes) {
+        soft_.bytes[soft_.size] = b;
+        soft_.reliability[soft_.size] = reliability;
+        ++soft_.size;
+    }
+    OnByte(b);
+}
+
 void FrameSync::OnByte(std::uint8_t b) noexcept {
     switch (frameState_) {
         case 0:

@@ -18,6 +18,16 @@ struct Frame {
     std::uint16_t received = 0;             // checksum carried by the frame
     std::uint16_t computed = 0;             // CRC-16/ARC over everything after the sync
     bool checksumOk = false;
+    int repairedBits = 0;  // bits flipped to make the checksum match; 0: as received
+};
+
+// A frame's bytes after the sync (sentence, data, checksum) and how sure the demodulator was of
+// each of their data bits (larger: surer; bit k of a byte at [k]), for repairing the frame.
+struct SoftFrame {
+    static constexpr std::size_t kMaxBytes = 255 + 3 + 34;  // longest sentence, data, checksum
+    std::array<std::uint8_t, kMaxBytes> bytes{};
+    std::array<std::array<float, 8>, kMaxBytes> reliability{};
+    std::size_t size = 0;
 };
 
 // Colour values of the checksum label, as 0xBBGGRR.
@@ -44,6 +54,10 @@ class FrameSync final : public BitSink {
     void OnBit(
         int bit) noexcept override;  // byte assembly: start bit, 8 data bits LSB first, stop bit
     void OnByte(std::uint8_t b) noexcept;  // frame machine, one completed byte
+    // The same with each data bit's reliability, kept for the frame; Soft() holds the frame's
+    // bytes while the handler runs.
+    void OnByte(std::uint8_t b, const std::array<float, 8>& reliability) noexcept;
+    const SoftFrame& Soft() const noexcept { return soft_; }
 
     int BitState() const noexcept { return bitState_; }
     int FrameState() const noexcept { return frameState_; }
@@ -57,6 +71,7 @@ class FrameSync final : public BitSink {
     int dataIndex_ = 1;  // 1-based, as the data bytes are numbered
     std::array<std::uint8_t, 35> data_{};
     Frame frame_;
+    SoftFrame soft_;
 };
 
 }  // namespace demod

@@ -32,6 +32,10 @@ constexpr BitOffsets kBitOffsets;
 // each bit) and average the noise of about this many bits.
 constexpr float kReferenceSmoothing = 1.0f / 12;
 constexpr int kTrainingBits = 40;  // bits decided by energy before the references are used
+// The references' fit to the signal, averaged over about this many tone changes, and
+// below which the coherent decisions give way to energy ones until it recovers.
+constexpr float kFitSmoothing = 1.0f / 16;
+constexpr float kMinFit = 0.5f;
 
 }  // namespace
 
@@ -82,6 +86,7 @@ void SensitiveDemodulator::SetTones(double lowHz, double highHz) {
     for (Slicer& s : slicers_) {
         s.refLow = s.refHigh = {};
         s.trained = 0;
+        s.fit = 0;
     }
 }
 
@@ -150,8 +155,13 @@ void SensitiveDemodulator::Decide(Slicer& s) noexcept {
         byteEnd_ = s.cursor;
         // A stop bit read as space still goes on: in a frame the next start follows at once,
         // and the checksum judges the byte.
-        s.sync.OnByte(PlainByte(s, start, off));
-        if (s.coherent && coherentTones_) s.coherentSync.OnByte(CoherentByte(s, start, off));
+        std::array<float, 8> reliability;
+        const std::uint8_t plain = PlainByte(s, start, off, reliability);
+        s.sync.OnByte(plain, reliability);
+        if (s.coherent && coherent_ && coherentTones_) {
+            const std::uint8_t coherent = CoherentByte(s, start, off, reliability);
+            s.coherentSync.OnByte(coherent, reliability);
+        }
     }
 }
 
@@ -183,9 +193,14 @@ bool SensitiveDemodulator::FitByte(const Slicer& s, std::int64_t edge, std::int6
 }
 
 std::uint8_t SensitiveDemodulator::PlainByte(const Slicer& s, std::int64_t start,
-                                             const std::array<int, 10>& off) const noexcept {
+                                             const std::array<int, 10>& off,
+                                             std::array<float, 8>& reliability) const noexcept {
     unsigned b = 0;
-    for (int k = 8; k >= 1; --k) b = (b << 1) | (s.mark[(start + off[k]) & kMask] > 0 ? 1u : 0u);
+    for (int k = 8; k >= 1; --k) {
+        const float m = s.mark[(start + off[k]) & kMask];
+        b = (b << 1) | (m > 0 ? 1u : 0u);
+        reliability[static_cast<std::size_t>(k - 1)] = std::fabs(m);
+    }
     return static_cast<std::uint8_t>(b);
 }
 
@@ -194,7 +209,8 @@ std::uint8_t SensitiveDemodulator::PlainByte(const Slicer& s, std::int64_t start
 // the bits already decided) the decision compares projections instead of energies, which
 // leaves out half the noise: the maximum-likelihood choice between the two expected outputs.
 std::uint8_t SensitiveDemodulator::CoherentByte(Slicer& s, std::int64_t start,
-                                                const std::array<int, 10>& off) noexcept {
+                                                const std::array<int, 10>& off,
+                                                std::array<float, 8>& reliability) noexcept {
     const Correlations& c = fronts_[s.front];
     unsigned b = 0;
     for (int k = 0; k <= 9; ++k) {
@@ -205,14 +221,34 @@ std::uint8_t SensitiveDemodulator::CoherentByte(Slicer& s, std::int64_t start,
             bit = k == 9;  // start and stop bits are known
         } else if (s.trained < kTrainingBits) {
             bit = s.mark[at] > 0;
+            reliability[static_cast<std::size_t>(k - 1)] = std::fabs(s.mark[at]);
         } else {
             const float highScore = (high * std::conj(s.refHigh)).real() - std::norm(s.refHigh) / 2;
             const float lowScore = (low * std::conj(s.refLow)).real() - std::norm(s.refLow) / 2;
             bit = (highScore > lowScore) == markIsHigh_;
+            // How well the bit's correlation lines up with its tone's reference: near 1 for a
+            // phase-continuous transmitter on its tones, about 0 when the phase jumps at tone
+            // changes or a tone off its frequency turns faster than the reference follows.
+            // The tone is the energy decision's: the coherent one favours the tone that lines up.
+            const bool energyHigh = (s.mark[at] > 0) == markIsHigh_;
+            const std::complex<float> got = energyHigh ? high : low;
+            const std::complex<float> ref = energyHigh ? s.refHigh : s.refLow;
+            const float scale = std::abs(got) * std::abs(ref);
+            const float alignment = scale > 0 ? (got * std::conj(ref)).real() / scale : 0.0f;
+            // Judged just after tone changes only: there a phase jump shows, and the fit
+            // learnt in a frame holds across the idle line to the next one.
+            if (energyHigh != s.lastHigh) s.fit += kFitSmoothing * (alignment - s.fit);
+            if (s.fit < kMinFit) {
+                bit = s.mark[at] > 0;  // the energy decision, as the plain slicer takes it
+                reliability[static_cast<std::size_t>(k - 1)] = std::fabs(s.mark[at]);
+            } else {
+                reliability[static_cast<std::size_t>(k - 1)] = std::fabs(highScore - lowScore);
+            }
             b |= (bit ? 1u : 0u) << (k - 1);
         }
         if (k >= 1 && k <= 8 && s.trained < kTrainingBits) b |= (bit ? 1u : 0u) << (k - 1);
         const bool highTone = bit == markIsHigh_;
+        s.lastHigh = highTone;
         std::complex<float>& ref = highTone ? s.refHigh : s.refLow;
         ref += kReferenceSmoothing * ((highTone ? high : low) - ref);
         if (s.trained < kTrainingBits) ++s.trained;

@@ -53,10 +53,20 @@ class SensitiveDemodulator {
     void SetMarkIsHigh(bool markIsHigh) noexcept { markIsHigh_ = markIsHigh; }
     bool MarkIsHigh() const noexcept { return markIsHigh_; }
     void SetTones(double lowHz, double highHz);  // rebuilds the tone tables when they change
+    // Coherent decisions on (the default) or off. On, each coherent synchroniser falls back to
+    // energy decisions wherever the signal does not fit them (phase jumps, tones off).
+    void SetCoherent(bool on) noexcept { coherent_ = on; }
+    bool Coherent() const noexcept { return coherent_; }
     double LowToneHz() const noexcept { return lowHz_; }
     double HighToneHz() const noexcept { return highHz_; }
 
     void Process(const std::int16_t* samples, int count) noexcept;
+    // The soft bytes of the frame a slicer (numbered as for the handler) just completed; valid
+    // while the handler runs.
+    const SoftFrame& Soft(int slicer) const noexcept {
+        return slicer < kSlicers ? slicers_[slicer].sync.Soft()
+                                 : slicers_[slicer - kSlicers].coherentSync.Soft();
+    }
     std::int64_t Samples() const noexcept { return n_; }
 
   private:
@@ -71,6 +81,9 @@ class SensitiveDemodulator {
         bool coherent = false;
         std::complex<float> refLow, refHigh;  // expected one-bit correlation of each tone
         int trained = 0;                      // bits that have gone into the references
+        float fit = 0;         // running alignment of the bits with the references, -1..1; a
+                               // signal earns coherent decisions by showing that it fits them
+        bool lastHigh = true;  // the tone of the last bit decided
         FrameSync sync;
         FrameSync coherentSync;
     };
@@ -84,10 +97,12 @@ class SensitiveDemodulator {
     // peak and its bit length. False when the best fit has no space start bit: no byte.
     bool FitByte(const Slicer& s, std::int64_t edge, std::int64_t& start,
                  int& period) const noexcept;
+    // The byte's data bits, and how far each decision lay from the threshold.
     std::uint8_t PlainByte(const Slicer& s, std::int64_t start,
-                           const std::array<int, 10>& bitOffsets) const noexcept;
-    std::uint8_t CoherentByte(Slicer& s, std::int64_t start,
-                              const std::array<int, 10>& bitOffsets) noexcept;
+                           const std::array<int, 10>& bitOffsets,
+                           std::array<float, 8>& reliability) const noexcept;
+    std::uint8_t CoherentByte(Slicer& s, std::int64_t start, const std::array<int, 10>& bitOffsets,
+                              std::array<float, 8>& reliability) noexcept;
 
     // e^{-j w n} for n modulo the table's period, and the position of the next sample.
     struct Table {
@@ -110,8 +125,9 @@ class SensitiveDemodulator {
     std::array<OneBitSums, kFronts> sums_{};
     std::array<Correlations, kFronts> fronts_;
     bool coherentTones_ = false;  // both tones have whole cycles per bit
-    double previous_ = 0;         // the last sample, for the pre-emphasis
-    int pos_ = 0;                 // ring position in the tones' one-bit product rings
+    bool coherent_ = true;
+    double previous_ = 0;  // the last sample, for the pre-emphasis
+    int pos_ = 0;          // ring position in the tones' one-bit product rings
     std::array<Slicer, kSlicers> slicers_;
     std::int64_t n_ = 0;
     std::int64_t byteEnd_ = 0;  // end of the byte being handed to a synchroniser

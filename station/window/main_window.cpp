@@ -509,6 +509,9 @@ void StationWindow::ausgabe(const FrameReport& r) {
     ShowStats();
     decoderlb->setText(DecoderText(r.decoder, core_.PathGoodFrames(demod::Decoder::Literal),
                                    core_.PathGoodFrames(demod::Decoder::Sensitive)));
+    if (r.repairedBits > 0)
+        LogMemo1->AppendLine(
+            QStringLiteral("Rahmen %1 repariert (%2 Bit)").arg(r.number).arg(r.repairedBits));
     LogMemo1->AppendLine(Received(d.gps));
     LogMemo1->AppendLine(Received(d.dataLine));
 }

@@ -60,7 +60,8 @@ TEST(DecoderOption, BothPathsPrintEachFrameOnceWithItsPath) {
     // all of them.
     EXPECT_EQ(frames, 10);
     EXPECT_EQ(lines.last().toStdString(),
-              "frames=10 good=10 bad=0 overruns=0 unsent=0 literal=6 sensitive=10 unlogged=0");
+              "frames=10 good=10 bad=0 overruns=0 unsent=0 literal=6 sensitive=10 unlogged=0 "
+              "repaired=0");
 }
 
 TEST(DecoderOption, UnknownDecoderIsRefused) {

@@ -148,6 +148,49 @@ TEST(HeadlessSummary, LostConnectionCountsUnsentFrames) {
     EXPECT_NE(text.find("\nframes=3 good=3 bad=0 overruns=0 unsent=2"), std::string::npos) << text;
 }
 
+// A weak flight: repaired frames each say so on a line after their signal= line, the summary
+// counts them at its end, and --no-repair leaves them bad.
+TEST(HeadlessSummary, RepairedFramesAreNamedAndCounted) {
+    test_support::TempDir dir;
+    const std::string wav = (dir.path / "weak.wav").string();
+    ASSERT_EQ(QProcess::execute(PROBEGEN_EXECUTABLE, {"-o", QString::fromStdString(wav), "-n", "20",
+                                                      "--step", "1", "--snr-inband", "6"}),
+              0);
+    auto run = [&](bool repair) {
+        station::StationOptions o;
+        o.input = station::StationOptions::Input::File;
+        o.file = wav;
+        o.headless = true;
+        o.flightLog = false;
+        o.repair = repair;
+        Capture out, err;
+        station::HeadlessStation h(o, out.file, err.file);
+        int exitCode = -1;
+        QObject::connect(&h, &station::HeadlessStation::Finished,
+                         [&](int code) { exitCode = code; });
+        EXPECT_TRUE(h.Start());
+        EXPECT_TRUE(WaitFor([&] { return exitCode >= 0; }, 20000));
+        return Lines(out.Text());
+    };
+    const auto lines = run(true);
+    int repaired = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i].starts_with("repair=")) continue;
+        ++repaired;
+        const std::string n = lines[i].substr(7, lines[i].find('\t') - 7);
+        ASSERT_GE(i, 3u);
+        EXPECT_TRUE(lines[i - 1].starts_with("signal=" + n + "\t")) << lines[i - 1];
+        EXPECT_TRUE(lines[i - 3].starts_with("frame=" + n + "\tok=1\t")) << lines[i - 3];
+        EXPECT_TRUE(lines[i].ends_with("\tbits=1") || lines[i].ends_with("\tbits=2")) << lines[i];
+    }
+    EXPECT_GT(repaired, 0);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back().ends_with(" repaired=" + std::to_string(repaired))) << lines.back();
+    const auto without = run(false);
+    ASSERT_FALSE(without.empty());
+    EXPECT_TRUE(without.back().ends_with(" repaired=0")) << without.back();
+}
+
 // The relay killed and started again during a paced flight: the station says so, reconnects on
 // its own, logs in again and uploads every good frame decoded from then on, each once.
 TEST(HeadlessFaults, RelayRestartedMidFlight) {

@@ -105,6 +105,10 @@ TEST(StationOptions, DecoderPathsDefaultToBoth) {
     EXPECT_NE(Err({"--decoder", "Literal"}).find("none of literal, sensitive, both"),
               std::string::npos);
     EXPECT_FALSE(Err({"--decoder"}).empty());
+    EXPECT_TRUE(Ok({}).repair);
+    EXPECT_TRUE(Ok({}).coherent);
+    EXPECT_FALSE(Ok({"--no-repair"}).repair);
+    EXPECT_FALSE(Ok({"--no-coherent"}).coherent);
 }
 
 // Qt's own options go to Qt with their values, wherever they stand; ours are still ours.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,29 @@ TEST(StationCore, FlightLogKeepsEveryFrame) {
                   std::string::npos);
         EXPECT_EQ(text.find('\r'), std::string::npos);
     }
+}
+
+// A repaired frame is a good frame that says so: in its report, the count and the flight log.
+TEST(StationCore, RepairedFrameIsGoodAndFlagged) {
+    TempDir dir;
+    StationCore core(Opts(dir.path));
+    std::vector<int> bits;
+    core.OnFrame = [&](const station::FrameReport& r) { bits.push_back(r.repairedBits); };
+    demod::Frame repaired = GoodFrame();
+    repaired.repairedBits = 2;
+    core.ausgabe(GoodFrame());
+    core.ausgabe(repaired);
+    EXPECT_EQ(bits, (std::vector<int>{0, 2}));
+    EXPECT_EQ(core.GoodFrames(), 2);
+    EXPECT_EQ(core.RepairedFrames(), 1);
+    std::ifstream in(dir.path / "tavrin-2026-12-08.log");
+    std::stringstream s;
+    s << in.rdbuf();
+    EXPECT_NE(s.str().find("# frame 1 ok 1234    1234 snr= low_offset= high_offset=\n"),
+              std::string::npos);
+    EXPECT_NE(s.str().find("# frame 2 ok 1234    1234 snr= low_offset= high_offset= repaired 2\n"),
+              std::string::npos)
+        << s.str();
 }
 
 TEST(StationCore, UnwritableFlightLogSaysSoOnceAndGoesOn) {

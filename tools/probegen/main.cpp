@@ -45,6 +45,10 @@ Signal:
                       (Eb/N0 = this + 3.52 dB)
       --noise RMS     add white noise of this RMS in sample units (instead of --snr)
       --clock-ppm P   transmitter bit-rate error in ppm, -100000..100000 (default 0)
+      --tone-offset PCT  both tones PCT per cent high (negative: low), -10..10; the bit
+                      rate stays as it is
+      --phase-jumps   two free-running oscillators, one per tone: the phase jumps to a
+                      random value at each tone change
       --fm-audio      pass tones and noise through an FM receiver's audio chain: 300..3000 Hz
                       band-pass and 6 dB/octave de-emphasis above 300 Hz (unity gain at 1200 Hz)
       --late BITS     start frames a fraction of a bit late, 0..0.99 (default 0.5 with
@@ -155,6 +159,7 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         {"--noise", real(a.modulator.noiseRms, 0, 100000)},
         {"--upper-tone", real(a.modulator.upperHz, 1500, 5500)},
         {"--clock-ppm", real(a.modulator.clockErrorPpm, -100000, 100000)},
+        {"--tone-offset", real(a.modulator.toneOffsetPercent, -10, 10)},
         {"--gap", real(a.gapMs, 0, 600000)},
         {"--lead", real(a.leadMs, 0, 600000)},
         {"--seed",
@@ -184,6 +189,10 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         }
         if (arg == "--swap-tones") {
             a.modulator.swapTones = true;
+            continue;
+        }
+        if (arg == "--phase-jumps") {
+            a.modulator.phaseJumps = true;
             continue;
         }
         if (arg == "--fm-audio") {

@@ -79,12 +79,17 @@ double ReceiverAudioFilter::GainAt(double hz) const noexcept {
 Modulator::Modulator(const ModulatorOptions& options)
     : options_(options),
       samplesPerBit_(kSampleRate / (kBaud * (1.0 + options.clockErrorPpm * 1e-6))),
-      rng_(options.seed) {}
+      rng_(options.seed),
+      jumpRng_(options.seed + 1) {}
 
 void Modulator::AppendBit(int bit, std::vector<std::int16_t>& out) {
     constexpr double kTwoPi = 2 * std::numbers::pi;
     const bool upper = (bit != 0) != options_.swapTones;
-    const double step = kTwoPi * (upper ? options_.upperHz : kSpaceHz) / kSampleRate;
+    const double step = kTwoPi * (upper ? options_.upperHz : kSpaceHz) *
+                        (1.0 + options_.toneOffsetPercent / 100) / kSampleRate;
+    if (options_.phaseJumps && lastTone_ >= 0 && lastTone_ != static_cast<int>(upper))
+        phase_ = std::uniform_real_distribution<double>(0.0, kTwoPi)(jumpRng_);
+    lastTone_ = static_cast<int>(upper);
     ++bitsSent_;
     // Computed from the bit count, not accumulated, so the timing does not drift.
     const double bitEnd = static_cast<double>(bitsSent_) * samplesPerBit_ + shiftSamples_;

@@ -23,6 +23,12 @@ struct ModulatorOptions {
     bool swapTones = false;    // mark on the lower tone, space on the upper one
     // Pass tones and noise through an FM receiver's audio chain (ReceiverAudioFilter).
     bool fmAudio = false;
+    // Both tones shifted by this many per cent (a crystal off its frequency); the bit rate
+    // stays as it is.
+    double toneOffsetPercent = 0.0;
+    // Two free-running oscillators, one per tone, instead of one phase-continuous one: the
+    // phase jumps to a random value at every tone change.
+    bool phaseJumps = false;
 };
 
 // The noise RMS that gives `snrDb` = 10 log10(tone power / noise power), both over the full
@@ -83,6 +89,8 @@ class Modulator {
     std::int64_t samplesWritten_ = 0;
     std::mt19937 rng_;
     std::normal_distribution<double> noise_{0.0, 1.0};
+    std::mt19937 jumpRng_;  // apart from the noise's, so the noise stays as it was
+    int lastTone_ = -1;     // 1 upper, 0 lower, -1 none yet
 };
 
 // Idle bit slots for a duration (rounded to whole bits, at least 0).

@@ -120,6 +120,54 @@ TEST(FrameCombiner, FramesLeaveInTimeOrderBehindAHeldBadOne) {
     EXPECT_EQ(c.sent[1].id, 2);
 }
 
+// Two different good frames close together, reported out of order: the one that ended first
+// is held for the other path's copy, and the later one, already complete, waits behind it.
+TEST(FrameCombiner, CompleteFrameWaitsBehindAnEarlierOneStillSettling) {
+    Combined c;
+    c.combiner.Offer(MakeFrame(2, true), Decoder::Literal, kSecond + 100);
+    c.combiner.Offer(MakeFrame(1, true), Decoder::Sensitive, kSecond);  // decided later
+    c.combiner.Offer(MakeFrame(2, true), Decoder::Sensitive, kSecond + 100);
+    c.combiner.AdvanceTo(kSecond + 200);
+    EXPECT_TRUE(c.sent.empty());
+    c.combiner.AdvanceTo(kSecond + FrameCombiner::kSettleSamples);
+    ASSERT_EQ(c.sent.size(), 2u);
+    EXPECT_EQ(c.sent[0].id, 1);
+    EXPECT_EQ(c.sent[1].id, 2);
+    EXPECT_EQ(c.sent[1].from, Decoder::Both);
+}
+
+// A repaired frame vouches for less than one received good: where the two disagree about one
+// transmission the received one goes out, and the repaired one never as a second frame.
+TEST(FrameCombiner, RepairedFrameGivesWayToAReceivedOne) {
+    auto repaired = [](int id) {
+        Frame f = MakeFrame(id, true);
+        f.repairedBits = 2;
+        return f;
+    };
+    for (bool repairedFirst : {true, false}) {
+        Combined c;
+        if (repairedFirst) c.combiner.Offer(repaired(9), Decoder::Sensitive, kSecond);
+        c.combiner.Offer(MakeFrame(1, true), Decoder::Literal, kSecond + 100);
+        if (!repairedFirst) c.combiner.Offer(repaired(9), Decoder::Sensitive, kSecond + 130);
+        c.combiner.Flush();
+        ASSERT_EQ(c.sent.size(), 1u) << repairedFirst;
+        EXPECT_EQ(c.sent[0].id, 1);
+        EXPECT_EQ(c.combiner.GoodFrames(Decoder::Sensitive), 0);
+        EXPECT_EQ(c.combiner.GoodFrames(Decoder::Literal), 1);
+    }
+    // The same content received: it goes out unflagged, found by both.
+    Combined c;
+    std::vector<int> bits;
+    c.combiner.SetOutput(
+        [&](const Frame& f, Decoder, std::int64_t) { bits.push_back(f.repairedBits); });
+    Frame same = MakeFrame(1, true);
+    same.repairedBits = 1;
+    c.combiner.Offer(same, Decoder::Sensitive, kSecond);
+    c.combiner.Offer(MakeFrame(1, true), Decoder::Literal, kSecond + 100);
+    c.combiner.Flush();
+    EXPECT_EQ(bits, std::vector<int>{0});
+}
+
 TEST(FrameCombiner, DifferentGoodFramesCloseTogetherBothGoOut) {
     Combined c;
     c.combiner.Offer(MakeFrame(1, true), Decoder::Literal, kSecond);

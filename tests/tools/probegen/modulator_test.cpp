@@ -108,6 +108,41 @@ TEST(Modulator, PhaseRunsOnAcrossBitBoundaries) {
         ASSERT_LE(std::abs(out[i] - out[i - 1]), maxStep) << "sample " << i;
 }
 
+// A crystal 2 % off moves both tones and keeps the bit rate; two free-running oscillators break
+// the phase at tone changes (and only there).
+TEST(Modulator, ToneOffsetAndPhaseJumps) {
+    for (double percent : {2.0, -2.0}) {
+        probegen::ModulatorOptions options;
+        options.toneOffsetPercent = percent;
+        probegen::Modulator m(options);
+        std::vector<std::int16_t> ones, zeros;
+        m.AppendIdle(100, ones);
+        m.AppendBits(std::vector<std::uint8_t>(100, 0), zeros);
+        ASSERT_EQ(ones.size(), 1000u);  // ten samples a bit, as before
+        const double f = 1 + percent / 100;
+        EXPECT_GT(PowerAt(ones.data(), 1000, 2400 * f), 10 * PowerAt(ones.data(), 1000, 2400));
+        EXPECT_GT(PowerAt(zeros.data(), 1000, 1200 * f), 10 * PowerAt(zeros.data(), 1000, 1200));
+    }
+    probegen::ModulatorOptions options;
+    options.amplitude = 10000;
+    options.phaseJumps = true;
+    probegen::Modulator m(options);
+    std::vector<std::int16_t> out;
+    std::vector<std::uint8_t> bits;
+    for (int bit = 0; bit < 500; ++bit)
+        bits.push_back(static_cast<std::uint8_t>((bit * 7 / 3) % 2));
+    m.AppendBits(bits, out);
+    const double maxStep = 2 * 10000 * std::sin(std::numbers::pi * probegen::kMarkHz / 12000) + 1;
+    int jumps = 0;
+    for (std::size_t i = 1; i < out.size(); ++i) {
+        if (std::abs(out[i] - out[i - 1]) <= maxStep) continue;
+        ++jumps;
+        EXPECT_EQ(i % 10, 0u) << "sample " << i;
+        EXPECT_NE(bits[i / 10], bits[i / 10 - 1]) << "sample " << i;
+    }
+    EXPECT_GT(jumps, 20);
+}
+
 TEST(Modulator, NoiseHasTheRmsAskedFor) {
     probegen::ModulatorOptions clean;
     probegen::ModulatorOptions noisy;
