@@ -206,8 +206,7 @@ void HeadlessStation::EndOfInput(const std::string& message) {
     const int good = core_.GoodFrames();
     std::fprintf(out_,
                  "frames=%d good=%d bad=%d overruns=%d unsent=%d literal=%d sensitive=%d "
-                 "unlogged=%d repaired=%d
-",
+                 "unlogged=%d repaired=%d\n",
                  frames, good, frames - good, core_.losses().Overruns(), core_.losses().Unsent(),
                  core_.PathGoodFrames(demod::Decoder::Literal),
                  core_.PathGoodFrames(demod::Decoder::Sensitive), core_.losses().Unwritten(),
