@@ -20,6 +20,7 @@
 #include "monitor/core/replay.h"
 #include "monitor/core/stream_reader.h"
 #include "monitor/headless.h"
+#include "monitor/headless_car.h"
 #include "monitor/io/nmea_output.h"
 #include "monitor/window/chase_window.h"
 #include "monitor/window/main_window.h"
@@ -46,6 +47,8 @@ class SerialForward {
     }
     ~SerialForward() { comm_.Close(); }
 
+    void SetWaypointOn(bool on) { output_.SetWaypointOn(on); }
+
     bool Open(const std::string& port) {
         try {
             monitor::ConfigureNmeaPort(comm_, port);
@@ -57,9 +60,12 @@ class SerialForward {
         }
     }
 
-    void Record(const monitor::RecordResult& record) {
+    // `landing` is where the analytics expect the probe down, for the waypoint sentence.
+    void Record(const monitor::RecordResult& record, const monitor::FlightAnalytics* landing) {
         try {
-            output_.SetLine(record.nmeaLine);
+            const auto& estimate = landing ? landing->State().landing : std::nullopt;
+            output_.SetLine(record.nmeaLine,
+                            estimate ? monitor::LandingWaypointSentence(estimate->point) : "");
         } catch (const std::exception& e) {
             std::cerr << "pelmora: " << e.what() << '\n';
         }
@@ -78,24 +84,63 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
     QCoreApplication app(argc, argv);
     monitor::StreamReader reader(locator);
     reader.SetSpeedKmh(!o.speedMs);
-    std::unique_ptr<SerialForward> serial;
     std::function<void(const monitor::RecordResult&)> onRecord;
+    std::unique_ptr<monitor::EstimatePrinter> estimates;
+    const monitor::AnalyticsSettings analyticsSettings =
+        o.chase.estimates || !o.gpsd.empty() || o.waypoint
+            ? monitor::EffectiveChaseSettings(o.chase, std::cerr).analytics
+            : monitor::AnalyticsSettings{};
+    if (o.chase.estimates) {
+        estimates =
+            std::make_unique<monitor::EstimatePrinter>(analyticsSettings, locator, std::cout);
+        onRecord = estimates->After(onRecord);
+    }
+    std::unique_ptr<monitor::HeadlessCar> car;
+    if (!o.gpsd.empty()) {
+        std::string error;
+        const auto server = monitor::ParseGpsServer(o.gpsd, error);
+        car = std::make_unique<monitor::HeadlessCar>(app, std::cout, std::cerr,
+                                                     estimates ? &estimates->Analytics() : nullptr,
+                                                     analyticsSettings);
+        reader.SetHomeSource(car->Home());
+        car->Start(*server, o.serialPort.empty() || o.serialPort.front() != '/' ? std::string()
+                                                                                : o.serialPort);
+        // A file is read in one go: the fixes that arrived meanwhile are let in per record.
+        if (o.server.empty() && o.replayPath != "-" && o.serialPort.empty())
+            onRecord = [inner = std::move(onRecord)](const monitor::RecordResult& r) {
+                QCoreApplication::processEvents();
+                if (inner) inner(r);
+            };
+        onRecord = car->After(onRecord);
+    }
+    // The GPS sentence goes out after the record's lines: its waypoint is this record's estimate.
+    std::unique_ptr<SerialForward> serial;
+    std::unique_ptr<monitor::FlightAnalytics> waypointAnalytics;
     if (!o.serialPort.empty()) {
         serial = std::make_unique<SerialForward>(app);
         if (!serial->Open(o.serialPort)) return kExitInputError;
+        serial->SetWaypointOn(o.waypoint);
+        const monitor::FlightAnalytics* landing = nullptr;
+        if (o.waypoint) {
+            if (estimates)
+                landing = &estimates->Analytics();
+            else if (car)
+                landing = &car->Analytics();
+            else
+                landing = (waypointAnalytics =
+                               std::make_unique<monitor::FlightAnalytics>(analyticsSettings))
+                              .get();
+        }
         // Live and pipe input run on the event loop, which serves the port between reads; a
         // file is read in one go, so the port's notifications are let in between its records.
         const bool fromFile = o.server.empty() && o.replayPath != "-";
-        onRecord = [&serial, fromFile](const monitor::RecordResult& r) {
+        onRecord = [&serial, fromFile, landing, own = waypointAnalytics.get(),
+                    inner = std::move(onRecord)](const monitor::RecordResult& r) {
+            if (inner) inner(r);
+            if (own) own->AddRecord(r.record);
             if (fromFile) QCoreApplication::processEvents();
-            serial->Record(r);
+            serial->Record(r, landing);
         };
-    }
-    std::unique_ptr<monitor::EstimatePrinter> estimates;
-    if (o.chase.estimates) {
-        estimates = std::make_unique<monitor::EstimatePrinter>(
-            monitor::EffectiveChaseSettings(o.chase, std::cerr).analytics, locator, std::cout);
-        onRecord = estimates->After(onRecord);
     }
     if (!o.server.empty())
         return monitor::RunLive(app, o.server, reader, std::cout, std::cerr, onRecord);
@@ -126,7 +171,10 @@ int RunWindow(char* program, const std::vector<char*>& qtArgs, const monitor::Op
     QApplication app(argc, argv.data());
     monitor::TForm1 w;
     w.FormCreate();
-    monitor::AddChasePanel(w, o.chase);
+    // --gpsd and --waypoint set the controls beside LOCATOR for this run, not pelmora.ini.
+    monitor::ChaseOptions chase = o.chase;
+    if (!o.gpsd.empty()) chase.gpsServer = o.gpsd;
+    chase.waypoint = o.waypoint;
     if (o.locator != monitor::kDefaultLocator)
         w.findChild<QLineEdit*>(QStringLiteral("myloced"))
             ->setText(QString::fromStdString(monitor::NormaliseLocator(o.locator)));
@@ -136,6 +184,8 @@ int RunWindow(char* program, const std::vector<char*>& qtArgs, const monitor::Op
             ->setText(QString::fromStdString(o.serialPort));
         w.Button1Click();
     }
+    // After the serial port, so a gpsd reading it is known for what it is.
+    monitor::AddChasePanel(w, chase);
     if (!o.server.empty()) {
         w.findChild<QComboBox*>(QStringLiteral("servercombo"))
             ->setCurrentText(QString::fromStdString(o.server));

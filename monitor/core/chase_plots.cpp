@@ -42,7 +42,7 @@ std::string PlainNumber(double v) {
 
 GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<FlightPoint>& track,
                                     const std::optional<LatLonDeg>& landing, double widthPx,
-                                    double heightPx) {
+                                    double heightPx, const std::optional<CarOnPlot>& car) {
     const double cosLat = std::cos(home.lat * std::numbers::pi / 180);
     auto km = [&](const LatLonDeg& p) {
         double dLon = p.lon - home.lon;
@@ -58,8 +58,9 @@ GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<Fli
         extentKm = std::max(extentKm, std::hypot(k.x, k.y));
         last = f.position;
     }
-    if (landing) {
-        const PlotPoint k = km(*landing);
+    for (const auto& p : {landing, car ? std::optional(car->position) : std::nullopt}) {
+        if (!p) continue;
+        const PlotPoint k = km(*p);
         extentKm = std::max(extentKm, std::hypot(k.x, k.y));
     }
 
@@ -82,6 +83,12 @@ GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<Fli
         if (f.position) v.track.push_back(px(*f.position));
     if (last) v.last = px(*last);
     if (landing) v.landing = px(*landing);
+    if (car) {
+        v.carTrack.reserve(car->track.size());
+        for (const LatLonDeg& p : car->track) v.carTrack.push_back(px(p));
+        v.car = px(car->position);
+        v.carHeadingDeg = car->headingDeg;
+    }
     return v;
 }
 

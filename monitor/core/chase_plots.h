@@ -25,6 +25,17 @@ struct GroundTrackView {
     std::vector<PlotPoint> track;
     std::optional<PlotPoint> last;
     std::optional<PlotPoint> landing;
+    // The chase car, drawn on top of everything: where it has been, where it is and, when it
+    // moves fast enough for its track to mean something, where it heads (0 north, 90 east).
+    std::vector<PlotPoint> carTrack;
+    std::optional<PlotPoint> car;
+    std::optional<double> carHeadingDeg;
+};
+
+struct CarOnPlot {
+    LatLonDeg position;
+    std::optional<double> headingDeg;
+    std::vector<LatLonDeg> track;
 };
 
 // The smallest of 1, 2, 5 x 10^n with value / step <= parts.
@@ -34,9 +45,11 @@ std::string PlainNumber(double v);
 
 // Home in the middle; the rings (1, 2 or 5 times a power of ten km apart, at most four) reach
 // just beyond the farthest of track and landing point.
+// With a car its position counts towards the rings too (it is home while it has a fix); its
+// older track does not, so the rings keep to what the crew steers by.
 GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<FlightPoint>& track,
                                     const std::optional<LatLonDeg>& landing, double widthPx,
-                                    double heightPx);
+                                    double heightPx, const std::optional<CarOnPlot>& car = {});
 
 struct AxisTick {
     double px = 0;  // x for time ticks, y for altitude ticks

@@ -116,6 +116,16 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
             if (ok) s.tilesUrl = value;
         } else if (name == "mbtiles") {
             s.mbtilesPath = value;
+        } else if (name == "gps") {
+            flag(s.gps.on);
+        } else if (name == "gps_server") {
+            std::string error;
+            if (ParseGpsServer(value, error))
+                s.gps.server = std::string(value);
+            else
+                ok = false;
+        } else if (name == "waypoint") {
+            flag(s.gps.waypoint);
         } else {
             ok = false;
         }
@@ -142,6 +152,9 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += std::string("night_theme=") + flag(s.nightTheme) + "\n";
     t += "tiles_url=" + s.tilesUrl + "\n";
     t += "mbtiles=" + s.mbtilesPath + "\n";
+    t += std::string("gps=") + flag(s.gps.on) + "\n";
+    t += "gps_server=" + s.gps.server + "\n";
+    t += std::string("waypoint=") + flag(s.gps.waypoint) + "\n";
     return t;
 }
 
@@ -197,6 +210,11 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
     if (noDataS) s.alarms.noDataS = *noDataS;
     if (tilesUrl) s.tilesUrl = *tilesUrl;
     if (mbtilesPath) s.mbtilesPath = *mbtilesPath;
+    if (gpsServer) {
+        s.gps.on = true;
+        s.gps.server = *gpsServer;
+    }
+    if (waypoint) s.gps.waypoint = true;
     return s;
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "monitor/core/car.h"
 #include "monitor/core/chase_alarms.h"
 #include "monitor/core/flight_analytics.h"
 
@@ -23,12 +24,22 @@ inline constexpr const char* kNoTiles = "none";
 // "none", or an http(s) address holding {z}, {x} and {y}.
 bool IsTileUrl(std::string_view url);
 
+// The car's GPS as the window's controls beside LOCATOR set it.
+struct GpsSettings {
+    bool on = false;
+    std::string server = std::string(kGpsdDefaultServer);
+    bool waypoint = false;  // the landing estimate to the navigation device
+
+    bool operator==(const GpsSettings&) const = default;
+};
+
 struct ChaseSettings {
     AnalyticsSettings analytics;
     AlarmSettings alarms;
     bool nightTheme = false;
     std::string tilesUrl = kDefaultTileUrl;  // kNoTiles: no tile server
     std::string mbtilesPath;                 // empty: no file
+    GpsSettings gps;
 
     bool operator==(const ChaseSettings&) const = default;
 };
@@ -60,6 +71,8 @@ struct ChaseOptions {
     std::optional<double> noDataS;
     std::optional<std::string> tilesUrl;
     std::optional<std::string> mbtilesPath;
+    std::optional<std::string> gpsServer;  // --gpsd: GPS on with this server
+    bool waypoint = false;                 // --waypoint
 
     ChaseSettings AppliedTo(ChaseSettings s) const;
 };

@@ -26,6 +26,7 @@ class EstimatePrinter {
     Hook After(Hook inner);
 
     const FlightAnalytics& Analytics() const { return analytics_; }
+    FlightAnalytics& Analytics() { return analytics_; }
 
   private:
     FlightAnalytics analytics_;

@@ -7,6 +7,7 @@
 #include "common/locator.h"
 #include "common/numbers.h"
 #include "common/text.h"
+#include "monitor/core/car.h"
 
 namespace monitor {
 
@@ -161,6 +162,20 @@ void FlightAnalytics::SetHomeLocator(std::string_view locator) {
     const LatLonRad home = HomeFromLocator(locator);
     home_ = {static_cast<double>(home.lat / kRadPerDeg),
              static_cast<double>(home.lon / kRadPerDeg)};
+    if (state_.landing) EstimateLanding();
+}
+
+void FlightAnalytics::SetHomeSource(HomeSource source) {
+    homeSource_ = std::move(source);
+    HomeMoved();
+}
+
+LatLonDeg FlightAnalytics::EffectiveHome() const {
+    const auto fromSource = homeSource_ ? homeSource_() : std::nullopt;
+    return fromSource.value_or(home_);
+}
+
+void FlightAnalytics::HomeMoved() {
     if (state_.landing) EstimateLanding();
 }
 
@@ -457,7 +472,13 @@ void FlightAnalytics::EstimateLanding() {
         return;
     }
     e.locator = common::LatLonToLocator(e.point.lon, e.point.lat).value_or("");
-    DistanceAndBearing(home_, e.point, e.homeKm, e.bearingDeg);
+    if (const auto car = homeSource_ ? homeSource_() : std::nullopt) {
+        const Geodesic g = GeodesicBetween(*car, e.point);
+        e.homeKm = g.km;
+        e.bearingDeg = g.bearingDeg;
+    } else {
+        DistanceAndBearing(home_, e.point, e.homeKm, e.bearingDeg);
+    }
     state_.landing = e;
 }
 

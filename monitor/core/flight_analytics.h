@@ -34,11 +34,6 @@ struct AnalyticsSettings {
     bool operator==(const AnalyticsSettings&) const = default;
 };
 
-struct LatLonDeg {
-    double lat = 0;  // north positive
-    double lon = 0;  // east positive
-};
-
 struct LandingEstimate {
     double secondsToLanding = 0;  // from the last fix
     double landingTimeS = 0;      // on the flight clock (see FlightPoint::timeS)
@@ -89,6 +84,13 @@ class FlightAnalytics {
     // Home from the user's locator; an invalid one falls back to JN49EA, as the displays do.
     void SetHomeLocator(std::string_view locator);
     LatLonDeg Home() const { return home_; }
+    // With a position from `source`, the landing's distance and bearing are measured from it on
+    // the WGS84 ellipsoid, as the car's own figures are; without one from the locator's home.
+    void SetHomeSource(HomeSource source);
+    // The point the distances are measured from now.
+    LatLonDeg EffectiveHome() const;
+    // The source's position changed: the landing's distance follows it.
+    void HomeMoved();
 
     // One relayed record (without its "#"). Records without a time or an altitude, older
     // than the last fix, or implausibly far from it leave everything as it was; false then.
@@ -125,6 +127,7 @@ class FlightAnalytics {
 
     AnalyticsSettings settings_;
     LatLonDeg home_;
+    HomeSource homeSource_;
     FlightState state_;
     std::vector<FlightPoint> track_;
     // Fixes of the longer of the two windows (at least two), all and those with a position.

@@ -49,10 +49,13 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
             o.help = true;
         } else if (a == "--version") {
             o.version = true;
+        } else if (a == "--waypoint") {
+            o.waypoint = true;
         } else if (TakeValue(args, i, "--replay", o.replayPath, p.error) ||
                    TakeValue(args, i, "--server", o.server, p.error) ||
                    TakeValue(args, i, "--locator", o.locator, p.error) ||
                    TakeValue(args, i, "--serial", o.serialPort, p.error) ||
+                   TakeValue(args, i, "--gpsd", o.gpsd, p.error) ||
                    TakeChaseOption(args, i, o.chase, p.error)) {
         } else {
             p.error = "unknown argument \"" + std::string(a) + "\"";
@@ -67,13 +70,18 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         p.error = "--replay works only with --headless";
     else if (!o.headless && o.chase.estimates)
         p.error = "--estimates works only with --headless";
+    else if (!o.gpsd.empty())
+        ParseGpsServer(o.gpsd, p.error);
     return p;
 }
 
 std::string UsageText() {
     return "Usage: pelmora [--server HOST[:PORT]] [--locator LOC] [--ms] [--serial PORT]\n"
+           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
            "       pelmora --headless --server HOST[:PORT] [--locator LOC] [--ms] [--serial PORT]\n"
+           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
            "       pelmora --headless --replay FILE|- [--locator LOC] [--ms] [--serial PORT]\n"
+           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
            "Shows the telemetry of a weather-balloon probe relayed by a collecting server.\n"
            "\n"
            "  --server HOST    the collecting server, HOST or HOST:PORT (port 3000 unless\n"
@@ -86,6 +94,13 @@ std::string UsageText() {
            "  --ms             show ground speed in m/s instead of km/h\n"
            "  --serial PORT    pass each GPS sentence on at 4800 baud to PORT, a port\n"
            "                   number (1 is COM1, /dev/ttyS0) or a device path\n"
+           "  --waypoint       after each GPS sentence also the landing estimate as a\n"
+           "                   waypoint sentence ($GPWPL ... LANDING) to the serial port\n"
+           "  --gpsd HOST      the car's own position from gpsd at HOST or HOST:PORT (port\n"
+           "                   2947 unless given). With a fix the car is home: distances\n"
+           "                   and estimates are measured from it, and headless prints a\n"
+           "                   car= line after each record's lines. Retried every 10 s\n"
+           "                   while gpsd is away; a fix older than 10 s counts as none\n"
            "  --help           show this text\n"
            "  --version        show the version\n"
            "\n" +

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "monitor/core/car.h"
 #include "monitor/core/chase_settings.h"
 #include "monitor/core/stream_reader.h"
 #include "monitor/core/track.h"
@@ -25,6 +26,8 @@ struct Options {
     std::string locator = std::string(kDefaultLocator);
     bool speedMs = false;
     std::string serialPort;  // port number or device path for the GPS sentences; empty: none
+    std::string gpsd;        // HOST[:PORT] of the car's GPS daemon; empty: no car position
+    bool waypoint = false;   // the landing estimate as a waypoint sentence after each GGA
     ChaseOptions chase;
 };
 

@@ -36,7 +36,7 @@ StreamReader::StreamReader(std::string_view homeLocator) {
 }
 
 void StreamReader::SetHomeLocator(std::string_view locator) {
-    track_.home = HomeFromLocator(locator);
+    locatorHome_ = track_.home = HomeFromLocator(locator);
 }
 
 FeedResult StreamReader::Feed(std::string_view bytes) {
@@ -113,6 +113,9 @@ void StreamReader::ProcessRecord(std::string_view record, RecordResult& out) {
     lastNmeaLine_ = common::ExtractField(record, 3, ';') + "\r\n";
     out.nmeaLine = lastNmeaLine_;
 
+    track_.home = locatorHome_;
+    if (const auto source = homeSource_ ? homeSource_() : std::nullopt)
+        track_.home = {source->lat * kRadPerDeg, source->lon * kRadPerDeg};
     const bool priming = track_.firstRecord;
     const TrackStepResult step = TrackStep(record, track_);
     if (!step.error.empty()) {

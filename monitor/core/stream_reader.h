@@ -65,6 +65,9 @@ class StreamReader {
 
     // Home position from the user's locator; an invalid one falls back to JN49EA.
     void SetHomeLocator(std::string_view locator);
+    // Asked at each record; a position it gives is home for that record instead of the
+    // locator's (the same formula from a better point).
+    void SetHomeSource(HomeSource source) { homeSource_ = std::move(source); }
     void SetSpeedKmh(bool kmh) { speedKmh_ = kmh; }
     bool SpeedKmh() const { return speedKmh_; }
     // A new connection starts a new count; the next record is still not a first record.
@@ -89,6 +92,8 @@ class StreamReader {
 
     std::string pending_;
     TrackState track_;
+    LatLonRad locatorHome_;
+    HomeSource homeSource_;
     Displays displays_;
     bool speedKmh_ = true;
     bool hasPrevAltitude_ = false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,15 @@ struct LatLonRad {
     long double lat = 0;
     long double lon = 0;
 };
+
+struct LatLonDeg {
+    double lat = 0;  // north positive
+    double lon = 0;  // east positive
+};
+
+// Where home is when something better than the locator knows it (the car's GPS); empty: the
+// locator's home.
+using HomeSource = std::function<std::optional<LatLonDeg>()>;
 
 // Home position: the south-west corner of the locator's square. A locator that
 // common::IsValidLocator rejects (empty, incomplete, lower case) falls back to JN49EA.

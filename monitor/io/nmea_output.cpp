@@ -28,9 +28,11 @@ NmeaOutput::NmeaOutput(common::TSerComm& comm) : comm_(comm) {
     comm_.OnRxChar = [this](common::TSerCustomComm&, int count) { SerComm1RxChar(count); };
 }
 
-void NmeaOutput::SetLine(const std::string& line) {
+void NmeaOutput::SetLine(const std::string& line, const std::string& waypoint) {
     lastLine_ = line;
-    if (comm_.Active()) comm_.WriteText(lastLine_);
+    if (!comm_.Active()) return;
+    comm_.WriteText(lastLine_);
+    if (waypointOn_ && !waypoint.empty()) comm_.WriteText(waypoint);
 }
 
 void NmeaOutput::SerComm1RxChar(int) {

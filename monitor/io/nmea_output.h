@@ -21,8 +21,11 @@ class NmeaOutput {
     explicit NmeaOutput(common::TSerComm& comm);
 
     // A new record's line (sentence + CR LF) replaces the last one and goes out if the port is
-    // open. Errors of the port (ESerCommError) reach the caller.
-    void SetLine(const std::string& line);
+    // open, followed by `waypoint` (a whole sentence with CR LF) when waypoints are on and one is
+    // given. Errors of the port (ESerCommError) reach the caller.
+    void SetLine(const std::string& line, const std::string& waypoint = {});
+    void SetWaypointOn(bool on) { waypointOn_ = on; }
+    bool WaypointOn() const { return waypointOn_; }
     const std::string& LastLine() const { return lastLine_; }
 
   private:
@@ -31,6 +34,7 @@ class NmeaOutput {
 
     common::TSerComm& comm_;
     std::string lastLine_;
+    bool waypointOn_ = false;
 };
 
 }  // namespace monitor

@@ -282,6 +282,7 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
     const FlightState& s = analytics_.State();
     std::optional<LatLonDeg> landing;
     if (s.landing) landing = s.landing->point;
+    const auto car = carSource_ ? carSource_() : std::nullopt;
     const PlotColours c(*this);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
@@ -294,9 +295,15 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
         if (!viewPlaced_) Refresh();
         view_.Resize(width(), height());
         attributions = PaintTiles(p);
-        v = MakeMapTrackView(view_, analytics_.Home(), analytics_.Track(), landing);
+        v = MakeMapTrackView(view_, analytics_.EffectiveHome(), analytics_.Track(), landing);
+        if (car) {
+            for (const LatLonDeg& q : car->track) v.carTrack.push_back(view_.ToScreen(q));
+            v.car = view_.ToScreen(car->position);
+            v.carHeadingDeg = car->headingDeg;
+        }
     } else {
-        v = MakeGroundTrackView(analytics_.Home(), analytics_.Track(), landing, width(), height());
+        v = MakeGroundTrackView(analytics_.EffectiveHome(), analytics_.Track(), landing, width(),
+                                height(), car);
     }
 
     const QPointF home(v.home.x, v.home.y);
@@ -326,10 +333,14 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
         p.setPen(QPen(c.track, map ? 2.5 : 1.5));
         p.drawPolyline(line);
     }
-    p.setPen(c.text);
-    p.drawText(QPointF(home.x() + 4, home.y() + small.pointSizeF() + 4), QStringLiteral("Home"));
-    p.setPen(QPen(c.text, map ? 2 : 1));
-    Cross(p, home, 3);
+    // With a fix the car is home: it is drawn on top instead.
+    if (!v.car) {
+        p.setPen(c.text);
+        p.drawText(QPointF(home.x() + 4, home.y() + small.pointSizeF() + 4),
+                   QStringLiteral("Home"));
+        p.setPen(QPen(c.text, map ? 2 : 1));
+        Cross(p, home, 3);
+    }
     if (v.landing) {
         p.setPen(QPen(c.landing, 2.5));
         Cross(p, QPointF(v.landing->x, v.landing->y), 6);
@@ -342,6 +353,33 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
         p.setPen(Qt::NoPen);
         p.setBrush(c.last);
         p.drawEllipse(QPointF(v.last->x, v.last->y), 4, 4);
+    }
+    // The car on top: its own track, then itself, an arrow along its heading when it has one.
+    if (v.car) {
+        const QColor carColour = IsDark(*this) ? QColor(90, 200, 120) : QColor(0, 140, 60);
+        if (v.carTrack.size() > 1) {
+            QPolygonF line;
+            for (const PlotPoint& t : v.carTrack) line << QPointF(t.x, t.y);
+            p.setPen(QPen(carColour, 1.5, Qt::DotLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawPolyline(line);
+        }
+        const QPointF at(v.car->x, v.car->y);
+        p.setPen(QPen(c.background, 1));
+        p.setBrush(carColour);
+        if (v.carHeadingDeg) {
+            const double a = *v.carHeadingDeg * std::numbers::pi / 180;
+            auto rotated = [&](double x, double y) {  // x right, y ahead
+                return at + QPointF(x * std::cos(a) + y * std::sin(a),
+                                    x * std::sin(a) - y * std::cos(a));
+            };
+            p.drawPolygon(
+                QPolygonF{rotated(0, 9), rotated(6, -6), rotated(0, -3), rotated(-6, -6)});
+        } else {
+            p.drawRect(QRectF(at - QPointF(4, 4), QSizeF(8, 8)));
+        }
+        p.setPen(c.text);
+        p.drawText(at + QPointF(8, small.pointSizeF() + 6), QStringLiteral("Auto"));
     }
     if (map) PaintScaleAndAttribution(p, attributions);
     attributions_ = attributions;
@@ -477,6 +515,10 @@ void ChasePanel::BuildControls() {
     landlb_ = value(QStringLiteral("Landepunkt"), "landlb");
     landdistlb_ = value(QStringLiteral("vom eigenen Standort"), "landdistlb");
     agelb_ = value(QStringLiteral("Datenalter"), "agelb");
+    carprobelb_ = value(QStringLiteral("Ballon vom Auto"), "carprobelb");
+    carelevlb_ = value(QStringLiteral("Erhebung zum Ballon"), "carelevlb");
+    carlandlb_ = value(QStringLiteral("Landepunkt vom Auto"), "carlandlb");
+    carlb_ = value(QStringLiteral("Auto"), "carlb");
     grid->setColumnStretch(1, 1);
     outer->addLayout(grid);
 
@@ -686,6 +728,47 @@ void ChasePanel::SetHomeLocator(std::string_view locator) {
     UpdateDisplays();
 }
 
+void ChasePanel::SetCar(CarFixSource current, const CarTracker* tracker) {
+    carFix_ = std::move(current);
+    carTracker_ = tracker;
+    analytics_.SetHomeSource([this]() -> std::optional<LatLonDeg> {
+        const auto fix = carFix_ ? carFix_() : std::nullopt;
+        return fix ? std::optional(fix->position) : std::nullopt;
+    });
+    trackimg_->SetCarSource([this]() -> std::optional<CarOnPlot> {
+        const auto fix = carFix_ ? carFix_() : std::nullopt;
+        if (!fix) return std::nullopt;
+        CarOnPlot car;
+        car.position = fix->position;
+        car.headingDeg = MakeCarFigures(fix, FlightState{}).headingDeg;
+        if (carTracker_) car.track.assign(carTracker_->Track().begin(), carTracker_->Track().end());
+        return car;
+    });
+    CarMoved();
+}
+
+void ChasePanel::CarMoved() {
+    const auto fix = carFix_ ? carFix_() : std::nullopt;
+    SetCarPosition(fix ? std::optional(fix->position) : std::nullopt);
+    analytics_.HomeMoved();
+    UpdateDisplays();
+}
+
+void ChasePanel::SetGpsOn(bool on) {
+    file_.gps.on = effective_.gps.on = on;
+    UserChanged();
+}
+
+void ChasePanel::SetGpsServer(const std::string& server) {
+    file_.gps.server = effective_.gps.server = server;
+    UserChanged();
+}
+
+void ChasePanel::SetWaypoint(bool on) {
+    file_.gps.waypoint = effective_.gps.waypoint = on;
+    UserChanged();
+}
+
 void ChasePanel::OnRecord(std::string_view record) {
     age_.OnRecord(clock_());
     analytics_.AddRecord(record);
@@ -747,6 +830,28 @@ void ChasePanel::UpdateDisplays() {
         landlb_->setText(QStringLiteral("-"));
         landdistlb_->setText(QStringLiteral("-"));
     }
+    const CarFigures car = MakeCarFigures(carFix_ ? carFix_() : std::nullopt, s);
+    auto distance = [](const std::optional<Geodesic>& g) {
+        return g ? Fixed(g->km, 2) + QStringLiteral(" km, ") + Fixed(g->bearingDeg, 0) +
+                       QStringLiteral("°")
+                 : QStringLiteral("-");
+    };
+    carprobelb_->setText(distance(car.toProbe));
+    carelevlb_->setText(car.probeElevationDeg
+                            ? Fixed(*car.probeElevationDeg, 1) + QStringLiteral("°")
+                            : QStringLiteral("-"));
+    carlandlb_->setText(
+        distance(car.toLanding) +
+        (car.turnToLanding ? QStringLiteral(", ") + Q(*car.turnToLanding) : QString()));
+    QString moving = QStringLiteral("-");
+    if (car.fix && car.fix->speedKmh) {
+        moving = Fixed(*car.fix->speedKmh, 0) + QStringLiteral(" km/h");
+        if (car.headingDeg)
+            moving += QStringLiteral(", Kurs ") + Fixed(*car.headingDeg, 0) + QStringLiteral("°");
+    } else if (car.fix) {
+        moving = QStringLiteral("Fix");
+    }
+    carlb_->setText(moving);
     trackimg_->Refresh();
     altimg_->update();
 }

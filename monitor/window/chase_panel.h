@@ -11,7 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "monitor/core/car.h"
 #include "monitor/core/chase_alarms.h"
+#include "monitor/core/chase_plots.h"
 #include "monitor/core/chase_settings.h"
 #include "monitor/core/flight_analytics.h"
 #include "monitor/core/map_view.h"
@@ -38,8 +40,11 @@ enum class Follow { Off, Probe, Car };
 class GroundTrackPlot : public QWidget {
     Q_OBJECT
   public:
+    using CarSource = std::function<std::optional<CarOnPlot>()>;
     explicit GroundTrackPlot(const FlightAnalytics& analytics, QWidget* parent = nullptr);
     QSize sizeHint() const override { return {240, 240}; }
+    // The car as drawn: its fix, heading and own track; empty without a fix.
+    void SetCarSource(CarSource source) { carSource_ = std::move(source); }
 
     // Null, or a loader without a source: the plain plot.
     void SetTiles(TileLoader* tiles);
@@ -82,6 +87,7 @@ class GroundTrackPlot : public QWidget {
     QStringList attributions_;
     std::optional<QPointF> dragFrom_;
     int wheelEighths_ = 0;
+    CarSource carSource_;
 };
 
 // Altitude over GPS time, the burst marked, the estimated fall to the landing dashed.
@@ -113,6 +119,15 @@ class ChasePanel : public QWidget {
     void SetHomeLocator(std::string_view locator);
     // The chase car's own position from its GPS, or none; lets "Folgen" choose "Auto".
     void SetCarPosition(const std::optional<LatLonDeg>& car);
+    // The car's fix (empty without one) and where it has been; with a fix the car is home.
+    using CarFixSource = std::function<std::optional<CarFix>()>;
+    void SetCar(CarFixSource current, const CarTracker* tracker);
+    // The car's fix changed: its figures, the landing's distance and the plot follow.
+    void CarMoved();
+    // What the user set beside LOCATOR, kept in pelmora.ini.
+    void SetGpsOn(bool on);
+    void SetGpsServer(const std::string& server);
+    void SetWaypoint(bool on);
 
     // Each record as the stream reader got it (without "#").
     void OnRecord(std::string_view record);
@@ -161,6 +176,12 @@ class ChasePanel : public QWidget {
     QLabel* landlb_ = nullptr;
     QLabel* landdistlb_ = nullptr;
     QLabel* agelb_ = nullptr;
+    QLabel* carprobelb_ = nullptr;
+    QLabel* carelevlb_ = nullptr;
+    QLabel* carlandlb_ = nullptr;
+    QLabel* carlb_ = nullptr;
+    CarFixSource carFix_;
+    const CarTracker* carTracker_ = nullptr;
     GroundTrackPlot* trackimg_ = nullptr;
     AltitudePlot* altimg_ = nullptr;
     QCheckBox* burstcb_ = nullptr;

@@ -1,5 +1,6 @@
 #include "monitor/window/chase_window.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 
 #include <algorithm>
@@ -24,6 +25,32 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
     panel->SetHomeLocator(locator->text().toStdString());
     QObject::connect(locator, &QLineEdit::textChanged, panel,
                      [panel](const QString& text) { panel->SetHomeLocator(text.toStdString()); });
+
+    // The car: the controls beside LOCATOR as pelmora.ini (or the command line) has them, then
+    // each change of the user's kept.
+    const GpsSettings& gps = panel->Settings().gps;
+    auto* gpscb = window.findChild<QCheckBox*>(QStringLiteral("gpscb"));
+    auto* gpsed = window.findChild<QLineEdit*>(QStringLiteral("gpsed"));
+    auto* waypointcb = window.findChild<QCheckBox*>(QStringLiteral("waypointcb"));
+    gpsed->setText(QString::fromStdString(gps.server));
+    waypointcb->setChecked(gps.waypoint);
+    gpscb->setChecked(gps.on);
+    QObject::connect(gpscb, &QCheckBox::toggled, panel, [panel](bool on) { panel->SetGpsOn(on); });
+    QObject::connect(gpsed, &QLineEdit::editingFinished, panel, [panel, gpsed] {
+        panel->SetGpsServer(gpsed->text().trimmed().toStdString());
+    });
+    QObject::connect(waypointcb, &QCheckBox::toggled, panel,
+                     [panel](bool on) { panel->SetWaypoint(on); });
+    panel->SetCar([&window] { return window.CurrentCarFix(); }, &window.Car());
+    auto carChanged = std::move(window.OnCarChanged);
+    window.OnCarChanged = [panel, carChanged = std::move(carChanged)] {
+        if (carChanged) carChanged();
+        panel->CarMoved();
+    };
+    window.LandingPoint = [panel]() -> std::optional<LatLonDeg> {
+        const auto& landing = panel->Analytics().State().landing;
+        return landing ? std::optional(landing->point) : std::nullopt;
+    };
 
     auto shown = std::move(window.OnRecordShown);
     window.OnRecordShown = [panel, shown = std::move(shown)](const RecordResult& r) {

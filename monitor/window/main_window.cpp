@@ -1,16 +1,21 @@
 #include "monitor/window/main_window.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QStatusBar>
+#include <QTimer>
 #include <QValidator>
 
+#include <chrono>
 #include <stdexcept>
 
 #include "common/gui/log_memo.h"
+#include "common/locator.h"
 #include "common/numbers.h"
 #include "common/serial/qt_dispatcher.h"
 
@@ -45,6 +50,14 @@ class UpperCase : public QValidator {
     }
 };
 
+std::int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr int kCarTickMs = 1000;
+
 QColor FromRgb(std::uint32_t rgb) {
     return QColor(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
                   static_cast<int>(rgb & 0xFF));
@@ -52,10 +65,26 @@ QColor FromRgb(std::uint32_t rgb) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), link_(*this), output_(SerComm1) {
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      link_(*this),
+      output_(SerComm1),
+      gps_(
+          [this](std::function<void()> job) {
+              QMetaObject::invokeMethod(this, std::move(job), Qt::QueuedConnection);
+          },
+          GpsSource::Handlers{[this](const CarFix& fix) { gpsFix(fix); },
+                              [this](const std::string& text) {
+                                  ShowMessage(QStringLiteral("GPS: ") +
+                                              QString::fromStdString(text));
+                              }}) {
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QStringLiteral("pelmora"));
     BuildControls();
+    typedLocator_ = myloced->text();
+    carTimer_ = new QTimer(this);
+    carTimer_->setObjectName(QStringLiteral("cartimer"));
+    connect(carTimer_, &QTimer::timeout, this, &TForm1::ShowCarLocator);
     SerComm1.SetDispatcher(common::MakeQtDispatcher(this));
     SerComm1.SetBaudrate(kNmeaBaudrate);
     SerComm1.SetPortNum(1);
@@ -126,8 +155,24 @@ QWidget* TForm1::BuildConnectionBar(QWidget* parent) {
     Label2 = new QLabel(QStringLiteral("com"), bar);
     Label2->setObjectName(QStringLiteral("Label2"));
     for (QWidget* op : std::initializer_list<QWidget*>{Button1, comped, Label2}) op->hide();
+    gpscb = new QCheckBox(QStringLiteral("GPS"), bar);
+    gpscb->setObjectName(QStringLiteral("gpscb"));
+    gpscb->setToolTip(QStringLiteral("Standort des Autos von gpsd"));
+    connect(gpscb, &QCheckBox::toggled, this, &TForm1::gpscbClick);
+    gpsed = new QLineEdit(QString::fromLatin1(kGpsdDefaultServer.data(),
+                                              static_cast<qsizetype>(kGpsdDefaultServer.size())),
+                          bar);
+    gpsed->setObjectName(QStringLiteral("gpsed"));
+    gpsed->setMaximumWidth(160);
+    gpsed->setToolTip(QStringLiteral("gpsd: HOST oder HOST:PORT"));
+    waypointcb = new QCheckBox(QStringLiteral("Landepunkt an Navi"), bar);
+    waypointcb->setObjectName(QStringLiteral("waypointcb"));
+    connect(waypointcb, &QCheckBox::toggled, this, [this](bool on) { output_.SetWaypointOn(on); });
     second->addWidget(Label13);
     second->addWidget(myloced);
+    second->addWidget(gpscb);
+    second->addWidget(gpsed);
+    second->addWidget(waypointcb);
     second->addStretch(1);
     second->addWidget(Label2);
     second->addWidget(comped);
@@ -207,6 +252,7 @@ void TForm1::BuildControls() {
 void TForm1::FormCreate() {
     reader_ = StreamReader(myloced->text().toStdString());  // fresh: the first record primes
     reader_.SetSpeedKmh(true);
+    reader_.SetHomeSource(CarHome());
     courseW_ = kursimg->width();
     courseH_ = kursimg->height();
     DrawCourseLetters();
@@ -260,11 +306,6 @@ void TForm1::tcpclientRead(const QByteArray& bytes) {
 }
 
 void TForm1::ShowRecord(const RecordResult& r) {
-    try {
-        output_.SetLine(r.nmeaLine);
-    } catch (const std::exception& e) {
-        ShowMessage(QString::fromLocal8Bit(e.what()));
-    }
     const Displays& d = r.displays;
     rxstatlb->setText(Received(d.rxstatlb));
     utclb->setText(Received(d.utclb));
@@ -288,10 +329,72 @@ void TForm1::ShowRecord(const RecordResult& r) {
     line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     LogMemo1->AppendLine(line);
     if (OnRecordShown) OnRecordShown(r);
+    // After the panels took the record, so the waypoint is this record's landing estimate.
+    const auto landing = LandingPoint ? LandingPoint() : std::nullopt;
+    try {
+        output_.SetLine(r.nmeaLine, landing ? LandingWaypointSentence(*landing) : std::string());
+    } catch (const std::exception& e) {
+        ShowMessage(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 void TForm1::mylocedChange(const QString& text) {
+    typedLocator_ = text;
     reader_.SetHomeLocator(text.toStdString());
+}
+
+void TForm1::gpscbClick(bool on) {
+    if (on) {
+        std::string error;
+        const auto server = ParseGpsServer(gpsed->text().trimmed().toStdString(), error);
+        if (!server) {
+            ShowMessage(QStringLiteral("GPS: ") + QString::fromStdString(error));
+            const QSignalBlocker quiet(gpscb);
+            gpscb->setChecked(false);
+            return;
+        }
+        const QString port = comped->text().trimmed();
+        gps_.Start(*server, port.startsWith(QLatin1Char('/')) ? port.toStdString() : std::string());
+        carTimer_->start(kCarTickMs);
+    } else {
+        gps_.Stop();
+        car_.Clear();
+        carTimer_->stop();
+    }
+    gpsed->setReadOnly(on);
+    myloced->setReadOnly(on);
+    ShowCarLocator();
+}
+
+void TForm1::gpsFix(const CarFix& fix) {
+    car_.OnFix(fix);
+    ShowCarLocator();
+}
+
+std::optional<CarFix> TForm1::CurrentCarFix() const {
+    if (!gpscb->isChecked()) return std::nullopt;
+    return car_.Current(SteadyMs());
+}
+
+HomeSource TForm1::CarHome() const {
+    return [this]() -> std::optional<LatLonDeg> {
+        const auto fix = CurrentCarFix();
+        return fix ? std::optional(fix->position) : std::nullopt;
+    };
+}
+
+// The car's locator while it has a fix, else the typed one; set without the change handler, so
+// the typed locator stays what the user typed.
+void TForm1::ShowCarLocator() {
+    const auto fix = CurrentCarFix();
+    const auto carLocator =
+        fix ? common::LatLonToLocator(fix->position.lon, fix->position.lat) : std::nullopt;
+    const QString text = carLocator ? QString::fromStdString(*carLocator) : typedLocator_;
+    if (myloced->text() != text) {
+        const QSignalBlocker quiet(myloced);
+        myloced->setText(text);
+    }
+    if (OnCarChanged) OnCarChanged();
 }
 
 void TForm1::Panel9Click() {
@@ -301,6 +404,7 @@ void TForm1::Panel9Click() {
 }
 
 void TForm1::FormDestroy() {
+    gps_.Stop();
     link_.Disconnect();
     SerComm1.Close();
 }

@@ -15,16 +15,21 @@
 #include <QVBoxLayout>
 
 #include <functional>
+#include <optional>
 
 #include "common/serial/ser_comm.h"
+#include "monitor/core/car.h"
 #include "monitor/core/course_image.h"
 #include "monitor/core/stream_reader.h"
+#include "monitor/io/gps_source.h"
 #include "monitor/io/live_link.h"
 #include "monitor/io/nmea_output.h"
 
 namespace common {
 class LogMemo;
 }
+class QCheckBox;
+class QTimer;
 
 namespace monitor {
 
@@ -49,6 +54,8 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     void Panel9Click();
     void FormDestroy();
     void Button1Click();
+    void gpscbClick(bool on);
+    void gpsFix(const CarFix& fix);
 
     StreamReader& Reader() { return reader_; }
     LiveLink& Link() { return link_; }
@@ -59,6 +66,17 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     QVBoxLayout* PanelArea() { return panelArea_; }
     // Called after each record is shown, with what the reader made of it.
     std::function<void(const RecordResult&)> OnRecordShown;
+    // The current landing estimate, for the waypoint sentence after each GPS sentence.
+    std::function<std::optional<LatLonDeg>()> LandingPoint;
+    // Called when the car's fix changed: a new one, none any more, GPS switched.
+    std::function<void()> OnCarChanged;
+
+    // The car's fix while GPS is on and the fix is fresh; home for everything measured.
+    std::optional<CarFix> CurrentCarFix() const;
+    HomeSource CarHome() const;
+    const CarTracker& Car() const { return car_; }
+    // The locator the user typed, which LOCATOR shows again when GPS is off or has no fix.
+    const QString& TypedLocator() const { return typedLocator_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -73,11 +91,16 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     void ShowMessage(const QString& text);
     void DrawCourseLetters();
     void DrawCourse(double courseDeg);
+    void ShowCarLocator();
 
     StreamReader reader_;
     LiveLink link_;
     common::TSerComm SerComm1;
     NmeaOutput output_;
+    CarTracker car_;
+    GpsSource gps_;
+    QString typedLocator_;
+    QTimer* carTimer_ = nullptr;  // a fix grows old without a new report
     QPixmap course_;
     int courseW_ = kCourseImageSize;
     int courseH_ = kCourseImageSize;
@@ -88,6 +111,9 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     QLabel* msglb = nullptr;
     QLabel* Label13 = nullptr;
     QLineEdit* myloced = nullptr;
+    QCheckBox* gpscb = nullptr;
+    QLineEdit* gpsed = nullptr;
+    QCheckBox* waypointcb = nullptr;
     QPushButton* Button1 = nullptr;
     QLineEdit* comped = nullptr;
     QLabel* Label2 = nullptr;

@@ -55,3 +55,7 @@ if(pairCount EQUAL 0 OR NOT pairCount EQUAL recordCount)
 endif()
 run(2 --headless --replay ${DATA}/flight.txt --landing-alt=sea)
 run(2 --estimates)
+# --gpsd needs a usable server text; the record and estimate lines stay as they were with it.
+run(2 --headless --replay ${DATA}/flight.txt --gpsd)
+run(2 --headless --replay ${DATA}/flight.txt --gpsd localhost:0)
+run(2 --headless --replay ${DATA}/flight.txt --gpsd "[::1")

@@ -7,11 +7,17 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include <gtest/gtest.h>
 
+#include "common/locator.h"
+#include "qt_wait.h"
+#include "records.h"
 #include "simulated_flight.h"
 #include "temp_dir.h"
 
@@ -63,6 +69,92 @@ TEST(ChaseWindow, BesideTheDisplaysFedByTheWindowFollowingItsLocator) {
     EXPECT_LT(hgpslb->palette().color(QPalette::Window).lightness(), 64);
     EXPECT_GT(hgpslb->palette().color(QPalette::WindowText).lightness(), 128);
     if (shots) w.grab().save(QString::fromUtf8(shots) + "/monitor_window_night.png");
+}
+
+// One record of a probe standing at `lat`, `lon` (degrees north and east), `n` seconds on.
+std::string ProbeAt(int n, double lat, double lon) {
+    testing::Fix f;
+    char text[32];
+    std::snprintf(text, sizeof text, "1200%02d.00", n);
+    f.time = text;
+    std::snprintf(text, sizeof text, "%02d%07.4f", static_cast<int>(lat),
+                  (lat - static_cast<int>(lat)) * 60);
+    f.lat = text;
+    std::snprintf(text, sizeof text, "%03d%07.4f", static_cast<int>(lon),
+                  (lon - static_cast<int>(lon)) * 60);
+    f.lon = text;
+    return testing::Record(f);
+}
+
+TEST(ChaseWindow, GpsMakesTheCarHomeAndLocatorShowsItsSquareReadOnly) {
+    test_support::TempDir dir;
+    const std::string ini = (dir.path / "pelmora.ini").string();
+    TForm1 w;
+    w.FormCreate();
+    ChasePanel* panel = AddChasePanel(w, {}, ini);
+    auto* myloced = w.findChild<QLineEdit*>("myloced");
+    auto* gpscb = w.findChild<QCheckBox*>("gpscb");
+    auto* gpsed = w.findChild<QLineEdit*>("gpsed");
+    auto* dvllb = w.findChild<QLabel*>("dvllb");
+    ASSERT_TRUE(myloced && gpscb && gpsed && dvllb);
+    EXPECT_EQ(gpsed->text(), "localhost:2947");
+    myloced->setText("JO31AA");
+    auto feed = [&](const std::string& r) {
+        w.tcpclientRead(QByteArray(r.data(), static_cast<qsizetype>(r.size())));
+    };
+    const double lat = 49.51, lon = 8.47;
+    feed(ProbeAt(0, lat, lon));
+
+    gpsed->setText("127.0.0.1:1");  // nothing listens there: gpsd is absent
+    emit gpsed->editingFinished();
+    gpscb->setChecked(true);
+    EXPECT_TRUE(myloced->isReadOnly());
+    EXPECT_EQ(myloced->text(), "JO31AA");  // no fix yet: the typed locator is home
+    EXPECT_TRUE(test_support::WaitFor(
+        [&] { return w.statusBar()->currentMessage().startsWith("GPS: no gpsd at 127.0.0.1:1"); }));
+
+    CarFix fix;
+    fix.mode = CarFixMode::ThreeD;
+    fix.position = {lat, lon};
+    fix.altMslM = 100;
+    fix.speedKmh = 50;
+    fix.trackDeg = 45;
+    fix.arrivalMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count();
+    w.gpsFix(fix);
+    EXPECT_EQ(myloced->text().toStdString(), common::LatLonToLocator(lon, lat).value());
+    EXPECT_EQ(w.TypedLocator(), "JO31AA");
+    feed(ProbeAt(4, lat, lon));  // right over the car
+    EXPECT_EQ(dvllb->text(), "0.0 km ");
+    EXPECT_TRUE(panel->findChild<QLabel*>("carprobelb")->text().startsWith("0.00 km"));
+    EXPECT_EQ(panel->findChild<QLabel*>("carelevlb")->text(), "90.0°");  // straight overhead
+    EXPECT_EQ(panel->findChild<QLabel*>("carlb")->text(), "50 km/h, Kurs 45°");
+    EXPECT_NEAR(panel->Analytics().EffectiveHome().lat, lat, 1e-12);
+
+    gpscb->setChecked(false);
+    EXPECT_FALSE(myloced->isReadOnly());
+    EXPECT_EQ(myloced->text(), "JO31AA");
+    feed(ProbeAt(8, lat, lon));
+    EXPECT_NE(dvllb->text(), "0.0 km ");  // from JO31AA's corner again, far away
+    EXPECT_EQ(panel->findChild<QLabel*>("carprobelb")->text(), "-");
+
+    // What the user set beside LOCATOR is kept for the next start.
+    std::string error;
+    std::vector<std::string> problems;
+    ChaseSettings kept;
+    ASSERT_TRUE(LoadChaseSettings(ini, kept, error, problems));
+    EXPECT_FALSE(kept.gps.on);
+    EXPECT_EQ(kept.gps.server, "127.0.0.1:1");
+    gpscb->setChecked(true);
+    ASSERT_TRUE(LoadChaseSettings(ini, kept, error, problems));
+    EXPECT_TRUE(kept.gps.on);
+    TForm1 next;
+    next.FormCreate();
+    AddChasePanel(next, {}, ini);
+    EXPECT_EQ(next.findChild<QLineEdit*>("gpsed")->text(), "127.0.0.1:1");
+    EXPECT_TRUE(next.findChild<QCheckBox*>("gpscb")->isChecked());
+    EXPECT_TRUE(next.findChild<QLineEdit*>("myloced")->isReadOnly());
 }
 
 }  // namespace

@@ -1,0 +1,177 @@
+#include "monitor/core/car.h"
+
+#include <GeographicLib/Geodesic.hpp>
+#include <GeographicLib/LocalCartesian.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <string_view>
+
+#include "common/numbers.h"
+
+namespace monitor {
+
+namespace {
+
+double Normalised360(double deg) {
+    double d = std::fmod(deg, 360.0);
+    if (d < 0) d += 360;
+    return d >= 360 ? 0 : d;
+}
+
+// ddmm.mmmm / dddmm.mmmm of the absolute value, rounded once as a whole so 59.99999' carries.
+std::string DegreesMinutes(double degrees, int degreeDigits) {
+    const long long units = std::llround(std::fabs(degrees) * 60.0 * 10000.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*lld%02lld.%04lld", degreeDigits, units / 600000,
+                  units % 600000 / 10000, units % 10000);
+    return text;
+}
+
+std::string Number(const std::optional<double>& v, int decimals) {
+    return v ? common::FormatFixed(*v, 15, decimals) : std::string();
+}
+
+// A bearing rounded to `decimals` that would print as 360 is due north.
+std::optional<double> Bearing(const std::optional<Geodesic>& g, int decimals) {
+    if (!g) return std::nullopt;
+    const double scale = std::pow(10.0, decimals);
+    const double b = std::round(g->bearingDeg * scale) / scale;
+    return b >= 360 ? 0.0 : b;
+}
+
+}  // namespace
+
+Geodesic GeodesicBetween(const LatLonDeg& from, const LatLonDeg& to) {
+    double metres = 0, azi1 = 0, azi2 = 0;
+    GeographicLib::Geodesic::WGS84().Inverse(from.lat, from.lon, to.lat, to.lon, metres, azi1,
+                                             azi2);
+    return {metres / 1000.0, Normalised360(azi1)};
+}
+
+double ElevationDeg(const LatLonDeg& from, double fromHeightM, const LatLonDeg& to,
+                    double toHeightM) {
+    const GeographicLib::LocalCartesian here(from.lat, from.lon, fromHeightM);
+    double east = 0, north = 0, up = 0;
+    here.Forward(to.lat, to.lon, toHeightM, east, north, up);
+    return std::atan2(up, std::hypot(east, north)) * 180 / std::numbers::pi;
+}
+
+std::string TurnText(double headingDeg, double bearingDeg) {
+    long turn = std::lround(std::remainder(bearingDeg - headingDeg, 360.0));
+    if (turn == -180) turn = 180;
+    if (turn == 0) return "geradeaus";
+    return std::to_string(std::labs(turn)) + (turn > 0 ? "° rechts" : "° links");
+}
+
+void CarTracker::OnFix(const CarFix& fix) {
+    if (fix.mode == CarFixMode::None) {
+        last_.reset();
+        return;
+    }
+    last_ = fix;
+    if (track_.size() >= kMaxTrackPoints) track_.pop_front();
+    track_.push_back(fix.position);
+}
+
+std::optional<CarFix> CarTracker::Current(std::int64_t nowMs) const {
+    if (!last_ || nowMs - last_->arrivalMs > kCarFixMaxAgeMs) return std::nullopt;
+    return last_;
+}
+
+CarFigures MakeCarFigures(const std::optional<CarFix>& fix, const FlightState& probe) {
+    CarFigures f;
+    if (!fix || fix->mode == CarFixMode::None) return f;
+    f.fix = fix;
+    if (fix->speedKmh && fix->trackDeg && *fix->speedKmh > kHeadingMinKmh)
+        f.headingDeg = Normalised360(*fix->trackDeg);
+    if (probe.lastPosition) {
+        f.toProbe = GeodesicBetween(fix->position, *probe.lastPosition);
+        if (fix->altMslM && probe.last)
+            f.probeElevationDeg = ElevationDeg(fix->position, *fix->altMslM, *probe.lastPosition,
+                                               probe.last->altitudeM);
+    }
+    if (probe.landing) {
+        f.toLanding = GeodesicBetween(fix->position, probe.landing->point);
+        if (f.headingDeg) f.turnToLanding = TurnText(*f.headingDeg, f.toLanding->bearingDeg);
+    }
+    return f;
+}
+
+std::string FormatCarLine(std::size_t n, const CarFigures& f) {
+    std::string line = "car=" + std::to_string(n);
+    auto add = [&line](std::string_view name, const std::string& value) {
+        line += '\t';
+        line += name;
+        line += '=';
+        line += value;
+    };
+    const auto& fix = f.fix;
+    add("fix", !fix ? "none" : fix->mode == CarFixMode::ThreeD ? "3d" : "2d");
+    add("car_lat", Number(fix ? std::optional(fix->position.lat) : std::nullopt, 6));
+    add("car_lon", Number(fix ? std::optional(fix->position.lon) : std::nullopt, 6));
+    add("car_alt", Number(fix ? fix->altMslM : std::nullopt, 0));
+    add("car_speed", Number(fix ? fix->speedKmh : std::nullopt, 1));
+    const auto heading = f.headingDeg ? std::optional(std::round(*f.headingDeg)) : std::nullopt;
+    add("car_heading", Number(heading && *heading >= 360 ? std::optional(0.0) : heading, 0));
+    add("probe_km", Number(f.toProbe ? std::optional(f.toProbe->km) : std::nullopt, 3));
+    add("probe_bearing", Number(Bearing(f.toProbe, 1), 1));
+    add("probe_elev", Number(f.probeElevationDeg, 1));
+    add("land_km", Number(f.toLanding ? std::optional(f.toLanding->km) : std::nullopt, 3));
+    add("land_bearing", Number(Bearing(f.toLanding, 1), 1));
+    line += '\n';
+    return line;
+}
+
+std::string LandingWaypointSentence(const LatLonDeg& point) {
+    std::string body = "GPWPL," + DegreesMinutes(point.lat, 2) + (point.lat < 0 ? ",S," : ",N,") +
+                       DegreesMinutes(point.lon, 3) + (point.lon < 0 ? ",W," : ",E,") + "LANDING";
+    unsigned sum = 0;
+    for (char c : body) sum ^= static_cast<unsigned char>(c);
+    char check[4];
+    std::snprintf(check, sizeof check, "%02X", sum & 0xFFu);
+    return '$' + body + '*' + check + "\r\n";
+}
+
+std::string GpsServer::Text() const {
+    const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    return shown + ":" + std::to_string(port);
+}
+
+std::optional<GpsServer> ParseGpsServer(std::string_view text, std::string& error) {
+    GpsServer s;
+    std::string_view portText;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos ||
+            (close + 1 < text.size() && text[close + 1] != ':')) {
+            error = "gpsd server \"" + std::string(text) + "\" is not HOST[:PORT]";
+            return std::nullopt;
+        }
+        s.host = std::string(text.substr(1, close - 1));
+        if (close + 1 < text.size()) portText = text.substr(close + 2);
+    } else if (const auto colon = text.find(':');
+               colon != std::string_view::npos &&
+               text.find(':', colon + 1) == std::string_view::npos) {
+        s.host = std::string(text.substr(0, colon));
+        portText = text.substr(colon + 1);
+    } else {
+        s.host = std::string(text);  // a bare IPv6 address or a host name
+    }
+    if (s.host.empty()) {
+        error = "gpsd server \"" + std::string(text) + "\" names no host";
+        return std::nullopt;
+    }
+    if (!portText.empty() || (!text.empty() && text.back() == ':')) {
+        const auto port = common::ParseInt(portText);
+        if (!port || *port < 1 || *port > 65535) {
+            error = "gpsd port \"" + std::string(portText) + "\" is not a port number (1..65535)";
+            return std::nullopt;
+        }
+        s.port = static_cast<int>(*port);
+    }
+    return s;
+}
+
+}  // namespace monitor
