@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -275,6 +276,9 @@ TEST(LandingWaypoint, GoesOutAfterEachGpsSentenceAndGpsbabelReadsIt) {
     }
     serial_test::Pty pty;
     QProcess pelmora;
+    // Its lines go to a file: a pipe read only at the end would fill and stall the program.
+    const QString outFile = QString::fromStdString((dir.path / "out.txt").string());
+    pelmora.setStandardOutputFile(outFile);
     pelmora.start(QStringLiteral(PELMORA_EXECUTABLE),
                   {"--headless", "--replay", QString::fromStdString(records), "--serial",
                    QString::fromStdString(pty.slave_path), "--waypoint", "--estimates"});
@@ -287,7 +291,8 @@ TEST(LandingWaypoint, GoesOutAfterEachGpsSentenceAndGpsbabelReadsIt) {
         if (more.empty()) break;
     }
     pelmora.waitForFinished();
-    const std::string out = pelmora.readAllStandardOutput().toStdString();
+    std::ifstream outStream(outFile.toStdString(), std::ios::binary);
+    const std::string out{std::istreambuf_iterator<char>(outStream), {}};
 
     // Sentence by sentence: every GGA as received, then a waypoint once an estimate exists.
     std::vector<std::string> lines;
