@@ -34,18 +34,26 @@ namespace {
 constexpr int kExitBadArguments = 2;
 constexpr int kExitInputError = 1;
 
-// The GPS sentences of a headless run go to a serial port. Writes are direct, so a replay goes
-// no faster than 4800 baud carries the sentences.
+// The GPS sentences of a headless run go to a serial port. Writing never waits for the device;
+// a file replay waits for each record's sentences so it goes no faster than the line.
 class SerialForward {
   public:
     explicit SerialForward(QCoreApplication& app) : output_(comm_) {
         comm_.SetDispatcher(common::MakeQtDispatcher(&app));
-        comm_.SetDirectWrite(true);
         comm_.OnError = [](common::TSerCustomComm&, int errors) {
             std::cerr << "pelmora: serial port error (line status " << errors << ")\n";
         };
+        comm_.OnClose = [](common::TSerCustomComm&) {
+            std::cerr << "pelmora: serial port closed, GPS sentences are no longer passed on\n";
+        };
+        output_.OnNotice = [](const std::string& text) {
+            std::cerr << "pelmora: " << text << '\n';
+        };
     }
-    ~SerialForward() { comm_.Close(); }
+    ~SerialForward() {
+        comm_.OnClose = nullptr;
+        comm_.Close();
+    }
 
     void SetWaypointOn(bool on) { output_.SetWaypointOn(on); }
 
@@ -60,12 +68,15 @@ class SerialForward {
         }
     }
 
-    // `landing` is where the analytics expect the probe down, for the waypoint sentence.
-    void Record(const monitor::RecordResult& record, const monitor::FlightAnalytics* landing) {
+    // `landing` is where the analytics expect the probe down, for the waypoint sentence; `paced`
+    // waits until the record's sentences went out, so a file replay goes no faster than the line.
+    void Record(const monitor::RecordResult& record, const monitor::FlightAnalytics* landing,
+                bool paced) {
         try {
             const auto& estimate = landing ? landing->State().landing : std::nullopt;
             output_.SetLine(record.nmeaLine,
                             estimate ? monitor::LandingWaypointSentence(estimate->point) : "");
+            if (paced) output_.WaitSent();
         } catch (const std::exception& e) {
             std::cerr << "pelmora: " << e.what() << '\n';
         }
@@ -139,7 +150,7 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
             if (inner) inner(r);
             if (own) own->AddRecord(r.record);
             if (fromFile) QCoreApplication::processEvents();
-            serial->Record(r, landing);
+            serial->Record(r, landing, fromFile);
         };
     }
     if (!o.server.empty())

@@ -79,4 +79,11 @@ void TSerCommBuffer::Consume(std::size_t count) {
     fill_ -= count;
 }
 
+void TSerCommBuffer::Erase(std::size_t offset, std::size_t count) {
+    if (offset >= fill_) return;
+    if (count > fill_ - offset) count = fill_ - offset;
+    std::memmove(data_.data() + offset, data_.data() + offset + count, fill_ - offset - count);
+    fill_ -= count;
+}
+
 }  // namespace common

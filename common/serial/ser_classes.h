@@ -131,6 +131,8 @@ class TSerCommBuffer {
     bool Append(const void* bytes, std::size_t count);
     // Drops the first `count` bytes (at most the fill count).
     void Consume(std::size_t count);
+    // Drops `count` bytes from `offset` on, closing the gap (within the fill count).
+    void Erase(std::size_t offset, std::size_t count);
 
   private:
     std::vector<std::uint8_t> data_;

@@ -7,11 +7,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <iostream>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 
 #include "common/serial/ser_session.h"
 
@@ -140,6 +143,7 @@ void TSerCustomComm::StartThreads() {
     session_ = std::make_shared<TSerSession>(
         fd_.load(), ComputedEventMask(), event_chars_.EventChar(),
         dispatcher_ ? dispatcher_ : TSerDispatcher(TSerDirectDispatch), this);
+    session_->piece_counts = piece_counts_;
     const std::size_t write_buffer =
         direct_write_ ? 0 : static_cast<std::size_t>(buffers_.WriteSize());
     session_->StartThreads(event_priority_, write_priority_, write_buffer);
@@ -259,8 +263,36 @@ int TSerCustomComm::WriteBuf(const void* buffer, int count) {
     if (s->Stopping()) return 0;
     if (!fits) throw ESerCommError(kBufferFull);
     s->buffer->Append(buffer, bytes);
+    s->AddPiece(bytes, std::nullopt);
     s->data_ready.SetEvent();
     return count;
+}
+
+bool TSerCustomComm::WritePiece(const void* buffer, int count, int within_ms) {
+    if (direct_write_) throw std::logic_error("WritePiece needs the write thread");
+    if (!Active() || count <= 0) return false;
+    auto s = session_;
+    const auto bytes = static_cast<std::size_t>(count);
+    {
+        std::lock_guard lock(s->write_lock);
+        if (!s->Stopping() && s->buffer->Append(buffer, bytes)) {
+            s->AddPiece(bytes, std::chrono::steady_clock::now() +
+                                   std::chrono::milliseconds(std::max(within_ms, 0)));
+            s->data_ready.SetEvent();
+            s->WakeWriter();
+            return true;
+        }
+    }
+    piece_counts_->dropped.fetch_add(1);
+    return false;
+}
+
+bool TSerCustomComm::WaitWritten(int ms) {
+    auto s = session_;
+    if (!Active() || !s || !s->buffer) return true;
+    std::unique_lock lock(s->write_lock);
+    return s->space_cv.wait_for(lock, std::chrono::milliseconds(ms),
+                                [&] { return s->Stopping() || s->buffer->Fill() == 0; });
 }
 
 int TSerCustomComm::DirectWriteBuf(const void* buffer, int count) {

@@ -48,6 +48,11 @@ using TSerCommRxBufEvent =
 
 struct TSerSession;
 
+struct TSerPieceCounts {
+    std::atomic<std::uint64_t> sent{0};
+    std::atomic<std::uint64_t> dropped{0};
+};
+
 class TSerCustomComm : public TSerComponent {
   public:
     TSerCustomComm();
@@ -71,6 +76,18 @@ class TSerCustomComm : public TSerComponent {
     void ReadText(std::string& text);
     int WriteBuf(const void* buffer, int count);
     bool WriteText(const std::string& text);
+    // Hands the bytes to the write thread as one piece that reaches the device whole or not at
+    // all, and never waits: refused (false) when the output buffer lacks room for all of it,
+    // dropped unsent when the device has not begun taking it within `within_ms`. A piece the
+    // device has begun is always finished, so a reader never sees one cut short. Refused and
+    // dropped pieces are counted. Needs the write thread (DirectWrite off).
+    bool WritePiece(const void* buffer, int count, int within_ms);
+    // Pieces written whole and pieces dropped, since construction.
+    std::uint64_t PiecesSent() const { return piece_counts_->sent.load(); }
+    std::uint64_t PiecesDropped() const { return piece_counts_->dropped.load(); }
+    // Waits up to `ms` until the write thread's buffer is empty (written or dropped); true then,
+    // or when the port is closed.
+    bool WaitWritten(int ms);
 
     // Device name as Open() forms it from DeviceName and PortNum.
     std::string FormattedDeviceName() const { return FormatDeviceName(device_name_, port_num_); }
@@ -150,6 +167,8 @@ class TSerCustomComm : public TSerComponent {
 
     std::atomic<int> fd_{-1};
     std::shared_ptr<TSerSession> session_;
+    // Shared with the sessions' write threads, which count as they write and drop.
+    std::shared_ptr<TSerPieceCounts> piece_counts_ = std::make_shared<TSerPieceCounts>();
     TSerDispatcher dispatcher_ = TSerDirectDispatch;
     std::string com_prefix_ = "/dev/ttyS";
     // Guards ReadBuf, GetStatus and the stopping of threads; the write lock lives in the

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -67,10 +68,11 @@ TSerSession::TSerSession(int device, std::uint32_t event_mask, char event_charac
       owner(component) {
     stop_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     kick_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stop_fd < 0 || kick_fd < 0) {
+    write_kick_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stop_fd < 0 || kick_fd < 0 || write_kick_fd < 0) {
         const int err = errno;
-        if (stop_fd >= 0) ::close(stop_fd);
-        if (kick_fd >= 0) ::close(kick_fd);
+        for (int f : {stop_fd, kick_fd, write_kick_fd})
+            if (f >= 0) ::close(f);
         throw ESerCommError(SerSysMessage(" Error setting EventMask ", err));
     }
 }
@@ -78,6 +80,7 @@ TSerSession::TSerSession(int device, std::uint32_t event_mask, char event_charac
 TSerSession::~TSerSession() {
     ::close(stop_fd);
     ::close(kick_fd);
+    ::close(write_kick_fd);
 }
 
 void TSerSession::StartThreads(TThreadPriority event_priority, TThreadPriority write_priority,
@@ -142,6 +145,72 @@ void TSerSession::RequestStop() {
 
 void TSerSession::ResetDataReady() {
     if (!Stopping()) data_ready.ResetEvent();
+}
+
+void TSerSession::AddPiece(std::size_t bytes,
+                           std::optional<std::chrono::steady_clock::time_point> start_by) {
+    if (!start_by && !pieces.empty() && !pieces.back().start_by) {
+        pieces.back().bytes += bytes;
+        return;
+    }
+    pieces.push_back({bytes, start_by});
+}
+
+void TSerSession::WakeWriter() {
+    std::uint64_t one = 1;
+    (void)!::write(write_kick_fd, &one, sizeof one);
+}
+
+bool TSerSession::DropLatePieces(std::chrono::steady_clock::time_point now) {
+    bool dropped = false;
+    std::size_t offset = 0;
+    for (auto it = pieces.begin(); it != pieces.end();) {
+        const bool begun = it == pieces.begin() && head_sent > 0;
+        if (!begun && it->start_by && *it->start_by <= now) {
+            buffer->Erase(offset, it->bytes);
+            it = pieces.erase(it);
+            piece_counts->dropped.fetch_add(1);
+            dropped = true;
+            continue;
+        }
+        // The buffer holds only what is left of a begun piece.
+        offset += begun ? it->bytes - head_sent : it->bytes;
+        ++it;
+    }
+    return dropped;
+}
+
+void TSerSession::PiecesWritten(std::size_t bytes) {
+    head_sent += bytes;
+    while (!pieces.empty() && head_sent >= pieces.front().bytes) {
+        head_sent -= pieces.front().bytes;
+        if (pieces.front().start_by) piece_counts->sent.fetch_add(1);
+        pieces.pop_front();
+    }
+}
+
+void TSerSession::WaitForDevice() {
+    int timeout_ms = -1;
+    {
+        std::lock_guard lock(write_lock);
+        const auto now = std::chrono::steady_clock::now();
+        bool first = true;
+        for (const Piece& p : pieces) {
+            const bool begun = first && head_sent > 0;
+            first = false;
+            if (begun || !p.start_by) continue;
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*p.start_by - now).count();
+            const int ms = static_cast<int>(std::max<std::int64_t>(left, 0));
+            if (timeout_ms < 0 || ms < timeout_ms) timeout_ms = ms;
+        }
+    }
+    pollfd fds[3] = {{stop_fd, POLLIN, 0}, {write_kick_fd, POLLIN, 0}, {fd, POLLOUT, 0}};
+    ::poll(fds, 3, timeout_ms);
+    if (fds[1].revents & POLLIN) {
+        std::uint64_t drained;
+        (void)!::read(write_kick_fd, &drained, sizeof drained);
+    }
 }
 
 void TSerSession::Kick(std::uint32_t events) {
@@ -310,21 +379,22 @@ void TSerSession::WriteLoop() {
         if (Stopping()) return;
         const std::uint8_t* start;
         std::size_t fill;
+        bool dropped;
         {
             std::lock_guard lock(write_lock);
+            dropped = DropLatePieces(std::chrono::steady_clock::now());
             start = buffer->Data();
             fill = buffer->Fill();
-            if (fill == 0) {
-                ResetDataReady();
-                continue;
-            }
+            if (fill == 0) ResetDataReady();
         }
-        // Appends only add behind the fill count, so [start, start + fill) stays put meanwhile.
+        if (dropped) space_cv.notify_all();
+        if (fill == 0) continue;
+        // Appends only add behind the fill count, and only this thread drops pieces, so
+        // [start, start + fill) stays put meanwhile.
         const ssize_t written = ::write(fd, start, fill);
         if (written < 0 && errno == EINTR) continue;
         if (written < 0 && errno == EAGAIN) {
-            pollfd fds[2] = {{stop_fd, POLLIN, 0}, {fd, POLLOUT, 0}};
-            ::poll(fds, 2, -1);
+            WaitForDevice();
             continue;
         }
         if (written < 0) {
@@ -345,6 +415,7 @@ void TSerSession::WriteLoop() {
         {
             std::lock_guard lock(write_lock);
             buffer->Consume(static_cast<std::size_t>(written));
+            PiecesWritten(static_cast<std::size_t>(written));
             empty = buffer->Fill() == 0;
             if (empty) ResetDataReady();
         }

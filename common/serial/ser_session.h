@@ -5,12 +5,15 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <thread>
 
@@ -34,8 +37,9 @@ struct TSerSession : std::enable_shared_from_this<TSerSession> {
     char event_char = 0;
     TSerDispatcher dispatcher;
     std::stop_source stop;
-    int stop_fd = -1;  // eventfd, readable once stop is requested
-    int kick_fd = -1;  // eventfd, wakes the event thread for pending_events
+    int stop_fd = -1;        // eventfd, readable once stop is requested
+    int kick_fd = -1;        // eventfd, wakes the event thread for pending_events
+    int write_kick_fd = -1;  // eventfd, wakes a write thread waiting for the device
     std::atomic<std::uint32_t> line_errors{0};
     std::atomic<std::uint32_t> pending_events{0};
     std::atomic<bool> line_lost{false};  // the loss was reported; the port is being closed
@@ -48,6 +52,15 @@ struct TSerSession : std::enable_shared_from_this<TSerSession> {
     std::condition_variable_any space_cv;
     std::unique_ptr<TSerCommBuffer> buffer;
     TSerWaitEvent data_ready;
+    // How the buffer's bytes divide into pieces, in order; a piece with a start-by time is
+    // dropped unsent once that passes. Bytes of plain writes form untimed pieces.
+    struct Piece {
+        std::size_t bytes = 0;
+        std::optional<std::chrono::steady_clock::time_point> start_by;
+    };
+    std::deque<Piece> pieces;
+    std::size_t head_sent = 0;  // bytes of the first piece already written
+    std::shared_ptr<TSerPieceCounts> piece_counts = std::make_shared<TSerPieceCounts>();
 
     std::thread event_thread;
     std::thread write_thread;
@@ -77,6 +90,10 @@ struct TSerSession : std::enable_shared_from_this<TSerSession> {
     bool Stopping() const { return stop.stop_requested(); }
     // Wakes the event thread to raise `events` (bits of the comm-event word).
     void Kick(std::uint32_t events);
+    // Under the write lock: `bytes` just appended to the buffer form a piece.
+    void AddPiece(std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> start_by);
+    // Wakes the write thread if it waits for the device, so it sees a new start-by time.
+    void WakeWriter();
 
   private:
     struct EventWatch;
@@ -96,6 +113,13 @@ struct TSerSession : std::enable_shared_from_this<TSerSession> {
 
     void EventLoop();
     void WriteLoop();
+    // Under the write lock: drops the timed pieces not yet begun whose time has passed.
+    // Returns whether any was dropped.
+    bool DropLatePieces(std::chrono::steady_clock::time_point now);
+    // Under the write lock: `bytes` from the front were written.
+    void PiecesWritten(std::size_t bytes);
+    // Waits until the device takes bytes again, stop, a new piece, or the next start-by time.
+    void WaitForDevice();
     void ModemLoop();
 
     // Steps of the event loop: wait, then collect the event word from each source.

@@ -91,6 +91,13 @@ TForm1::TForm1(QWidget* parent)
     SerComm1.OnError = [this](common::TSerCustomComm&, int) {
         ShowMessage(QStringLiteral("COM Error"));
     };
+    // The port closes itself when its device goes away; the window must not leave it unsaid.
+    SerComm1.OnClose = [this](common::TSerCustomComm&) {
+        ShowMessage(QStringLiteral("COMPORT INACTIVE"));
+    };
+    output_.OnNotice = [this](const std::string& text) {
+        ShowMessage(QString::fromStdString(text));
+    };
 }
 
 TForm1::~TForm1() {
@@ -406,6 +413,7 @@ void TForm1::Panel9Click() {
 void TForm1::FormDestroy() {
     gps_.Stop();
     link_.Disconnect();
+    SerComm1.OnClose = nullptr;
     SerComm1.Close();
 }
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -194,6 +195,59 @@ TEST(HeadlessLive, EveryRecordTheStationUploadsAppearsOnceInOrder) {
         EXPECT_EQ(Field(line, "rxstatlb"), "DEMO  in  JN49EA");
     }
     EXPECT_TRUE(Field(lines.back(), "ghlb").ends_with(" m/s"));
+}
+
+// A navigation device that stopped reading (its queue in the kernel full): records keep their
+// pace, the user is told once, nothing it gets later is cut, and SIGINT ends the run at once.
+TEST(HeadlessLive, StalledNavigationDeviceHoldsUpNoRecordAndSigintEndsAtOnce) {
+    serial_test::Pty pty;
+    pty.FillUntilFull();
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    QObject::connect(&server, &QTcpServer::newConnection,
+                     [&] { peer = server.nextPendingConnection(); });
+    Pelmora pelmora({"--headless", "--server",
+                     QStringLiteral("127.0.0.1:%1").arg(server.serverPort()), "--serial",
+                     QString::fromStdString(pty.slave_path)});
+    ASSERT_TRUE(WaitFor([&] { return peer != nullptr; })) << pelmora.err;
+    // One record every 100 ms, as a busy server sends them; a writer that waits a second for the
+    // device per record would be 20 s behind at the end.
+    constexpr int kRecords = 30;
+    for (int n = 1; n <= kRecords; ++n) {
+        peer->write(QByteArray::fromStdString(Flight::Record(n)));
+        test_support::Pump(100);
+    }
+    ASSERT_TRUE(WaitFor([&] { return pelmora.Records() == kRecords; }, 2000))
+        << pelmora.Records() << " records; " << pelmora.err;
+    const std::string notice = "pelmora: navigation device not reading: ";
+    EXPECT_NE(pelmora.err.find(notice), std::string::npos) << pelmora.err;
+    EXPECT_EQ(pelmora.err.find(notice), pelmora.err.rfind(notice)) << "told more than once";
+
+    std::string device = pty.Receive(1 << 20, 300);  // it reads again
+    peer->write(QByteArray::fromStdString(Flight::Record(kRecords + 1)));
+    ASSERT_TRUE(WaitFor([&] {
+        return pelmora.err.find("navigation device reading again: ") != std::string::npos;
+    })) << pelmora.err;
+    device += pty.Receive(1 << 20, 300);
+    const std::size_t first = device.find('$');
+    ASSERT_NE(first, std::string::npos);
+    std::istringstream lines(device.substr(first));
+    int whole = 0;
+    for (std::string line; std::getline(lines, line); ++whole) {
+        EXPECT_TRUE(line.starts_with("$GPGGA,12") && line.ends_with("\r") &&
+                    line.find('$', 1) == std::string::npos)
+            << "cut or glued: " << line;
+    }
+    EXPECT_GE(whole, 1);
+
+    ::kill(static_cast<pid_t>(pelmora.p.processId()), SIGINT);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(WaitFor([&] { return pelmora.p.state() == QProcess::NotRunning; }, 5000));
+    EXPECT_LT(clock.elapsed(), 2000);  // within a second, with room for a loaded machine
+    EXPECT_EQ(pelmora.p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(pelmora.p.exitCode(), 0);
 }
 
 TEST(HeadlessReplay, LivePipeShowsEachRecordAndAnswersTheSerialPortAtOnce) {

@@ -71,6 +71,23 @@ struct Pty {
     std::string Receive(std::size_t count, int idle_ms = 3000) const {
         return ReadFd(master, count, idle_ms);
     }
+    // Plays a device that stopped reading: fills what the kernel holds for the master with
+    // `filler` bytes until it takes no more, also after the kernel has moved what it holds
+    // on to the master's side (it does that a moment later). Returns the bytes written.
+    std::size_t FillUntilFull(char filler = 'x') const {
+        const int flags = fcntl(keep_slave, F_GETFL);
+        fcntl(keep_slave, F_SETFL, flags | O_NONBLOCK);
+        const std::string chunk(70, filler);
+        std::size_t total = 0;
+        while (true) {
+            for (ssize_t n; (n = write(keep_slave, chunk.data(), chunk.size())) > 0;)
+                total += static_cast<std::size_t>(n);
+            pollfd p{keep_slave, POLLOUT, 0};
+            if (poll(&p, 1, 200) <= 0) break;
+        }
+        fcntl(keep_slave, F_SETFL, flags);
+        return total;
+    }
     speed_t OutputSpeed() const {
         termios tio = Termios();
         return cfgetospeed(&tio);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <random>
 #include <string>
@@ -262,6 +263,29 @@ TEST_F(CommOnPty, OversizedWriteFailsAfterTimeoutExactFillSucceeds) {
     EXPECT_EQ(pty.Receive(64), exact);
 }
 
+// A device that takes nothing (its queue in the kernel full): a piece is refused or dropped
+// whole and counted, never waited for; once the device reads, the next one goes out.
+TEST_F(CommOnPty, PiecesNeverWaitAndGoWholeOrAreDroppedAndCounted) {
+    comm.Buffers().SetWriteSize(256);
+    comm.Open();
+    pty.FillUntilFull();
+    const std::string a(100, 'a'), b(100, 'b'), c(100, 'c'), d(100, 'd');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(comm.WritePiece(a.data(), 100, 30));
+    EXPECT_TRUE(comm.WritePiece(b.data(), 100, 30));
+    EXPECT_FALSE(comm.WritePiece(c.data(), 100, 30));  // no room for all of it
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    ASSERT_TRUE(WaitUntil([&] { return comm.PiecesDropped() == 3; }));
+    EXPECT_TRUE(comm.WaitWritten(0));
+    EXPECT_EQ(comm.PiecesSent(), 0u);
+    const std::string drained = pty.Receive(1 << 20, 200);
+    EXPECT_EQ(drained.find_first_not_of('x'), std::string::npos);
+    EXPECT_TRUE(comm.WritePiece(d.data(), 100, 30));
+    EXPECT_EQ(pty.Receive(100), d);
+    EXPECT_TRUE(WaitUntil([&] { return comm.PiecesSent() == 1; }));
+    EXPECT_EQ(comm.PiecesDropped(), 3u);
+}
+
 TEST_F(CommOnPty, BulkWriteArrivesCompleteAndInOrder) {
     comm.Buffers().SetWriteTimeout(5000);
     std::atomic<int> tx_empty{0};
@@ -334,17 +358,20 @@ TEST_F(CommOnPty, EventCharRaisesRxFlag) {
     comm.SetMonitorEvents({ceRxChar, ceRxFlag, ceError});
     comm.EventChars().SetEventChar('\n');
     std::atomic<int> flags{0};
-    comm.OnRxChar = [](TSerCustomComm& sender, int) {
+    std::atomic<std::size_t> read{0};
+    comm.OnRxChar = [&](TSerCustomComm& sender, int) {
         std::string text;
         sender.ReadText(text);
+        read += text.size();
     };
     comm.OnRxFlag = [&](TSerCustomComm&) { ++flags; };
     comm.Open();
     pty.Send("no end yet");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(flags.load(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return read.load() == 10; }));
     pty.Send("line\n");
-    EXPECT_TRUE(WaitUntil([&] { return flags.load() == 1; }));
+    // Notifications come in order: a flag for the first bytes would come before the second read.
+    ASSERT_TRUE(WaitUntil([&] { return read.load() == 15 && flags.load() > 0; }));
+    EXPECT_EQ(flags.load(), 1);
 }
 
 TEST_F(CommOnPty, HandlerExceptionsGoToTheReporterAndTheComponentGoesOn) {
@@ -404,7 +431,10 @@ TEST_F(CommOnPty, CloseReturnsWhileBothThreadsAreBusy) {
     comm.Close();
     EXPECT_FALSE(comm.Active());
     gate.unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The loop runs its jobs in order: once this one ran, the late notification has run too.
+    std::promise<void> drained;
+    loop.Post([&] { drained.set_value(); });
+    drained.get_future().wait();
     EXPECT_EQ(handled.load(), 0);  // the late notification found the port closed
 }
 

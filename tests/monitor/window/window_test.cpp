@@ -339,9 +339,13 @@ TEST_F(MonitorWindowTest, GpsSentencesToTheSerialPort) {
     comped->setText(QString::fromStdString(pty.slave_path));
     Child<QPushButton>("Button1")->click();
     ASSERT_TRUE(win_->SerComm().Active());
-    pty.Send("?");  // nothing to answer before the first record
-    test_support::Pump(200);
-    EXPECT_EQ(pty.Receive(1, 100), "");
+    int answered = 0;
+    win_->SerComm().OnRxChar = [&, answer = win_->SerComm().OnRxChar](auto& comm, int count) {
+        answer(comm, count);
+        ++answered;
+    };
+    pty.Send("?");  // nothing to answer before the first record: the first line comes alone
+    ASSERT_TRUE(WaitFor([&] { return answered == 1; }));
 
     Server server;
     ConnectTo(server.Address());
@@ -369,6 +373,10 @@ TEST_F(MonitorWindowTest, GpsSentencesToTheSerialPort) {
     Child<QPushButton>("Button1")->click();
     EXPECT_TRUE(win_->statusBar()->currentMessage().contains("not a valid integer"));
     EXPECT_TRUE(win_->SerComm().Active());
+
+    pty.CloseMaster();  // the device goes away: the port closes itself and the window says so
+    EXPECT_TRUE(WaitFor([&] { return win_->statusBar()->currentMessage() == "COMPORT INACTIVE"; }));
+    EXPECT_FALSE(win_->SerComm().Active());
 }
 
 }  // namespace
