@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -33,6 +34,29 @@ namespace {
 
 constexpr int kExitBadArguments = 2;
 constexpr int kExitInputError = 1;
+
+constexpr const char* kNoDisplay =
+    "pelmora: no display to open the window on; --headless runs without one (see --help)";
+
+bool HaveDisplay() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+// Qt's words while it looks for a display are held back: when it finds none, the user gets
+// one line of ours instead of several of Qt's and an abort.
+std::vector<std::string> heldQtMessages;
+
+void HoldQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::cerr << kNoDisplay << '\n';
+        std::_Exit(kExitBadArguments);
+    }
+    heldQtMessages.push_back(message.toStdString());
+}
 
 // The GPS sentences of a headless run go to a serial port. Writing never waits for the device;
 // a file replay waits for each record's sentences so it goes no faster than the line.
@@ -179,7 +203,15 @@ int RunWindow(char* program, const std::vector<char*>& qtArgs, const monitor::Op
     argv.insert(argv.end(), qtArgs.begin(), qtArgs.end());
     argv.push_back(nullptr);
     int argc = static_cast<int>(argv.size()) - 1;
+    if (!HaveDisplay()) {
+        std::cerr << kNoDisplay << '\n';
+        return kExitBadArguments;
+    }
+    const QtMessageHandler qtHandler = qInstallMessageHandler(HoldQtMessage);
     QApplication app(argc, argv.data());
+    qInstallMessageHandler(qtHandler);
+    for (const std::string& message : heldQtMessages) std::cerr << message << '\n';
+    heldQtMessages.clear();
     monitor::TForm1 w;
     w.FormCreate();
     // --gpsd and --waypoint set the controls beside LOCATOR for this run, not pelmora.ini.

@@ -60,6 +60,9 @@ class ChaseAlarms {
     std::vector<Alarm> OnRecord(const FlightState& state);
     // Every second or so, with the current data age (empty before any record).
     std::vector<Alarm> OnTick(std::optional<double> dataAgeS);
+    // The user disconnected: silence is what they asked for, so the no-data alarm waits for
+    // the next record before it can sound again.
+    void UserDisconnected() { noDataArmed_ = false; }
 
   private:
     AlarmSettings settings_;

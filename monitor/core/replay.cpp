@@ -167,9 +167,9 @@ std::size_t RunReplay(std::istream& in, StreamReader& reader, std::ostream& out,
 }
 
 void ReportUnfinished(const StreamReader& reader, std::ostream& err) {
-    if (reader.PendingBytes() > 0)
-        err << "pelmora: ignored " << reader.PendingBytes()
-            << " bytes at the end without an ending \"#\"\n";
+    const std::size_t left = reader.PendingBytes() + reader.SkippedBytes();
+    if (left > 0)
+        err << "pelmora: ignored " << left << " bytes at the end without an ending \"#\"\n";
 }
 
 }  // namespace monitor

@@ -1,6 +1,7 @@
 #include "monitor/core/stream_reader.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "common/numbers.h"
 #include "common/text.h"
@@ -41,6 +42,18 @@ void StreamReader::SetHomeLocator(std::string_view locator) {
 
 FeedResult StreamReader::Feed(std::string_view bytes) {
     FeedResult result;
+    if (skipping_) {
+        const std::size_t hash = bytes.find('#');
+        if (hash == std::string_view::npos) {
+            skipped_ += bytes.size();
+            return result;
+        }
+        skipped_ += hash + 1;
+        bytes.remove_prefix(hash + 1);
+        skipping_ = false;
+        result.messages.push_back("dropped " + std::to_string(std::exchange(skipped_, 0)) +
+                                  " received bytes without an ending \"#\"");
+    }
     pending_.append(bytes);
     std::size_t start = 0;
     for (std::size_t end; (end = pending_.find('#', start)) != std::string::npos; start = end + 1) {
@@ -55,9 +68,9 @@ FeedResult StreamReader::Feed(std::string_view bytes) {
     const std::size_t text = pending_.find_first_not_of("\r\n");
     pending_.erase(0, text == std::string::npos ? pending_.size() : text);
     if (pending_.size() > kMaxTailBytes) {
-        result.messages.push_back("dropped " + std::to_string(pending_.size()) +
-                                  " received bytes without an ending \"#\"");
+        skipped_ = pending_.size();
         pending_.clear();
+        skipping_ = true;
     }
     return result;
 }

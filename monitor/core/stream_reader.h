@@ -58,7 +58,8 @@ struct FeedResult {
 
 class StreamReader {
   public:
-    // An unfinished record longer than this cannot be a real one (they are about 200 bytes).
+    // An unfinished record longer than this cannot be a real one (call sign and locator of up
+    // to 255 characters each, the sentence and the data line stay under about 800 bytes).
     static constexpr std::size_t kMaxTailBytes = 4096;
 
     explicit StreamReader(std::string_view homeLocator = kDefaultLocator);
@@ -74,7 +75,10 @@ class StreamReader {
     void ResetTotalDistance() { totalKm_ = 0; }
     // A new connection is a new stream: the unfinished tail of the old one is dropped, never
     // glued to the first bytes of the new one. Returns the bytes dropped.
-    std::size_t StartStream() { return std::exchange(pending_, {}).size(); }
+    std::size_t StartStream() {
+        skipping_ = false;
+        return std::exchange(pending_, {}).size() + std::exchange(skipped_, 0);
+    }
 
     // Processes every complete record in the bytes received so far, in order, and keeps
     // the unfinished tail for the next call.
@@ -83,6 +87,8 @@ class StreamReader {
     const Displays& CurrentDisplays() const { return displays_; }
     const std::string& LastNmeaLine() const { return lastNmeaLine_; }
     std::size_t PendingBytes() const { return pending_.size(); }
+    // Bytes of an overlong run dropped so far whose ending "#" has not come yet.
+    std::size_t SkippedBytes() const { return skipped_; }
     const LatLonRad& Home() const { return track_.home; }
 
   private:
@@ -91,6 +97,10 @@ class StreamReader {
     bool ShowHousekeeping(std::string_view record, std::string& error);
 
     std::string pending_;
+    // After an overlong run the bytes up to the next "#" go too: that "#" ends the junk, and
+    // what stands before it is no record's start.
+    bool skipping_ = false;
+    std::size_t skipped_ = 0;
     TrackState track_;
     LatLonRad locatorHome_;
     HomeSource homeSource_;

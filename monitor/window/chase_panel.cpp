@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -28,6 +29,7 @@
 #include "common/numbers.h"
 #include "monitor/core/chase_plots.h"
 #include "monitor/io/tile_loader.h"
+#include "monitor/window/fit_label.h"
 
 namespace monitor {
 
@@ -47,8 +49,9 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// A number too long to be a reading (1e300 in a record) shows as "-" and never widens the panel.
 QString Fixed(double v, int decimals) {
-    return Q(common::FormatFixed(v, 15, decimals));
+    return WithinNumberLength(Q(common::FormatFixed(v, 15, decimals)));
 }
 
 QString TimeOfDay(double flightS) {
@@ -791,7 +794,8 @@ void ChasePanel::Fire(const std::vector<Alarm>& alarms) {
         // Unacknowledged alarms stay on the banner, the newest on top.
         QStringList lines =
             alarmbt_->isHidden() ? QStringList() : alarmbt_->text().split(QLatin1Char('\n'));
-        lines.prepend(QTime::currentTime().toString(QStringLiteral("hh:mm:ss  ")) + Q(a.text));
+        lines.prepend(QDateTime::currentDateTimeUtc().toString(QStringLiteral("hh:mm:ss 'UTC'  ")) +
+                      Q(a.text));
         alarmbt_->setText(lines.mid(0, kBannerLines).join(QLatin1Char('\n')));
         alarmbt_->show();
         beep_();

@@ -133,6 +133,8 @@ class ChasePanel : public QWidget {
     void OnRecord(std::string_view record);
     // The work of the one-second timer: data age and the no-data alarm.
     void Tick();
+    // The user's own disconnect: no no-data alarm until records come again.
+    void UserDisconnected() { alarms_.UserDisconnected(); }
 
     const FlightAnalytics& Analytics() const { return analytics_; }
     const ChaseSettings& Settings() const { return effective_; }

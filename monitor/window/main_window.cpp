@@ -34,7 +34,8 @@ QString Received(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-// Texts the reader composed (numbers with units such as "°C") are UTF-8.
+// Texts the reader composed (numbers with units such as "°C", messages quoting received bytes
+// escaped) are UTF-8, as the headless lines print them.
 QString Composed(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -104,11 +105,11 @@ TForm1::~TForm1() {
     FormDestroy();
 }
 
-QLabel* TForm1::ValueLabel(const char* name, const QString& caption, QWidget* parent,
-                           QGridLayout* grid, int row, int col) {
+FitLabel* TForm1::ValueLabel(const char* name, const QString& caption, QWidget* parent,
+                             QGridLayout* grid, int row, int col, int chars) {
     auto* cap = new QLabel(caption, parent);
     cap->setForegroundRole(QPalette::PlaceholderText);  // a quieter grey, day or night
-    auto* value = new QLabel(QStringLiteral("-"), parent);
+    auto* value = new FitLabel(QStringLiteral("-"), chars, parent);
     value->setObjectName(QString::fromLatin1(name));
     QFont f = value->font();
     f.setPointSize(16);
@@ -194,7 +195,8 @@ QWidget* TForm1::BuildDisplays(QWidget* parent) {
     row->setContentsMargins(0, 0, 0, 0);
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(14);
-    rxstatlb = ValueLabel("rxstatlb", QStringLiteral("aktuelle Empfangsstation"), box, grid, 0, 0);
+    rxstatlb = ValueLabel("rxstatlb", QStringLiteral("aktuelle Empfangsstation"), box, grid, 0, 0,
+                          kStationChars);
     grid->addWidget(rxstatlb, 0, 1, 1, 3);
     utclb = ValueLabel("utclb", QStringLiteral("UTC letzte Daten"), box, grid, 1, 0);
     satlb = ValueLabel("satlb", QStringLiteral("Sats"), box, grid, 1, 2);
@@ -273,6 +275,7 @@ void TForm1::conbtnClick() {
         link_.Disconnect();
         msglb->setText(QStringLiteral("disconnected"));
         conbtn->setText(QStringLiteral("connect"));
+        if (OnUserDisconnect) OnUserDisconnect();
         return;
     }
     reader_.ResetTotalDistance();
@@ -308,30 +311,32 @@ void TForm1::tcpclientError(const QString& detail, bool retrying) {
 void TForm1::tcpclientRead(const QByteArray& bytes) {
     const FeedResult result =
         reader_.Feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    for (const std::string& m : result.messages) ShowMessage(Received(m));
+    for (const std::string& m : result.messages) ShowMessage(Composed(m));
     for (const RecordResult& record : result.records) ShowRecord(record);
 }
 
 void TForm1::ShowRecord(const RecordResult& r) {
     const Displays& d = r.displays;
-    rxstatlb->setText(Received(d.rxstatlb));
-    utclb->setText(Received(d.utclb));
-    satlb->setText(Received(d.satlb));
-    ubatlb->setText(Composed(d.ubatlb));
-    tbatlb->setText(Composed(d.tbatlb));
-    tauslb->setText(Composed(d.tauslb));
-    plb->setText(Composed(d.plb));
-    hgpslb->setText(Composed(d.hgpslb));
-    gvlb->setText(Composed(d.gvlb));
+    // Received texts and numbers of any length: the labels cut them, and a number too long to
+    // be a reading shows as "-"; the headless lines keep them whole.
+    rxstatlb->SetFullText(Received(d.rxstatlb));
+    utclb->SetFullText(Received(d.utclb));
+    satlb->SetFullText(Received(d.satlb));
+    ubatlb->SetFullText(WithinNumberLength(Composed(d.ubatlb)));
+    tbatlb->SetFullText(WithinNumberLength(Composed(d.tbatlb)));
+    tauslb->SetFullText(WithinNumberLength(Composed(d.tauslb)));
+    plb->SetFullText(WithinNumberLength(Composed(d.plb)));
+    hgpslb->SetFullText(WithinNumberLength(Composed(d.hgpslb)));
+    gvlb->SetFullText(WithinNumberLength(Composed(d.gvlb)));
     QPalette pal = gvlb->palette();
     pal.setColor(QPalette::WindowText, FromRgb(d.gvlbColour));
     gvlb->setPalette(pal);
-    ghlb->setText(Composed(d.ghlb));
-    dvllb->setText(Composed(d.dvllb));
-    tacholb->setText(Composed(d.tacholb));
+    ghlb->SetFullText(WithinNumberLength(Composed(d.ghlb)));
+    dvllb->SetFullText(WithinNumberLength(Composed(d.dvllb)));
+    tacholb->SetFullText(WithinNumberLength(Composed(d.tacholb)));
     if (d.courseDrawn) DrawCourse(d.courseDeg);
     if (!r.error.empty())
-        ShowMessage(QStringLiteral("record not shown in full: ") + Received(r.error));
+        ShowMessage(QStringLiteral("record not shown in full: ") + Composed(r.error));
     QString line = Received(r.record);
     line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     LogMemo1->AppendLine(line);
@@ -448,14 +453,23 @@ void TForm1::ShowMessage(const QString& text) {
     if (!LogMemo1->isHidden()) LogMemo1->AppendLine(text);
 }
 
+void TForm1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange || course_.isNull()) return;
+    DrawCourseLetters();
+    if (lastCourseDeg_) DrawCourse(*lastCourseDeg_);
+}
+
+// White and black on the day palette, as drawn by hand; the night palette's own colours after
+// dark, so the image is no white square in a dark window.
 void TForm1::DrawCourseLetters() {
     course_ = QPixmap(courseW_, courseH_);
-    course_.fill(Qt::white);
+    course_.fill(palette().color(QPalette::Base));
     QPainter p(&course_);
     QFont f = p.font();
     f.setPointSize(kCourseLetterPt);
     p.setFont(f);
-    p.setPen(Qt::black);
+    p.setPen(palette().color(QPalette::Text));
     const CourseImageLayout l = CourseLayout(courseW_, courseH_);
     auto letter = [&p](Pixel at, const char* text) {
         p.drawText(QRect(at.x, at.y, 20, 20), Qt::AlignLeft | Qt::AlignTop,
@@ -469,13 +483,14 @@ void TForm1::DrawCourseLetters() {
     kursimg->setPixmap(course_);
 }
 
-// The white circle paints over the last line; the letters outside it stay.
+// The filled circle paints over the last line; the letters outside it stay.
 void TForm1::DrawCourse(double courseDeg) {
     const CourseImageLayout l = CourseLayout(courseW_, courseH_);
     const Pixel end = CourseLineEnd(courseW_, courseH_, courseDeg);
+    lastCourseDeg_ = courseDeg;
     QPainter p(&course_);
     p.setPen(QPen(QColor(255, 0, 0)));
-    p.setBrush(Qt::white);
+    p.setBrush(palette().color(QPalette::Base));
     p.drawEllipse(QRect(QPoint(l.ellipseTopLeft.x, l.ellipseTopLeft.y),
                         QPoint(l.ellipseBottomRight.x - 1, l.ellipseBottomRight.y - 1)));
     p.drawLine(l.centre.x, l.centre.y, end.x, end.y);

@@ -24,6 +24,7 @@
 #include "monitor/io/gps_source.h"
 #include "monitor/io/live_link.h"
 #include "monitor/io/nmea_output.h"
+#include "monitor/window/fit_label.h"
 
 namespace common {
 class LogMemo;
@@ -36,6 +37,10 @@ namespace monitor {
 // Operator mode: this file in the working directory shows the raw-record log and the serial
 // port controls.
 inline constexpr const char* kOperatorMarkerFile = "master_zz9zzz";
+
+// Room a value label asks for, in digits: "-12345.6 km/h"; the station's is wider.
+inline constexpr int kValueChars = 13;
+inline constexpr int kStationChars = 30;
 
 class TForm1 : public QMainWindow, private LiveLinkView {
     Q_OBJECT
@@ -77,16 +82,20 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     const CarTracker& Car() const { return car_; }
     // The locator the user typed, which LOCATOR shows again when GPS is off or has no fix.
     const QString& TypedLocator() const { return typedLocator_; }
+    // Called when the user disconnects from the server.
+    std::function<void()> OnUserDisconnect;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A palette change (the night theme) redraws the course image in its colours.
+    void changeEvent(QEvent* event) override;
 
   private:
     void BuildControls();
     QWidget* BuildConnectionBar(QWidget* parent);
     QWidget* BuildDisplays(QWidget* parent);
-    QLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent, QGridLayout* grid,
-                       int row, int col);
+    FitLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent,
+                         QGridLayout* grid, int row, int col, int chars = kValueChars);
     void ShowRecord(const RecordResult& record);
     void ShowMessage(const QString& text);
     void DrawCourseLetters();
@@ -102,6 +111,7 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     QString typedLocator_;
     QTimer* carTimer_ = nullptr;  // a fix grows old without a new report
     QPixmap course_;
+    std::optional<double> lastCourseDeg_;
     int courseW_ = kCourseImageSize;
     int courseH_ = kCourseImageSize;
 
@@ -117,20 +127,20 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     QPushButton* Button1 = nullptr;
     QLineEdit* comped = nullptr;
     QLabel* Label2 = nullptr;
-    QLabel* rxstatlb = nullptr;
-    QLabel* utclb = nullptr;
-    QLabel* satlb = nullptr;
-    QLabel* ubatlb = nullptr;
-    QLabel* tbatlb = nullptr;
-    QLabel* tauslb = nullptr;
-    QLabel* plb = nullptr;
-    QLabel* hgpslb = nullptr;
-    QLabel* gvlb = nullptr;
+    FitLabel* rxstatlb = nullptr;
+    FitLabel* utclb = nullptr;
+    FitLabel* satlb = nullptr;
+    FitLabel* ubatlb = nullptr;
+    FitLabel* tbatlb = nullptr;
+    FitLabel* tauslb = nullptr;
+    FitLabel* plb = nullptr;
+    FitLabel* hgpslb = nullptr;
+    FitLabel* gvlb = nullptr;
     QFrame* Panel9 = nullptr;
     QLabel* Label6 = nullptr;
-    QLabel* ghlb = nullptr;
-    QLabel* tacholb = nullptr;
-    QLabel* dvllb = nullptr;
+    FitLabel* ghlb = nullptr;
+    FitLabel* tacholb = nullptr;
+    FitLabel* dvllb = nullptr;
     QLabel* kursimg = nullptr;
     common::LogMemo* LogMemo1 = nullptr;
     QVBoxLayout* panelArea_ = nullptr;

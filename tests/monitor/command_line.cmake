@@ -20,6 +20,18 @@ run(2 --headless --server 127.0.0.1:0)
 run(2 --headless --server localhost --replay -)
 run(2 --headless --replay)
 run(1 --headless --replay ${DATA}/no-such-file.txt)
+# No display: one line naming --headless, exit 2, whether no display is named or the one named
+# cannot be reached.
+function(run_without_display)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=QT_QPA_PLATFORM --unset=WAYLAND_DISPLAY
+                          --unset=DISPLAY ${ARGN} ${PELMORA}
+                  RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL 2 OR NOT err MATCHES "^pelmora: no display[^\n]*--headless[^\n]*\n$")
+    message(FATAL_ERROR "without a display (${ARGN}): exit ${code}\n${out}${err}")
+  endif()
+endfunction()
+run_without_display()
+run_without_display(DISPLAY=:97)
 run(0 --help)
 run(0 --version)
 if(NOT out MATCHES "^pelmora [0-9]")

@@ -53,6 +53,15 @@ TEST(ChaseAlarms, NoDataFiresAgainOnlyAfterDataCameBackAndStoppedAgain) {
     EXPECT_EQ(again[0].text, "KEINE DATEN seit 1 min 15 s");
 }
 
+TEST(ChaseAlarms, NoDataStaysQuietAfterTheUsersOwnDisconnectUntilRecordsComeAgain) {
+    ChaseAlarms alarms;
+    alarms.OnRecord(FlightState{});
+    alarms.UserDisconnected();
+    EXPECT_TRUE(alarms.OnTick(600).empty());
+    alarms.OnRecord(FlightState{});  // connected again
+    EXPECT_EQ(Kinds(alarms.OnTick(60)), std::vector{AlarmKind::NoData});
+}
+
 TEST(ChaseAlarms, SwitchedOffAlarmsConsumeTheirEvent) {
     ChaseAlarms alarms(AlarmSettings{.burstOn = false, .landingOn = false, .noDataOn = false});
     FlightState s = LandingAt(5);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,117 @@ INSTANTIATE_TEST_SUITE_P(Cadence, SimulatedFlight, ::testing::Values(30.0, 1.0),
                          [](const auto& info) {
                              return info.param == 1.0 ? "RealTime" : "Every30s";
                          });
+
+// Altitude profiles drawn by hand, one record every 2 s with the GPS's few metres of noise:
+// what must and must not count as a burst. Each also flies with a burst drop of 0, where it
+// must go wrong: otherwise it would not test the drop at all.
+struct Profile {
+    std::function<double(double)> altitudeM;  // of seconds since the first record
+    double seconds = 0;
+    double noiseM = 4;  // uniform, fixed seed
+};
+
+std::vector<FlightState> Fly(const Profile& p, const AnalyticsSettings& settings = {}) {
+    FlightAnalytics a(settings);
+    std::vector<FlightState> states;
+    unsigned seed = 12345;
+    auto noise = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return (static_cast<double>((seed >> 8) % 2001) / 1000.0 - 1.0) * p.noiseM;
+    };
+    for (double t = 0; t <= p.seconds; t += 2) {
+        testing::Fix f;
+        const int sod = 10 * 3600 + static_cast<int>(t);
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%02d%02d%02d.00", sod / 3600, sod / 60 % 60, sod % 60);
+        f.time = buf;
+        std::snprintf(buf, sizeof buf, "%.4f", 5006.0 + t / 600);  // drifting north
+        f.lat = buf;
+        std::snprintf(buf, sizeof buf, "%.1f", p.altitudeM(t) + noise());
+        f.alt = buf;
+        std::string r = testing::Record(f);
+        r.pop_back();
+        a.AddRecord(r);
+        states.push_back(a.State());
+    }
+    return states;
+}
+
+// Climbs at 5 m/s from 150 m.
+double Climb(double t) {
+    return 150 + 5 * t;
+}
+
+AnalyticsSettings BurstDrop(double m) {
+    AnalyticsSettings s;
+    s.burstDropM = m;
+    return s;
+}
+
+TEST(BurstDetection, NoisyAscentWithADipJustShortOfTheDropIsNoBurst) {
+    constexpr double kDipM = 280;  // the drop is 300 m
+    const double start = (3000 - 150) / 5.0, bottom = start + kDipM / 5;
+    const Profile dip{[&](double t) {
+                          if (t < start) return Climb(t);
+                          if (t < bottom) return 3000 - 5 * (t - start);
+                          return 3000 - kDipM + 5 * (t - bottom);
+                      },
+                      bottom + 1200, 6};
+    for (const FlightState& s : Fly(dip)) {
+        EXPECT_EQ(s.bursts, 0);
+        EXPECT_NE(s.phase, FlightPhase::Descent);
+    }
+    EXPECT_GT(Fly(dip, BurstDrop(0)).back().bursts, 0) << "only the drop tells it from a burst";
+}
+
+TEST(BurstDetection, FloatingBalloonSwayingUpAndDownIsNoBurst) {
+    const double top = (25000 - 150) / 5.0;
+    // Level at 25 km, swaying 120 m up and down every 200 s: falls at up to 3.8 m/s.
+    const Profile floating{
+        [&](double t) {
+            return t < top ? Climb(t)
+                           : 25000 + 120 * std::sin((t - top) * 2 * std::numbers::pi / 200);
+        },
+        top + 3600};
+    const auto states = Fly(floating);
+    EXPECT_EQ(states.back().bursts, 0);
+    EXPECT_FALSE(states.back().burstAltM);
+    EXPECT_GT(Fly(floating, BurstDrop(0)).back().bursts, 0)
+        << "only the drop tells it from a burst";
+}
+
+TEST(BurstDetection, SecondLaunchAfterALandingIsASecondFlightWithItsOwnBurst) {
+    // Up to 8 km, down at 6 m/s, 10 min on the ground at 300 m, up again to 6 km with a dip
+    // short of the drop on the way, down again.
+    const double up1 = (8000 - 150) / 5.0, down1 = up1 + (8000 - 300) / 6.0, ground = down1 + 600;
+    const double dipAt = ground + (3000 - 300) / 5.0, dipEnd = dipAt + 250 / 5.0;
+    const double up2 = dipEnd + (6000 - 2750) / 5.0, down2 = up2 + (6000 - 300) / 6.0;
+    const Profile twice{[&](double t) {
+                            if (t < up1) return Climb(t);
+                            if (t < down1) return 8000 - 6 * (t - up1);
+                            if (t < ground) return 300.0;
+                            if (t < dipAt) return 300 + 5 * (t - ground);
+                            if (t < dipEnd) return 3000 - 5 * (t - dipAt);
+                            if (t < up2) return 2750 + 5 * (t - dipEnd);
+                            if (t < down2) return 6000 - 6 * (t - up2);
+                            return 300.0;
+                        },
+                        down2 + 600};
+    const auto states = Fly(twice);
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        const double t = 2.0 * static_cast<double>(i);
+        if (t < up1) EXPECT_EQ(states[i].bursts, 0) << t;
+        if (t > up1 + 120 && t < up2) EXPECT_EQ(states[i].bursts, 1) << t;
+    }
+    const FlightState& end = states.back();
+    EXPECT_EQ(end.bursts, 2);
+    ASSERT_TRUE(end.burstAltM);
+    EXPECT_NEAR(*end.burstAltM, 6000, 50);
+    ASSERT_TRUE(end.maxAltM);
+    EXPECT_NEAR(*end.maxAltM, 6000, 50);  // the second flight's own, not the first's 8 km
+    EXPECT_EQ(end.phase, FlightPhase::Ground);
+    EXPECT_GT(Fly(twice, BurstDrop(0)).back().bursts, 2) << "the dip counted as a burst";
+}
 
 TEST(FlightAnalytics, LateJoinFallsBackOnTheRecentDriftAndKnowsNoBurst) {
     const probegen::FlightOptions o = Flight(30);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "records.h"
 
 namespace monitor {
@@ -109,15 +110,38 @@ TEST(StreamReader, UnfinishedRecordWaitsForItsEnd) {
     EXPECT_EQ(out.records[0].record + "#", rec);
 }
 
-TEST(StreamReader, OverlongTailIsDroppedAndTheStreamRecovers) {
+// A bad server's megabyte without "#": one message for the whole run, memory stays bounded,
+// and the record glued to its end is dropped with it, never shown with junk for a call sign.
+TEST(StreamReader, OverlongRunIsDroppedUpToTheNextHashAndTheStreamRecovers) {
     StreamReader r;
-    const FeedResult junk = r.Feed(std::string(StreamReader::kMaxTailBytes + 1, 'x'));
-    EXPECT_TRUE(junk.records.empty());
-    ASSERT_EQ(junk.messages.size(), 1u);
-    EXPECT_EQ(r.PendingBytes(), 0u);
-    const FeedResult out = r.Feed(Record(Fix{}));
+    std::size_t run = 0;
+    std::vector<std::string> messages;
+    for (; run < (1 << 20); run += 1000) {
+        const FeedResult junk = r.Feed(std::string(1000, 'x'));
+        EXPECT_TRUE(junk.records.empty());
+        messages.insert(messages.end(), junk.messages.begin(), junk.messages.end());
+        EXPECT_LE(r.PendingBytes(), StreamReader::kMaxTailBytes);
+    }
+    EXPECT_TRUE(messages.empty());
+    const std::string glued = Record(Fix{});
+    const FeedResult end = r.Feed(glued + Record(Fix{}));
+    ASSERT_EQ(end.messages.size(), 1u);
+    EXPECT_EQ(end.messages[0], "dropped " + std::to_string(run + glued.size()) +
+                                   " received bytes without an ending \"#\"");
+    ASSERT_EQ(end.records.size(), 1u);
+    EXPECT_TRUE(end.records[0].error.empty());
+    EXPECT_EQ(common::ExtractField(end.records[0].record, 1, ';'), "DL1ABC");
+    EXPECT_EQ(r.StartStream(), 0u);
+}
+
+TEST(StreamReader, RunCutByANewConnectionCountsAsDropped) {
+    StreamReader r;
+    r.Feed(std::string(StreamReader::kMaxTailBytes + 1, 'x'));
+    r.Feed("yyyy");
+    EXPECT_EQ(r.StartStream(), StreamReader::kMaxTailBytes + 5);
+    const FeedResult out = r.Feed(Record(Fix{}));  // a new stream starts clean
     ASSERT_EQ(out.records.size(), 1u);
-    EXPECT_TRUE(out.records[0].error.empty());
+    EXPECT_TRUE(out.messages.empty());
 }
 
 TEST(StreamReader, EqualTimesGiveZeroSpeeds) {

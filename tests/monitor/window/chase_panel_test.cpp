@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -102,10 +103,15 @@ TEST_F(ChasePanelTest, FollowsTheSimulatedFlightAndSoundsEachAlarmOnce) {
     const QStringList lines = Banner()->text().split('\n');
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(
-        lines[0].contains(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d  LANDUNG \\d+\\.\\d km "
+        lines[0].contains(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d UTC  LANDUNG \\d+\\.\\d km "
                                              "vom eigenen Standort \\([A-Z]{2}\\d\\d[A-Z]{2}\\)$")))
         << lines[0].toStdString();
     EXPECT_TRUE(lines[1].endsWith("  PLATZER in 30000 m")) << lines[1].toStdString();
+    // Beside UTC values, the banner's own time is UTC too, and says so.
+    const QDateTime utc = QDateTime::currentDateTimeUtc();
+    EXPECT_TRUE(lines[0].startsWith(utc.toString("hh:mm")) ||
+                lines[0].startsWith(utc.addSecs(-60).toString("hh:mm")))
+        << lines[0].toStdString();
     Banner()->click();
     EXPECT_FALSE(Banner()->isVisible());
 

@@ -22,6 +22,8 @@
 #include <gtest/gtest.h>
 
 #include "common/gui/log_memo.h"
+#include "monitor/window/chase_panel.h"
+#include "monitor/window/fit_label.h"
 #include "qt_wait.h"
 #include "records.h"
 #include "serial_test_support.h"
@@ -161,6 +163,14 @@ TEST_F(MonitorWindowTest, ConnectionStatesRecordsAndCourse) {
     const monitor::Pixel end = monitor::CourseLineEnd(145, 145, d.courseDeg);
     EXPECT_EQ(win_->CourseImage().toImage().pixelColor(end.x, end.y), QColor(255, 0, 0));
     EXPECT_EQ(win_->CourseImage().toImage().pixelColor(end.x + 3, end.y + 20), QColor(Qt::white));
+    // After dark the image takes the night palette: no white square, the course kept.
+    monitor::ChasePanel::ApplyNightTheme(win_.get(), true);
+    const QColor night = win_->palette().color(QPalette::Base);
+    EXPECT_EQ(win_->CourseImage().toImage().pixelColor(1, 1), night);
+    EXPECT_EQ(win_->CourseImage().toImage().pixelColor(end.x + 3, end.y + 20), night);
+    EXPECT_EQ(win_->CourseImage().toImage().pixelColor(end.x, end.y), QColor(255, 0, 0));
+    monitor::ChasePanel::ApplyNightTheme(win_.get(), false);
+    EXPECT_EQ(win_->CourseImage().toImage().pixelColor(1, 1), QColor(Qt::white));
 
     conbtn->click();
     EXPECT_EQ(Text("msglb"), "disconnected");
@@ -177,14 +187,17 @@ TEST_F(MonitorWindowTest, ConnectionStatesRecordsAndCourse) {
     ConnectTo("[::1");
     EXPECT_EQ(Text("msglb"), "Fehler bei der Verbindung");
     EXPECT_TRUE(win_->statusBar()->currentMessage().contains("no server address"));
+}
 
-    // An IPv6 literal with a port is written in brackets; the message names the host alone.
+// An IPv6 literal with a port is written in brackets; the message names the host alone.
+TEST_F(MonitorWindowTest, Ipv6LiteralWithAPort) {
     QTcpServer v6;
-    if (v6.listen(QHostAddress::LocalHostIPv6, 0)) {
-        ConnectTo(QStringLiteral("[::1]:%1").arg(v6.serverPort()));
-        ASSERT_TRUE(WaitFor([&] { return Text("msglb") == "verbunden mit ::1"; }));
-        EXPECT_EQ(win_->Link().Port(), v6.serverPort());
-    }
+    if (!v6.listen(QHostAddress::LocalHostIPv6, 0))
+        GTEST_SKIP() << "no IPv6 loopback here (" << v6.errorString().toStdString() << ")";
+    Make();
+    ConnectTo(QStringLiteral("[::1]:%1").arg(v6.serverPort()));
+    ASSERT_TRUE(WaitFor([&] { return Text("msglb") == "verbunden mit ::1"; }));
+    EXPECT_EQ(win_->Link().Port(), v6.serverPort());
 }
 
 TEST_F(MonitorWindowTest, ReconnectKeepsTotalDropsTailUserConnectResets) {
@@ -240,6 +253,9 @@ TEST_F(MonitorWindowTest, ReconnectKeepsTotalDropsTailUserConnectResets) {
 TEST_F(MonitorWindowTest, BadInputFromTheServer) {
     std::ofstream(monitor::kOperatorMarkerFile) << "";
     Make();
+    auto memoLines = [&](const QString& text) {
+        return Child<common::LogMemo>("LogMemo1")->toPlainText().count(text);
+    };
     Server server;
     ConnectTo(server.Address());
     ASSERT_TRUE(server.WaitForClient(1));
@@ -255,10 +271,11 @@ TEST_F(MonitorWindowTest, BadInputFromTheServer) {
     std::size_t peak = 0;
     ASSERT_TRUE(WaitFor([&] {
         peak = std::max(peak, win_->Reader().PendingBytes());
-        return win_->statusBar()->currentMessage().contains("without an ending");
+        return win_->Reader().SkippedBytes() == garbage.size() + (1 << 20);
     }));
     server.Send("#;;;#");  // ends the junk; then a record with every field empty
     ASSERT_TRUE(WaitFor([&] { return !shown_.empty() && shown_.back().record == ";;;"; }));
+    EXPECT_EQ(memoLines("without an ending"), 1);  // one message for the whole run
     EXPECT_TRUE(win_->statusBar()->currentMessage().contains("record not shown in full"));
     shown_.clear();
     server.Send(Fix(1));
@@ -280,6 +297,46 @@ TEST_F(MonitorWindowTest, BadInputFromTheServer) {
     ASSERT_TRUE(WaitForRecords(2));
     EXPECT_EQ(Text("utclb"), "12:00:12");
     EXPECT_EQ(Text("rxstatlb"), QString::fromLatin1("D\0L\xE4  in  JN49EA", 16));
+}
+
+// A 96-character call sign and an altitude of 1e300 through the server: the labels cut or
+// replace them, the window keeps its width; a message quoting a Latin-1 byte reads as headless.
+TEST_F(MonitorWindowTest, LongTextsNeverWidenTheWindowAndMessagesReadAsHeadless) {
+    Make();
+    win_->show();
+    QApplication::processEvents();
+    const int width = win_->width();
+    Server server;
+    ConnectTo(server.Address());
+    ASSERT_TRUE(server.WaitForClient(1));
+    ASSERT_TRUE(WaitFor([&] { return win_->Link().Connected(); }));
+    const std::string call(96, 'W');
+    std::string huge = Fix(2, call);
+    const std::string alt = ",1040.0,";
+    huge.replace(huge.find(alt), alt.size(), ",1e300,");
+    server.Send(Fix(1, call) + huge);
+    ASSERT_TRUE(WaitForRecords(2));
+    QApplication::processEvents();
+    EXPECT_EQ(win_->width(), width);
+    EXPECT_LE(win_->minimumSizeHint().width(), width);
+    auto* station = Child<monitor::FitLabel>("rxstatlb");
+    EXPECT_EQ(station->text(), QString::fromStdString(call + "  in  JN49EA"));
+    EXPECT_TRUE(station->IsCut());
+    EXPECT_EQ(station->toolTip(), station->text());
+    EXPECT_EQ(Text("hgpslb"), "-");
+    EXPECT_TRUE(Child<monitor::FitLabel>("utclb")->toolTip().isEmpty());
+
+    std::string degree = Fix(3);
+    const std::string lat = "4901.8000";
+    degree.replace(degree.find(lat), lat.size(),
+                   "1000\xB0"
+                   "00.00");
+    server.Send(degree);
+    ASSERT_TRUE(WaitForRecords(3));
+    const QString message = win_->statusBar()->currentMessage();
+    EXPECT_TRUE(message.contains(QString::fromUtf8("\"1000\u00B000.00\"")))
+        << message.toStdString();
+    EXPECT_FALSE(message.contains(QChar(0xC2))) << message.toStdString();
 }
 
 TEST_F(MonitorWindowTest, LocatorTypedCharacterByCharacter) {
