@@ -2,8 +2,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -100,7 +102,15 @@ class SerialForward {
             const auto& estimate = landing ? landing->State().landing : std::nullopt;
             output_.SetLine(record.nmeaLine,
                             estimate ? monitor::LandingWaypointSentence(estimate->point) : "");
-            if (paced) output_.WaitSent();
+            if (paced && output_.Sending()) {
+                // The port's write thread hands its notifications to this thread and waits
+                // for them, so the wait must keep this thread's events running.
+                QEventLoop loop;
+                QTimer::singleShot(output_.SendTimeMs(), &loop, &QEventLoop::quit);
+                output_.OnSent = [&loop] { loop.quit(); };
+                loop.exec();
+                output_.OnSent = nullptr;
+            }
         } catch (const std::exception& e) {
             std::cerr << "pelmora: " << e.what() << '\n';
         }

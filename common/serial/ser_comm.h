@@ -78,7 +78,8 @@ class TSerCustomComm : public TSerComponent {
     bool WriteText(const std::string& text);
     // Hands the bytes to the write thread as one piece that reaches the device whole or not at
     // all, and never waits: refused (false) when the output buffer lacks room for all of it,
-    // dropped unsent when the device has not begun taking it within `within_ms`. A piece the
+    // dropped unsent when the device refuses bytes and has not begun taking it within
+    // `within_ms` (a device that takes bytes never loses one to a late write thread). A piece the
     // device has begun is always finished, so a reader never sees one cut short. Refused and
     // dropped pieces are counted. Needs the write thread (DirectWrite off).
     bool WritePiece(const void* buffer, int count, int within_ms);

@@ -379,22 +379,27 @@ void TSerSession::WriteLoop() {
         if (Stopping()) return;
         const std::uint8_t* start;
         std::size_t fill;
-        bool dropped;
         {
             std::lock_guard lock(write_lock);
-            dropped = DropLatePieces(std::chrono::steady_clock::now());
             start = buffer->Data();
             fill = buffer->Fill();
             if (fill == 0) ResetDataReady();
         }
-        if (dropped) space_cv.notify_all();
         if (fill == 0) continue;
         // Appends only add behind the fill count, and only this thread drops pieces, so
         // [start, start + fill) stays put meanwhile.
         const ssize_t written = ::write(fd, start, fill);
         if (written < 0 && errno == EINTR) continue;
         if (written < 0 && errno == EAGAIN) {
+            // Only a device that refuses bytes makes pieces late: a write thread that merely
+            // ran late (a busy owner thread, a loaded machine) drops nothing the device takes.
             WaitForDevice();
+            bool dropped;
+            {
+                std::lock_guard lock(write_lock);
+                dropped = DropLatePieces(std::chrono::steady_clock::now());
+            }
+            if (dropped) space_cv.notify_all();
             continue;
         }
         if (written < 0) {

@@ -15,6 +15,7 @@ constexpr int kMaxRings = 4;
 constexpr double kKmPerDeg = kEarthRadiusKm * std::numbers::pi / 180;
 // The plot area inside the altitude plot's axis labels.
 constexpr double kAxisLeftPx = 44, kAxisBottomPx = 18, kAxisTopPx = 8, kAxisRightPx = 10;
+constexpr double kMarkHalfPx = 8;  // the landing cross's half-width with its pen, and a pixel
 constexpr double kSecondsPerDay = 86400;
 
 std::string HourMinute(double flightS) {
@@ -108,6 +109,10 @@ AltitudeView MakeAltitudeView(const std::vector<FlightPoint>& track, const Fligh
     if (state.landing) t1 = std::max(t1, state.landing->landingTimeS);
     if (state.burstAltM) top = std::max(top, *state.burstAltM);
     t1 = std::max(t1, t0 + 60);
+    // The latest point sits a mark's half-width inside the area, so the landing cross drawn
+    // there is not cut in half by the plot's right edge.
+    const double widthArea = v.right - v.left;
+    if (widthArea > 2 * kMarkHalfPx) t1 = t0 + (t1 - t0) * widthArea / (widthArea - kMarkHalfPx);
     const double altStep = NiceStep(top, 5);
     top = std::ceil(top / altStep - 1e-9) * altStep;
 

@@ -42,7 +42,11 @@ int SentenceWaitMs(std::size_t bytes, std::uint32_t baud) {
 
 NmeaOutput::NmeaOutput(common::TSerComm& comm) : comm_(comm) {
     comm_.OnRxChar = [this](common::TSerCustomComm&, int count) { SerComm1RxChar(count); };
-    comm_.OnTxEmpty = [this](common::TSerCustomComm&) { CheckDevice(); };
+    comm_.OnTxEmpty = [this](common::TSerCustomComm&) {
+        CheckDevice();
+        // The write thread may have emptied the buffer between two sentences of a record.
+        if (OnSent && !Sending()) OnSent();
+    };
 }
 
 void NmeaOutput::SetLine(const std::string& line, const std::string& waypoint) {
@@ -73,12 +77,14 @@ void NmeaOutput::Send() {
     CheckDevice();
 }
 
-void NmeaOutput::WaitSent() {
-    if (!comm_.Active()) return;
+bool NmeaOutput::Sending() const {
+    return comm_.Active() && !comm_.WaitWritten(0);
+}
+
+int NmeaOutput::SendTimeMs() const {
     int ms = kWaitSlackMs;
     for (const std::string& line : lastLines_) ms += SentenceWaitMs(line.size(), Baud());
-    comm_.WaitWritten(ms);
-    CheckDevice();
+    return ms;
 }
 
 void NmeaOutput::CheckDevice() {

@@ -43,9 +43,13 @@ class NmeaOutput {
     const std::string& LastLine() const;
     // Sentences dropped since the port was set up.
     std::uint64_t Dropped() const { return comm_.PiecesDropped(); }
-    // Waits, at most the time the last record's sentences take on the line and a little more,
-    // until they went out or were dropped: a file replay goes no faster than the line.
-    void WaitSent();
+    // Whether the last record's sentences are still queued for the device, and how long they
+    // take on the line (and a little more): a file replay waits for them, on the port owner's
+    // event loop (the port's notifications run there), so it goes no faster than the line.
+    bool Sending() const;
+    int SendTimeMs() const;
+    // On the port owner's thread when the last queued byte went to the device (none is queued).
+    std::function<void()> OnSent;
 
     // Lines for the user, on the port owner's thread: the device stopped taking sentences
     // ("navigation device not reading: N sentences dropped"), or takes them again.

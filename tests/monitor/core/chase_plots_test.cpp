@@ -87,7 +87,9 @@ TEST(AltitudeView, ProfileBurstAndLandingInTheirPlaces) {
     for (std::size_t i = 1; i < v.profile.size(); ++i)
         EXPECT_GT(v.profile[i].x, v.profile[i - 1].x);
     ASSERT_TRUE(v.landing);
-    EXPECT_NEAR(v.landing->x, v.right, 1e-9);  // the landing is the latest time
+    // The landing is the latest time, its cross whole inside the area.
+    EXPECT_LE(v.landing->x, v.right - 6.5);
+    EXPECT_GT(v.landing->x, v.right - 10);
     ASSERT_TRUE(v.burst);
     EXPECT_GT(v.burst->x, v.profile[20].x);
     EXPECT_LT(v.burst->y, v.profile[20].y);  // above the highest fix
