@@ -12,8 +12,15 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTextDocumentFragment>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
 
 #ifndef PELMORA_VERSION
 #define PELMORA_VERSION "unknown"
@@ -23,15 +30,161 @@ namespace monitor {
 
 namespace {
 
-// File reads per turn of the event loop, so a screenful from a slow card never stalls it.
-constexpr int kFileTilesPerTurn = 4;
+// File reads handed to the thread at a time: few, so that tiles that leave the view while
+// queued are dropped here rather than read.
+constexpr int kFileReadsAhead = 2;
 constexpr int kTransferTimeoutMs = 20000;
 
 qint64 NowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
+QImage Decode(const QByteArray& data) {
+    QImage image = QImage::fromData(data);
+    if (!image.isNull() && image.hasAlphaChannel() &&
+        image.format() != QImage::Format_ARGB32_Premultiplied)
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return image;
+}
+
 }  // namespace
+
+// What the thread hands back to the loader.
+struct TileLoader::Work {
+    enum class Kind { Opened, Read, Decoded } kind;
+    TileId id;
+    QImage image;  // null: not in the file, or not an image
+    bool ok = false;
+    QString text;  // Opened: the attribution when ok, else why the file is not used
+};
+
+// The loader's thread: opens the MBTiles file, reads its rows and decodes images, one job at a
+// time in the order given. Qt SQL connections belong to the thread that opened them, so the
+// file's whole life is in run().
+class TileWorker : public QThread {
+  public:
+    using Deliver = std::function<void(const TileLoader::Work&)>;
+
+    // `deliver` runs on `receiver`'s thread; nothing is handed over once Stop() has returned.
+    TileWorker(QString mbtilesPath, QObject* receiver, Deliver deliver)
+        : path_(std::move(mbtilesPath)), receiver_(receiver), deliver_(std::move(deliver)) {}
+    ~TileWorker() override { Stop(); }
+
+    void Read(const TileId& id) { Add({id, true, {}}); }
+    void Decode(const TileId& id, QByteArray data) { Add({id, false, std::move(data)}); }
+    // Drops the jobs not begun and waits for the one in hand.
+    void Stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        wait();
+    }
+
+  protected:
+    void run() override {
+        const QString connection =
+            QStringLiteral("mbtiles-%1").arg(reinterpret_cast<quintptr>(this), 0, 16);
+        if (!path_.isEmpty()) {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+                std::optional<QSqlQuery> query = Open(db);
+                Serve(query ? &*query : nullptr);
+            }  // the query and the handle go before the connection
+            QSqlDatabase::database(connection, false).close();
+            QSqlDatabase::removeDatabase(connection);
+        } else {
+            Serve(nullptr);
+        }
+    }
+
+  private:
+    struct Job {
+        TileId id;
+        bool fromFile = false;
+        QByteArray data;
+    };
+
+    void Add(Job job) {
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(job));
+        }
+        wake_.notify_one();
+    }
+
+    void Hand(TileLoader::Work work) {
+        QMetaObject::invokeMethod(
+            receiver_, [deliver = deliver_, work = std::move(work)] { deliver(work); },
+            Qt::QueuedConnection);
+    }
+
+    std::optional<QSqlQuery> Open(QSqlDatabase& db) {
+        TileLoader::Work opened{TileLoader::Work::Kind::Opened, {}, {}, false, {}};
+        db.setDatabaseName(path_);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        std::optional<QSqlQuery> query;
+        if (!db.open()) {
+            opened.text =
+                QStringLiteral("MBTiles-Datei \"%1\": %2").arg(path_, db.lastError().text());
+        } else {
+            query.emplace(db);
+            if (!query->prepare(QStringLiteral("SELECT tile_data FROM tiles WHERE zoom_level = ? "
+                                               "AND tile_column = ? AND tile_row = ?"))) {
+                opened.text = QStringLiteral("MBTiles-Datei \"%1\" hat keine Kacheln: %2")
+                                  .arg(path_, query->lastError().text());
+                query.reset();
+            } else {
+                opened.ok = true;
+                QSqlQuery meta(db);
+                if (meta.exec(
+                        QStringLiteral("SELECT value FROM metadata WHERE name = 'attribution'")) &&
+                    meta.next())
+                    opened.text = meta.value(0).toString();
+            }
+        }
+        Hand(std::move(opened));
+        return query;
+    }
+
+    void Serve(QSqlQuery* query) {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+                if (stop_) return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            TileLoader::Work done{
+                job.fromFile ? TileLoader::Work::Kind::Read : TileLoader::Work::Kind::Decoded,
+                job.id,
+                {},
+                false,
+                {}};
+            if (job.fromFile && query) {
+                query->bindValue(0, job.id.z);
+                query->bindValue(1, job.id.x);
+                query->bindValue(2, FlipRow(job.id.z, job.id.y));
+                if (query->exec() && query->next()) job.data = query->value(0).toByteArray();
+                query->finish();
+            }
+            if (!job.data.isEmpty()) done.image = monitor::Decode(job.data);
+            done.ok = !done.image.isNull();
+            Hand(std::move(done));
+        }
+    }
+
+    const QString path_;
+    QObject* const receiver_;
+    const Deliver deliver_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Job> jobs_;
+    bool stop_ = false;
+};
 
 QByteArray TileUserAgent() {
     return QByteArrayLiteral("pelmora/" PELMORA_VERSION);
@@ -44,59 +197,40 @@ QString DefaultTileCacheDir() {
 
 TileLoader::TileLoader(const TileSources& sources, QObject* parent)
     : QObject(parent), sources_(sources) {
-    if (!sources_.mbtilesPath.isEmpty()) OpenFile();
-    if (sources_.urlTemplate.isEmpty()) return;
-    network_ = new QNetworkAccessManager(this);
-    if (!sources_.cacheDir.isEmpty()) {
-        diskCache_ = new QNetworkDiskCache(this);
-        diskCache_->setCacheDirectory(sources_.cacheDir);
-        diskCache_->setMaximumCacheSize(sources_.cacheBytes);
-        network_->setCache(diskCache_);
+    const QString& path = sources_.mbtilesPath;
+    QString file;
+    // What can be told without opening the file is told at once.
+    if (path.isEmpty()) {
+    } else if (!QFileInfo(path).isFile()) {
+        fileProblem_ = QStringLiteral("MBTiles-Datei \"%1\" nicht gefunden").arg(path);
+    } else if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+        fileProblem_ = QStringLiteral("MBTiles: Qt-SQLite-Treiber fehlt (libqt6sql6-sqlite)");
+    } else {
+        file = path;
+        file_ = FileState::Opening;
     }
+    if (!sources_.urlTemplate.isEmpty()) {
+        network_ = new QNetworkAccessManager(this);
+        if (!sources_.cacheDir.isEmpty()) {
+            diskCache_ = new QNetworkDiskCache(this);
+            diskCache_->setCacheDirectory(sources_.cacheDir);
+            diskCache_->setMaximumCacheSize(sources_.cacheBytes);
+            network_->setCache(diskCache_);
+        }
+    }
+    if (!HasSource()) return;
+    worker_ = std::make_unique<TileWorker>(file, this, [this](const Work& w) { Done(w); });
+    worker_->start();
 }
 
 TileLoader::~TileLoader() {
-    fileQuery_.reset();
-    if (!connection_.isEmpty()) {
-        QSqlDatabase::database(connection_, false).close();
-        QSqlDatabase::removeDatabase(connection_);
-    }
+    // Before anything else goes: the thread may be in the middle of a read.
+    worker_.reset();
 }
 
-void TileLoader::OpenFile() {
-    const QString& path = sources_.mbtilesPath;
-    if (!QFileInfo(path).isFile()) {
-        fileProblem_ = QStringLiteral("MBTiles-Datei \"%1\" nicht gefunden").arg(path);
-        return;
-    }
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
-        fileProblem_ = QStringLiteral("MBTiles: Qt-SQLite-Treiber fehlt (libqt6sql6-sqlite)");
-        return;
-    }
-    connection_ = QStringLiteral("mbtiles-%1").arg(reinterpret_cast<quintptr>(this), 0, 16);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
-    db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-    if (!db.open()) {
-        fileProblem_ = QStringLiteral("MBTiles-Datei \"%1\": %2").arg(path, db.lastError().text());
-        return;
-    }
-    fileQuery_ = std::make_unique<QSqlQuery>(db);
-    if (!fileQuery_->prepare(QStringLiteral("SELECT tile_data FROM tiles WHERE zoom_level = ? "
-                                            "AND tile_column = ? AND tile_row = ?"))) {
-        fileProblem_ = QStringLiteral("MBTiles-Datei \"%1\" hat keine Kacheln: %2")
-                           .arg(path, fileQuery_->lastError().text());
-        fileQuery_.reset();
-        return;
-    }
-    QSqlQuery meta(db);
-    if (meta.exec(QStringLiteral("SELECT value FROM metadata WHERE name = 'attribution'")) &&
-        meta.next()) {
-        // Often HTML with links; the map shows its text.
-        fileAttribution_ =
-            QTextDocumentFragment::fromHtml(meta.value(0).toString()).toPlainText().simplified();
-    }
-    fileOpen_ = true;
+bool TileLoader::HasSource() const {
+    return file_ == FileState::Opening || file_ == FileState::Open ||
+           !sources_.urlTemplate.isEmpty();
 }
 
 QString TileLoader::ServerAttribution() const {
@@ -112,12 +246,21 @@ const TileLoader::Tile* TileLoader::Find(const TileId& id) {
     return memory_.object(id.Key());
 }
 
+bool TileLoader::Lacks(const TileId& id) const {
+    const quint64 key = id.Key();
+    if (memory_.contains(key)) return false;
+    if (failedAt_.contains(key)) return true;
+    return !network_ && (notInFile_.contains(key) || file_ == FileState::Broken);
+}
+
 void TileLoader::Want(const std::vector<TileId>& tiles) {
     queue_.clear();
+    wanted_.clear();
     const qint64 now = NowMs();
     for (const TileId& id : tiles) {
         const quint64 key = id.Key();
-        if (memory_.contains(key) || inFlight_.contains(key)) continue;
+        wanted_.insert(key);
+        if (memory_.contains(key) || inFlight_.contains(key) || atWorker_.contains(key)) continue;
         if (const auto f = failedAt_.constFind(key);
             f != failedAt_.constEnd() && now - *f < kTileRetryMs)
             continue;
@@ -125,30 +268,29 @@ void TileLoader::Want(const std::vector<TileId>& tiles) {
     }
     if (!queue_.empty() && !pumpQueued_) {
         pumpQueued_ = true;
-        QTimer::singleShot(0, this, &TileLoader::Pump);
+        QTimer::singleShot(0, this, [this] {
+            pumpQueued_ = false;
+            Pump();
+        });
     }
 }
 
 void TileLoader::Pump() {
-    pumpQueued_ = false;
-    bool loaded = false;
-    int fileReads = 0;
+    if (!worker_) return;
+    const bool file = file_ == FileState::Opening || file_ == FileState::Open;
     std::vector<TileId> waiting;
-    for (std::size_t i = 0; i < queue_.size(); ++i) {
-        const TileId id = queue_[i];
+    for (const TileId& id : queue_) {
         const quint64 key = id.Key();
-        if (memory_.contains(key) || inFlight_.contains(key)) continue;
-        if (fileOpen_ && !notInFile_.contains(key)) {
-            if (fileReads == kFileTilesPerTurn) {
+        if (memory_.contains(key) || inFlight_.contains(key) || atWorker_.contains(key)) continue;
+        if (file && !notInFile_.contains(key)) {
+            if (fileReads_ == kFileReadsAhead) {
                 waiting.push_back(id);
                 continue;
             }
-            ++fileReads;
-            if (LoadFromFile(id)) {
-                loaded = true;
-                continue;
-            }
-            notInFile_.insert(key);
+            ++fileReads_;
+            atWorker_.insert(key);
+            worker_->Read(id);
+            continue;
         }
         if (!network_) continue;
         if (inFlight_.size() < kTileConnections)
@@ -156,25 +298,51 @@ void TileLoader::Pump() {
         else
             waiting.push_back(id);
     }
+    // The rest when a read or a request finishes.
     queue_ = std::move(waiting);
-    // More file tiles are read on the next turn; server tiles when a request finishes.
-    if (fileReads == kFileTilesPerTurn && !queue_.empty() && !pumpQueued_) {
-        pumpQueued_ = true;
-        QTimer::singleShot(0, this, &TileLoader::Pump);
-    }
-    if (loaded) emit tileLoaded();
 }
 
-bool TileLoader::LoadFromFile(const TileId& id) {
-    fileQuery_->bindValue(0, id.z);
-    fileQuery_->bindValue(1, id.x);
-    fileQuery_->bindValue(2, FlipRow(id.z, id.y));
-    if (!fileQuery_->exec() || !fileQuery_->next()) return false;
-    QImage image = QImage::fromData(fileQuery_->value(0).toByteArray());
-    fileQuery_->finish();
-    if (image.isNull()) return false;
-    Store(id, std::move(image), Origin::File);
-    return true;
+void TileLoader::Done(const Work& w) {
+    const quint64 key = w.id.Key();
+    switch (w.kind) {
+        case Work::Kind::Opened:
+            if (w.ok) {
+                file_ = FileState::Open;
+                // Often HTML with links; the map shows its text.
+                fileAttribution_ =
+                    QTextDocumentFragment::fromHtml(w.text).toPlainText().simplified();
+            } else {
+                file_ = FileState::Broken;
+                fileProblem_ = w.text;
+            }
+            emit fileChecked();
+            return;
+        case Work::Kind::Read:
+            --fileReads_;
+            atWorker_.remove(key);
+            if (w.ok) {
+                Store(w.id, w.image, Origin::File);
+                emit tileLoaded();
+            } else {
+                notInFile_.insert(key);
+                // Still in view: the server's turn.
+                if (network_ && wanted_.contains(key))
+                    queue_.insert(queue_.begin(), w.id);
+                else if (!network_)
+                    emit tileLacking();
+            }
+            break;
+        case Work::Kind::Decoded:
+            atWorker_.remove(key);
+            if (w.ok) {
+                Store(w.id, w.image, Origin::Server);
+                emit tileLoaded();
+            } else {
+                Failed(w.id);
+            }
+            break;
+    }
+    Pump();
 }
 
 void TileLoader::Fetch(const TileId& id, bool cacheOnly) {
@@ -205,7 +373,6 @@ void TileLoader::Fetched(QNetworkReply* reply, const TileId& id, bool cacheOnly)
         Pump();
         return;
     }
-    QImage image = QImage::fromData(reply->readAll());
     if (!cacheOnly && diskCache_ &&
         !reply->attribute(QNetworkRequest::SourceIsFromCacheAttribute).toBool()) {
         // Trust a fresh tile for a week at least, sparing the server; no-cache and
@@ -218,24 +385,20 @@ void TileLoader::Fetched(QNetworkReply* reply, const TileId& id, bool cacheOnly)
             diskCache_->updateMetaData(meta);
         }
     }
-    if (image.isNull()) {
-        Failed(id);
-    } else {
-        Store(id, std::move(image), Origin::Server);
-        emit tileLoaded();
-    }
+    atWorker_.insert(id.Key());
+    worker_->Decode(id, reply->readAll());
     Pump();
 }
 
 void TileLoader::Failed(const TileId& id) {
     failedAt_.insert(id.Key(), NowMs());
+    emit tileLacking();
 }
 
 void TileLoader::Store(const TileId& id, QImage image, Origin origin) {
-    if (image.format() != QImage::Format_ARGB32_Premultiplied && image.hasAlphaChannel())
-        image.convertTo(QImage::Format_ARGB32_Premultiplied);
     memory_.insert(id.Key(), new Tile{std::move(image), origin});
     failedAt_.remove(id.Key());
+    anyLoaded_ = true;
 }
 
 }  // namespace monitor

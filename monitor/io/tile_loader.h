@@ -1,8 +1,10 @@
-// Map tiles for the ground-track plot from an MBTiles file and a tile server, loaded on the event
-// loop without waiting: the window asks for the tiles in view and repaints when some arrive. The
-// server is used as public tile servers ask: a User-Agent naming the program, at most two
-// requests at a time, only the tiles in view, every tile kept in a disk cache that is trusted
-// for at least a week and used whatever its age when the network fails.
+// Map tiles for the ground-track plot from an MBTiles file and a tile server, loaded without the
+// window ever waiting: it asks for the tiles in view and repaints when some arrive. The file is
+// opened and read, and every tile decoded, on a thread of the loader's own, so neither a slow
+// card nor a large image stalls the event loop. The server is used as public tile servers ask:
+// a User-Agent naming the program, at most two requests at a time, only the tiles in view, every
+// tile kept in a disk cache that is trusted for at least a week and used whatever its age when
+// the network fails.
 #pragma once
 
 #include <QByteArray>
@@ -21,9 +23,10 @@
 class QNetworkAccessManager;
 class QNetworkDiskCache;
 class QNetworkReply;
-class QSqlQuery;
 
 namespace monitor {
+
+class TileWorker;
 
 inline constexpr const char* kOsmAttribution = "© OpenStreetMap contributors";
 inline constexpr int kTileConnections = 2;
@@ -58,9 +61,17 @@ class TileLoader : public QObject {
     explicit TileLoader(const TileSources& sources, QObject* parent = nullptr);
     ~TileLoader() override;
 
-    bool HasSource() const { return fileOpen_ || !sources_.urlTemplate.isEmpty(); }
+    // A server, or a file that is there and not yet found unusable.
+    bool HasSource() const;
     // The decoded tile when it is in memory, marked as just used; null otherwise.
     const Tile* Find(const TileId& id);
+    // Whether the tile is in memory, leaving the order of use alone.
+    bool Holds(const TileId& id) const { return memory_.contains(id.Key()); }
+    // Whether any tile has come since the loader was made.
+    bool AnyLoaded() const { return anyLoaded_; }
+    // Asked for and not to be had for now: the file lacks it and there is no server, or neither
+    // the server nor its cache gave it.
+    bool Lacks(const TileId& id) const;
     // The tiles in view, most wanted first. Those not in memory load: from the file, else from
     // the server. Queued requests for tiles no longer in view are dropped, so nothing is fetched
     // that the window does not show.
@@ -68,25 +79,31 @@ class TileLoader : public QObject {
 
     QString FileAttribution() const { return fileAttribution_; }
     QString ServerAttribution() const;
-    // Why the MBTiles file is not used; empty when it is or none was given.
+    // Why the MBTiles file is not used; empty when it is or none was given. The file is opened
+    // on the loader's thread: what is wrong inside it is known at fileChecked().
     QString FileProblem() const { return fileProblem_; }
 
   signals:
     void tileLoaded();
+    // A tile asked for turned out not to be had (see Lacks()).
+    void tileLacking();
+    // The MBTiles file has been opened, or found unusable.
+    void fileChecked();
 
   private:
-    void OpenFile();
+    friend class TileWorker;
+    enum class FileState { None, Opening, Open, Broken };
+    struct Work;
+
+    void Done(const Work& work);
     void Pump();
-    bool LoadFromFile(const TileId& id);
     void Fetch(const TileId& id, bool cacheOnly);
     void Fetched(QNetworkReply* reply, const TileId& id, bool cacheOnly);
     void Failed(const TileId& id);
     void Store(const TileId& id, QImage image, Origin origin);
 
     TileSources sources_;
-    QString connection_;
-    std::unique_ptr<QSqlQuery> fileQuery_;
-    bool fileOpen_ = false;
+    FileState file_ = FileState::None;
     QString fileAttribution_;
     QString fileProblem_;
     QNetworkAccessManager* network_ = nullptr;
@@ -94,10 +111,15 @@ class TileLoader : public QObject {
 
     QCache<quint64, Tile> memory_{kMemoryTiles};
     std::vector<TileId> queue_;
-    QSet<quint64> inFlight_;
+    QSet<quint64> wanted_;    // the last Want()
+    QSet<quint64> inFlight_;  // requests to the server
+    QSet<quint64> atWorker_;  // file reads and decodes handed to the thread
+    int fileReads_ = 0;       // of those, file reads
     QSet<quint64> notInFile_;
     QHash<quint64, qint64> failedAt_;  // ms since the epoch
     bool pumpQueued_ = false;
+    bool anyLoaded_ = false;
+    std::unique_ptr<TileWorker> worker_;
 };
 
 }  // namespace monitor

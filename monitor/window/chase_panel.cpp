@@ -105,12 +105,30 @@ GroundTrackPlot::GroundTrackPlot(const FlightAnalytics& analytics, QWidget* pare
 void GroundTrackPlot::SetTiles(TileLoader* tiles) {
     if (tiles_) disconnect(tiles_, nullptr, this, nullptr);
     tiles_ = tiles;
-    if (tiles_) connect(tiles_, &TileLoader::tileLoaded, this, qOverload<>(&QWidget::update));
+    if (tiles_) {
+        connect(tiles_, &TileLoader::tileLoaded, this, qOverload<>(&QWidget::update));
+        connect(tiles_, &TileLoader::tileLacking, this, qOverload<>(&QWidget::update));
+        connect(tiles_, &TileLoader::fileChecked, this, qOverload<>(&QWidget::update));
+    }
     Refresh();
 }
 
-bool GroundTrackPlot::MapShown() const {
+bool GroundTrackPlot::HasTileSource() const {
     return tiles_ && tiles_->HasSource();
+}
+
+bool GroundTrackPlot::MapShown() const {
+    if (!HasTileSource() || !tiles_->AnyLoaded()) return false;
+    if (follow_ == Follow::Off || !autoZoom_) return true;
+    for (const PlacedTile& t : view_.VisibleTiles()) {
+        if (!tiles_->Lacks(t.id)) return true;  // there, or coming
+        TileId up = t.id;
+        for (int level = 1; level <= kParentLevels && up.z > 0; ++level) {
+            up = ParentTile(up);
+            if (tiles_->Holds(up)) return true;
+        }
+    }
+    return false;
 }
 
 void GroundTrackPlot::SetFollow(Follow follow) {
@@ -132,7 +150,7 @@ std::optional<LatLonDeg> GroundTrackPlot::FollowTarget() const {
 }
 
 void GroundTrackPlot::Refresh() {
-    if (MapShown() && width() > 0 && height() > 0) {
+    if (HasTileSource() && width() > 0 && height() > 0) {
         view_.Resize(width(), height());
         if (!viewPlaced_) view_.SetCentre(analytics_.Home());
         viewPlaced_ = true;
@@ -162,7 +180,7 @@ void GroundTrackPlot::Refresh() {
 
 void GroundTrackPlot::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (!MapShown()) return;
+    if (!HasTileSource()) return;
     view_.Resize(width(), height());
     if (autoZoom_ || !viewPlaced_) Refresh();
 }
@@ -211,8 +229,6 @@ QStringList GroundTrackPlot::PaintTiles(QPainter& p) {
     p.save();
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     if (IsDark(*this)) p.setOpacity(kNightTileOpacity);
-    const QPointF middle(width() / 2.0, height() / 2.0);
-    std::vector<std::pair<double, TileId>> missing;
     for (const PlacedTile& t : view_.VisibleTiles()) {
         const QRectF target(t.x, t.y, kTileSizePx, kTileSizePx);
         if (const TileLoader::Tile* tile = tiles_->Find(t.id)) {
@@ -220,8 +236,6 @@ QStringList GroundTrackPlot::PaintTiles(QPainter& p) {
             drawn(*tile);
             continue;
         }
-        const QPointF offset = target.center() - middle;
-        missing.emplace_back(QPointF::dotProduct(offset, offset), t.id);
         TileId up = t.id;
         for (int level = 1; level <= kParentLevels && up.z > 0; ++level) {
             up = ParentTile(up);
@@ -236,18 +250,28 @@ QStringList GroundTrackPlot::PaintTiles(QPainter& p) {
         }
     }
     p.restore();
-    // The middle first; loading is queued, painting never waits for it.
-    std::sort(missing.begin(), missing.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<TileId> wanted;
-    for (const auto& m : missing) wanted.push_back(m.second);
-    tiles_->Want(wanted);
 
     QStringList attributions;
     if (fromFile && !tiles_->FileAttribution().isEmpty()) attributions << tiles_->FileAttribution();
     if (fromServer && !tiles_->ServerAttribution().isEmpty())
         attributions << tiles_->ServerAttribution();
     return attributions;
+}
+
+void GroundTrackPlot::WantTiles() {
+    const QPointF middle(width() / 2.0, height() / 2.0);
+    std::vector<std::pair<double, TileId>> missing;
+    for (const PlacedTile& t : view_.VisibleTiles()) {
+        if (tiles_->Holds(t.id)) continue;
+        const QPointF offset = QPointF(t.x, t.y) + QPointF(kTileSizePx, kTileSizePx) / 2 - middle;
+        missing.emplace_back(QPointF::dotProduct(offset, offset), t.id);
+    }
+    // Loading is queued: painting never waits for it.
+    std::sort(missing.begin(), missing.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<TileId> wanted;
+    for (const auto& m : missing) wanted.push_back(m.second);
+    tiles_->Want(wanted);
 }
 
 void GroundTrackPlot::PaintScaleAndAttribution(QPainter& p, const QStringList& attributions) {
@@ -293,10 +317,13 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
     // The agreed order: tiles, rings, track, home, landing estimate, the car on top.
     QStringList attributions;
     GroundTrackView v;
-    const bool map = MapShown();
-    if (map) {
+    if (HasTileSource()) {
         if (!viewPlaced_) Refresh();
         view_.Resize(width(), height());
+        WantTiles();
+    }
+    const bool map = MapShown();
+    if (map) {
         attributions = PaintTiles(p);
         v = MakeMapTrackView(view_, analytics_.EffectiveHome(), analytics_.Track(), landing);
         if (car) {
@@ -698,6 +725,11 @@ void ChasePanel::MakeTiles() {
     // Without tiles the plot fits everything around home: nothing to follow.
     followcb_->setEnabled(tiles_->HasSource());
     if (!tiles_->FileProblem().isEmpty()) ShowMessage(tiles_->FileProblem());
+    // What is wrong inside the file is known once it has been opened.
+    connect(tiles_, &TileLoader::fileChecked, this, [this] {
+        followcb_->setEnabled(tiles_->HasSource());
+        if (!tiles_->FileProblem().isEmpty()) ShowMessage(tiles_->FileProblem());
+    });
 }
 
 void ChasePanel::SetCarPosition(const std::optional<LatLonDeg>& car) {

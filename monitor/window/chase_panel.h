@@ -35,8 +35,8 @@ class TileLoader;
 enum class Follow { Off, Probe, Car };
 
 // North-up map around home: range rings, the track, the last position, the landing estimate.
-// With a tile source they lie on a map the user pans by dragging and zooms with the wheel;
-// without one the plot fits everything around home.
+// With tiles they lie on a map the user pans by dragging and zooms with the wheel; without
+// (no source, or none of its tiles had yet) the plot fits everything around home.
 class GroundTrackPlot : public QWidget {
     Q_OBJECT
   public:
@@ -48,6 +48,9 @@ class GroundTrackPlot : public QWidget {
 
     // Null, or a loader without a source: the plain plot.
     void SetTiles(TileLoader* tiles);
+    // The map is drawn once a first tile has come. It gives way to the plain plot again when
+    // nothing of the view is there or on its way, unless the user has taken the map (dragged,
+    // zoomed or stopped following) and must be able to move it back.
     bool MapShown() const;
     const MapView& View() const { return view_; }
     Follow Following() const { return follow_; }
@@ -71,9 +74,13 @@ class GroundTrackPlot : public QWidget {
     void wheelEvent(QWheelEvent* event) override;
 
   private:
-    // Draws the tiles in view (or their parents scaled up) and asks for the missing ones;
-    // returns the attributions of what it drew.
+    // Draws the tiles in view (or their parents scaled up); returns the attributions of what it
+    // drew.
     QStringList PaintTiles(QPainter& p);
+    // Asks for the tiles in view not in memory, the middle first; also while the plain plot
+    // stands in, so that the map appears when they come.
+    void WantTiles();
+    bool HasTileSource() const;
     void PaintScaleAndAttribution(QPainter& p, const QStringList& attributions);
     std::optional<LatLonDeg> FollowTarget() const;
 

@@ -26,10 +26,12 @@
 #include "common/locator.h"
 #include "mbtiles_file.h"
 #include "monitor/core/chase_plots.h"
+#include "monitor/io/tile_loader.h"
 #include "qt_wait.h"
 #include "records.h"
 #include "simulated_flight.h"
 #include "temp_dir.h"
+#include "tile_server.h"
 
 namespace monitor {
 namespace {
@@ -281,7 +283,6 @@ TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAn
     auto* mbtilesed = Control<QLineEdit>("mbtilesed");
     mbtilesed->setText(file);
     emit mbtilesed->editingFinished();
-    ASSERT_TRUE(plot->MapShown());
     EXPECT_TRUE(follow->isEnabled());
     // The tiles arrive after the first paint, which draws without them.
     QImage day;
@@ -289,6 +290,7 @@ TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAn
         day = plot->grab().toImage();
         return CountColour(day, kTileColour) > day.width() * day.height() / 2;
     }));
+    ASSERT_TRUE(plot->MapShown());
     EXPECT_EQ(plot->Attributions(), QStringList{"© Test Maps"});
     std::optional<LatLonDeg> landing = a.State().landing->point;
     const GroundTrackView v = MakeMapTrackView(plot->View(), a.Home(), a.Track(), landing);
@@ -364,6 +366,61 @@ TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAn
     std::stringstream text;
     text << ini.rdbuf();
     EXPECT_NE(text.str().find("mbtiles=" + file.toStdString() + "\n"), std::string::npos);
+}
+
+TEST_F(ChasePanelTest, WithNoTileToBeHadThePlotIsThePlainOneAndWaitsForNothing) {
+    const probegen::FlightOptions o;
+    frames_ = probegen::SimulateFlight(o);
+    const testing::FlightTruth t = testing::Truth(o);
+    Make();
+    panel_->SetHomeLocator(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
+    Fly(o, t.landingTimeS - 900);
+    const FlightAnalytics& a = panel_->Analytics();
+
+    test_support::TempDir dir;
+    test_support::TileServer server;
+    TileSources sources;
+    sources.urlTemplate = server.UrlTemplate();
+    sources.cacheDir = QString::fromStdString((dir.path / "cache").string());
+    sources.userAgent = TileUserAgent();
+    server.Close();  // nobody listens on its port now, and the cache is empty
+    TileLoader none({}), gone(sources);
+    GroundTrackPlot plain(a), offline(a);
+    plain.SetTiles(&none);
+    offline.SetTiles(&gone);
+    for (GroundTrackPlot* p : {&plain, &offline}) {
+        p->resize(320, 300);
+        p->show();
+    }
+    const QImage expected = plain.grab().toImage();
+    // At once, with the tiles asked for and not there,
+    EXPECT_EQ(offline.grab().toImage(), expected);
+    EXPECT_FALSE(offline.MapShown());
+    // and once they have turned out not to be had.
+    ASSERT_TRUE(test_support::WaitFor([&] {
+        const auto tiles = offline.View().VisibleTiles();
+        return !tiles.empty() && std::all_of(tiles.begin(), tiles.end(),
+                                             [&](const PlacedTile& t) { return gone.Lacks(t.id); });
+    }));
+    EXPECT_EQ(offline.grab().toImage(), expected);
+
+    // A server that answers: the map, once its first tile has come.
+    test_support::TileServer up;
+    sources.urlTemplate = up.UrlTemplate();
+    TileLoader serving(sources);
+    offline.SetTiles(&serving);
+    ASSERT_TRUE(test_support::WaitFor([&] { return offline.MapShown(); }));
+    EXPECT_NE(offline.grab().toImage(), expected);
+    // It goes away, and the map is taken where it never was (to the car, far off): nothing
+    // to draw there, so the plain plot again.
+    up.Close();
+    offline.SetCar(LatLonDeg{t.landingLat - 30, t.landingLon + 60});
+    offline.SetFollow(Follow::Car);
+    ASSERT_TRUE(test_support::WaitFor([&] { return !offline.MapShown(); }));
+    EXPECT_EQ(offline.grab().toImage(), plain.grab().toImage());
+    // Unless the user has taken the map: then it stays one, to be dragged back.
+    offline.SetFollow(Follow::Off);
+    EXPECT_TRUE(offline.MapShown());
 }
 
 }  // namespace
