@@ -25,6 +25,8 @@ std::unique_ptr<capture::TAudioCapture> MakeAudioIn(const StationOptions& option
             break;
     }
     source.realtime = options.realtime;
+    if (options.headless && options.input != StationOptions::Input::Alsa && !options.realtime)
+        in->SetBufferSize(kFastInputBufferBytes);
     in->SetSource(source);
     return in;
 }

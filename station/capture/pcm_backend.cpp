@@ -113,10 +113,27 @@ Fill PcmBackend::Read(std::span<char> out, ReaderContext& context) {
     return fill;
 }
 
+std::int16_t ToSample16(float fullScale) noexcept {
+    // A float times 2^15 is exact in a double, and so is that plus or minus one half wherever
+    // the sum can reach the next integer: truncating it rounds halves away from zero as
+    // lround does. NaN becomes -32768, as lround's LONG_MIN clamped.
+    double x = static_cast<double>(fullScale) * 32768.0;
+    if (!(x >= -32768.0)) x = -32768.0;
+    if (x > 32767.0) x = 32767.0;
+    return static_cast<std::int16_t>(static_cast<int>(x < 0 ? x - 0.5 : x + 0.5));
+}
+
 void PcmBackend::Encode(const float* mono, std::size_t frames, char* out) const {
+    if (format_.bits == 16 && format_.channels == 1) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            const auto bits = static_cast<std::uint16_t>(ToSample16(mono[i]));
+            out[2 * i] = static_cast<char>(bits & 0xFF);
+            out[2 * i + 1] = static_cast<char>(bits >> 8);
+        }
+        return;
+    }
     for (std::size_t i = 0; i < frames; ++i) {
-        const long scaled = std::lround(static_cast<double>(mono[i]) * 32768.0);
-        const auto sample = static_cast<std::int16_t>(std::clamp(scaled, -32768L, 32767L));
+        const std::int16_t sample = ToSample16(mono[i]);
         for (int c = 0; c < format_.channels; ++c) {
             if (format_.bits == 8) {
                 *out++ = static_cast<char>((sample >> 8) + 128);

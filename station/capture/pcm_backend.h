@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,10 @@
 typedef struct SRC_STATE_tag SRC_STATE;
 
 namespace capture {
+
+// A sample at full scale +-1.0 as a 16-bit one: times 32768, rounded half away from zero,
+// clamped. The same as clamping std::lround's result, without a library call per sample.
+std::int16_t ToSample16(float fullScale) noexcept;
 
 // A source of mono samples at its own rate, resampled to the device's frame rate when the rates
 // differ and written in the device's sample format. Files and standard input build on it.

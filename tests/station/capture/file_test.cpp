@@ -5,9 +5,12 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <numbers>
+#include <random>
 
 #include "capture_test_util.h"
+#include "station/capture/pcm_backend.h"
 
 namespace capture::test {
 namespace {
@@ -232,6 +235,33 @@ TEST(FileCapture, RealtimePlaysAtTheRecordingsPace) {
     const Collector c = PlayFile(path, true);
     EXPECT_GE(timer.elapsed(), 400);  // 4 blocks of 125 ms, the last due at 500 ms
     EXPECT_EQ(c.buffers.size(), 4u);
+}
+
+// Resampled audio arrives as floats: the conversion to 16 bits rounds halves away from zero and
+// clamps, exactly as clamping std::lround does, for halves, their neighbours and the range's
+// ends. Beyond what lround can hold (where it returns LONG_MIN) a loud sample stays loud.
+TEST(FileCapture, SampleConversionMatchesLround) {
+    auto reference = [](float v) {
+        const long r = std::lround(static_cast<double>(v) * 32768.0);
+        return static_cast<std::int16_t>(std::clamp(r, -32768L, 32767L));
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(ToSample16(inf), 32767);
+    EXPECT_EQ(ToSample16(1e30f), 32767);
+    EXPECT_EQ(ToSample16(-inf), -32768);
+    EXPECT_EQ(ToSample16(std::numeric_limits<float>::quiet_NaN()), -32768);
+    std::vector<float> cases{0.0f,  -0.0f,  1.0f,
+                             -1.0f, 2.0f,   -3.5f,
+                             1e10f, -1e10f, std::numeric_limits<float>::denorm_min()};
+    for (int k = -32770; k <= 32770; ++k) {
+        const float half = static_cast<float>((k + 0.5) / 32768.0);
+        cases.insert(cases.end(), {half, std::nextafter(half, 0.0f), std::nextafter(half, 2.0f),
+                                   std::nextafter(half, -2.0f)});
+    }
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> uniform(-1.1f, 1.1f);
+    for (int i = 0; i < 200000; ++i) cases.push_back(uniform(random));
+    for (float v : cases) ASSERT_EQ(ToSample16(v), reference(v)) << v;
 }
 
 }  // namespace
