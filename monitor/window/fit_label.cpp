@@ -4,10 +4,14 @@
 #include <QPainter>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace monitor {
 
 namespace {
-constexpr int kMinChars = 4;
+// A typical value ("995.4 hPa", "-12.5 m/s") fits the narrowest a label gets; only longer ones
+// are cut.
+constexpr int kMinChars = 9;
 }  // namespace
 
 FitLabel::FitLabel(const QString& text, int chars, QWidget* parent)
@@ -39,11 +43,12 @@ QSize FitLabel::sizeHint() const {
             QLabel::sizeHint().height()};
 }
 
-// Room for a short value only: the layout may narrow the label rather than widen the window.
+// Room for a typical value only: the layout may narrow the label that far rather than widen
+// the window, and no text makes it ask for more.
 QSize FitLabel::minimumSizeHint() const {
     const QMargins m = contentsMargins();
-    return {fontMetrics().horizontalAdvance(QLatin1Char('0')) * kMinChars + m.left() + m.right() +
-                2 * margin(),
+    return {fontMetrics().horizontalAdvance(QLatin1Char('0')) * std::min(chars_, kMinChars) +
+                m.left() + m.right() + 2 * margin(),
             QLabel::sizeHint().height()};
 }
 

@@ -106,7 +106,7 @@ TForm1::~TForm1() {
 }
 
 FitLabel* TForm1::ValueLabel(const char* name, const QString& caption, QWidget* parent,
-                             QGridLayout* grid, int row, int col, int chars) {
+                             QGridLayout* grid, int row, int col, int chars, int span) {
     auto* cap = new QLabel(caption, parent);
     cap->setForegroundRole(QPalette::PlaceholderText);  // a quieter grey, day or night
     auto* value = new FitLabel(QStringLiteral("-"), chars, parent);
@@ -116,7 +116,7 @@ FitLabel* TForm1::ValueLabel(const char* name, const QString& caption, QWidget* 
     f.setBold(true);
     value->setFont(f);
     grid->addWidget(cap, row, col);
-    grid->addWidget(value, row, col + 1);
+    grid->addWidget(value, row, col + 1, 1, span);
     return value;
 }
 
@@ -196,8 +196,7 @@ QWidget* TForm1::BuildDisplays(QWidget* parent) {
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(14);
     rxstatlb = ValueLabel("rxstatlb", QStringLiteral("aktuelle Empfangsstation"), box, grid, 0, 0,
-                          kStationChars);
-    grid->addWidget(rxstatlb, 0, 1, 1, 3);
+                          kStationChars, 3);
     utclb = ValueLabel("utclb", QStringLiteral("UTC letzte Daten"), box, grid, 1, 0);
     satlb = ValueLabel("satlb", QStringLiteral("Sats"), box, grid, 1, 2);
     ubatlb = ValueLabel("ubatlb", QStringLiteral("Ubat"), box, grid, 2, 0);

@@ -95,7 +95,8 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     QWidget* BuildConnectionBar(QWidget* parent);
     QWidget* BuildDisplays(QWidget* parent);
     FitLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent,
-                         QGridLayout* grid, int row, int col, int chars = kValueChars);
+                         QGridLayout* grid, int row, int col, int chars = kValueChars,
+                         int span = 1);
     void ShowRecord(const RecordResult& record);
     void ShowMessage(const QString& text);
     void DrawCourseLetters();

@@ -339,6 +339,26 @@ TEST_F(MonitorWindowTest, LongTextsNeverWidenTheWindowAndMessagesReadAsHeadless)
     EXPECT_FALSE(message.contains(QChar(0xC2))) << message.toStdString();
 }
 
+// Cutting is for texts out of the ordinary: at the narrowest the window gets, a usual record's
+// values all show whole, the station across its three columns.
+TEST_F(MonitorWindowTest, UsualValuesShowWholeAtTheNarrowestWindow) {
+    Make();
+    win_->show();
+    win_->resize(win_->minimumSizeHint());
+    Server server;
+    ConnectTo(server.Address());
+    ASSERT_TRUE(server.WaitForClient(1));
+    ASSERT_TRUE(WaitFor([&] { return win_->Link().Connected(); }));
+    server.Send(Fix(1, "DL1ABC/P"));
+    ASSERT_TRUE(WaitForRecords(1));
+    QApplication::processEvents();
+    const auto labels = win_->findChildren<monitor::FitLabel*>();
+    ASSERT_GT(labels.size(), 10);
+    for (const monitor::FitLabel* label : labels)
+        EXPECT_FALSE(label->IsCut()) << label->objectName().toStdString() << ": "
+                                     << label->text().toStdString();
+}
+
 TEST_F(MonitorWindowTest, LocatorTypedCharacterByCharacter) {
     Make();
     auto* myloced = Child<QLineEdit>("myloced");
