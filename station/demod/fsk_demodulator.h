@@ -51,15 +51,23 @@ class ToneCorrelator {
 // it (identical results, about a quarter of the work).
 class ToneCorrelatorBank {
   public:
-    // Tap k of the four tables side by side: low sin, low cos, high sin, high cos. This layout
-    // lets the compiler do two sums per vector instruction.
+    // Tap k of the four tables side by side: low sin, low cos, high sin, high cos.
     using Taps = std::array<std::array<double, 4>, kTaps>;
     using Sums = std::array<double, 4>;  // same order as a tap
+    static constexpr int kBlock = 256;   // samples a Run takes at most
+    // Per table (in tap order), the sum of each sample of a block.
+    using BlockSums = std::array<std::array<double, kBlock>, 4>;
+
+    // One sample.
     Sums Step(double x, const Taps& taps) noexcept;
+    // `count` samples (at most kBlock): out[t][i] is what Step would return for sample i, bit
+    // for bit. Several samples are summed side by side, each sum still adding the same
+    // products in the same order, so the wide instructions change no rounding.
+    void Run(const std::int16_t* samples, int count, const Taps& taps, BlockSums& out) noexcept;
 
   private:
-    std::array<double, 2 * kTaps> delay_{};
-    int pos_ = 0;
+    // The last kTaps - 1 samples (oldest first), then the block being correlated.
+    std::array<double, kTaps - 1 + kBlock> line_{};
 };
 
 // Hysteresis decision on the tone difference plus the bit clock (counter 1..10, a bit per
@@ -150,12 +158,14 @@ class FskDemodulator {
     enum TableIndex { kLowSin, kLowCos, kHighSin, kHighCos };
     ToneTable Table(TableIndex which) const noexcept;
     void SetTables(double lowRadPerS, double highRadPerS, bool hamming) noexcept;
-    void ProcessSample(std::int16_t sample, int position) noexcept;
+    void ProcessSample(std::int16_t sample, int position, double diff) noexcept;
     void UpdateLevel() noexcept;
 
     int sampleRate_ = kSampleRate;
     ToneCorrelatorBank::Taps taps_{};  // the four tone tables
     ToneCorrelatorBank correlators_;
+    ToneCorrelatorBank::BlockSums sums_{};  // the block being demodulated
+    std::array<double, ToneCorrelatorBank::kBlock> diffs_{};
     ToneSlicer slicer_;
     bool markIsHigh_ = true;
     bool windowFlag_ = false;  // set: the next switch installs Hamming tables

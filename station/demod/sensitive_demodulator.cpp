@@ -233,7 +233,8 @@ std::uint8_t SensitiveDemodulator::CoherentByte(Slicer& s, std::int64_t start,
             const bool energyHigh = (s.mark[at] > 0) == markIsHigh_;
             const std::complex<float> got = energyHigh ? high : low;
             const std::complex<float> ref = energyHigh ? s.refHigh : s.refLow;
-            const float scale = std::abs(got) * std::abs(ref);
+            // One square root of the product of the norms (std::abs would call hypot twice).
+            const float scale = std::sqrt(std::norm(got) * std::norm(ref));
             const float alignment = scale > 0 ? (got * std::conj(ref)).real() / scale : 0.0f;
             // Judged just after tone changes only: there a phase jump shows, and the fit
             // learnt in a frame holds across the idle line to the next one.
