@@ -1,7 +1,9 @@
 #include "monitor/io/tile_loader.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QNetworkAccessManager>
 #include <QNetworkCacheMetaData>
 #include <QNetworkDiskCache>
@@ -34,13 +36,23 @@ namespace {
 // queued are dropped here rather than read.
 constexpr int kFileReadsAhead = 2;
 constexpr int kTransferTimeoutMs = 20000;
+constexpr int kMaxTileSidePx = 2048;
 
 qint64 NowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-QImage Decode(const QByteArray& data) {
-    QImage image = QImage::fromData(data);
+// Tiles are drawn 256 pixels square: larger ones (a server's high-resolution tiles) are brought
+// to that size, so a parent's quarter is where the plot looks for it and the memory kept stays
+// bounded; a picture too large for a tile is not decoded at all.
+QImage Decode(QByteArray data) {
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > kMaxTileSidePx || size.height() > kMaxTileSidePx)
+        return {};
+    if (size != QSize(kTileSizePx, kTileSizePx)) reader.setScaledSize({kTileSizePx, kTileSizePx});
+    QImage image = reader.read();
     if (!image.isNull() && image.hasAlphaChannel() &&
         image.format() != QImage::Format_ARGB32_Premultiplied)
         image.convertTo(QImage::Format_ARGB32_Premultiplied);

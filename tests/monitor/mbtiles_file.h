@@ -16,7 +16,7 @@
 namespace test_support {
 
 inline bool WriteMbtiles(const QString& path, const std::vector<monitor::TileId>& tiles,
-                         QRgb colour, const QString& attribution) {
+                         QRgb colour, const QString& attribution, int sidePx = 256) {
     const QString name = QStringLiteral("write-") + path;
     bool ok = true;
     {
@@ -32,7 +32,7 @@ inline bool WriteMbtiles(const QString& path, const std::vector<monitor::TileId>
         ok = ok && q.prepare(QStringLiteral("INSERT INTO metadata VALUES ('attribution', ?)"));
         q.addBindValue(attribution);
         ok = ok && q.exec();
-        QImage image(256, 256, QImage::Format_RGB32);
+        QImage image(sidePx, sidePx, QImage::Format_RGB32);
         image.fill(colour);
         QByteArray png;
         QBuffer out(&png);

@@ -70,6 +70,7 @@ class TileServer {
     }
     void Answer(QTcpSocket* s, const QString& path) {
         --open;
+        if (s->state() != QAbstractSocket::ConnectedState) return;  // dropped by Close()
         const QStringList parts = path.section('.', 0, 0).split('/', Qt::SkipEmptyParts);
         QImage image(256, 256, QImage::Format_RGB32);
         image.fill(ServerTileColour(parts.value(0).toInt(), parts.value(1).toInt(),

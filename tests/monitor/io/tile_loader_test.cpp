@@ -158,6 +158,26 @@ TEST_F(TileLoaderTest, AnMbtilesFilesTilesComeFirstRowsFlippedAndItsAttributionS
     EXPECT_EQ(server.Requests(), 1);
     EXPECT_EQ(loader.Find(missing)->origin, TileLoader::Origin::Server);
 
+    // A high-resolution tile is brought to the size tiles are drawn at; a picture far too large
+    // for a tile is none.
+    for (const int side : {512, 2100}) {
+        TileSources file;
+        file.mbtilesPath = path + QString::number(side);
+        ASSERT_TRUE(
+            test_support::WriteMbtiles(file.mbtilesPath, {ids[0]}, qRgb(0, 0, 160), "", side));
+        TileLoader other(file);
+        other.Want({ids[0]});
+        ASSERT_TRUE(WaitFor([&] { return other.Holds(ids[0]) || other.Lacks(ids[0]); }));
+        const TileLoader::Tile* tile = other.Find(ids[0]);
+        if (side > 2048) {
+            EXPECT_EQ(tile, nullptr);
+            continue;
+        }
+        ASSERT_NE(tile, nullptr);
+        EXPECT_EQ(tile->image.size(), QSize(kTileSizePx, kTileSizePx));
+        EXPECT_EQ(tile->image.pixel(255, 255), qRgb(0, 0, 160));
+    }
+
     // No server, a file that is not there: no source, and the reason.
     TileSources broken;
     broken.mbtilesPath = path + ".gone";
