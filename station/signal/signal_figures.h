@@ -47,7 +47,8 @@ class SignalAnalyser {
 
   private:
     std::vector<std::complex<double>> lowZ_, highZ_;
-    std::vector<double> balance_;  // |high|^2 - |low|^2 per sample
+    std::vector<double> balance_;     // |high|^2 - |low|^2 per sample
+    std::vector<std::uint8_t> high_;  // the tone decision per sample: 1 the upper tone
 };
 
 // The newest samples of the capture (a bounded ring), so the frame that just ended can be

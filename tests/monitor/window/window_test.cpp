@@ -355,8 +355,8 @@ TEST_F(MonitorWindowTest, UsualValuesShowWholeAtTheNarrowestWindow) {
     const auto labels = win_->findChildren<monitor::FitLabel*>();
     ASSERT_GT(labels.size(), 10);
     for (const monitor::FitLabel* label : labels)
-        EXPECT_FALSE(label->IsCut()) << label->objectName().toStdString() << ": "
-                                     << label->text().toStdString();
+        EXPECT_FALSE(label->IsCut())
+            << label->objectName().toStdString() << ": " << label->text().toStdString();
 }
 
 TEST_F(MonitorWindowTest, LocatorTypedCharacterByCharacter) {
