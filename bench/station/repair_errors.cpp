@@ -3,7 +3,9 @@
 // to repair, with the last good frame as the time reference, as the station does; a repaired
 // frame is wrong when its content is not that of a frame that was sent.
 // Usage: repair_errors MIN_FAILED [SNR_DB...]   (default SNRs 4 5 6 7)
-// Prints per SNR and in total: failed frames, repairs, wrong repairs.
+// Prints per SNR and in total: failed frames, repairs, wrong repairs, and the wrong repairs
+// per 10,000 repairs against the target of at most one over at least 100,000 failed frames;
+// exits 1 when the target is missed.
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -111,7 +113,19 @@ int main(int argc, char** argv) {
         total.repaired += c.repaired;
         total.wrong += c.wrong;
     }
-    std::printf("total failed=%ld repaired=%ld wrong=%ld\n", total.failed, total.repaired,
-                total.wrong);
-    return 0;
+    constexpr long kTargetFailed = 100000;
+    constexpr double kTargetPer10000 = 1.0;
+    const double per10000 =
+        total.repaired > 0 ? 10000.0 * static_cast<double>(total.wrong) / total.repaired : 0.0;
+    std::printf("total failed=%ld repaired=%ld wrong=%ld wrong_per_10000_repairs=%.2f\n",
+                total.failed, total.repaired, total.wrong, per10000);
+    const bool enough = total.failed >= kTargetFailed;
+    const bool met = enough && per10000 <= kTargetPer10000;
+    std::printf(
+        "target: at most %.0f wrong per 10,000 repairs over at least %ld failed frames: %s\n",
+        kTargetPer10000, kTargetFailed,
+        met      ? "met"
+        : enough ? "MISSED"
+                 : "not judged (too few failed frames)");
+    return met || !enough ? 0 : 1;
 }

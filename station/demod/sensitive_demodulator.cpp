@@ -1,5 +1,6 @@
 #include "station/demod/sensitive_demodulator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -18,6 +19,14 @@ constexpr int kNominalPeriod = 1;
 // matched-filter peak (its window wholly inside the bit) is then about five samples on. The
 // peak is searched a little over a bit around that.
 constexpr int kFirstPeakAfterEdge = -1, kLastPeakAfterEdge = 11;
+
+// A byte that follows the last one is looked for this many samples either side of where it
+// should start; the start and bit length then move by these gains of the offset found: large
+// for the first bytes of a frame (a straight line fitted through their starts), never below
+// the floors, which average the offsets of about five bytes.
+constexpr int kFollowSpan = 8;
+constexpr double kMinStartGain = 0.2, kMinPeriodGain = 0.02;
+constexpr double kMinPeriod = 9.7, kMaxPeriod = 10.3;  // 3 % either way
 
 struct BitOffsets {
     std::array<std::array<int, 10>, kPeriods> at{};
@@ -145,12 +154,28 @@ void SensitiveDemodulator::Decide(Slicer& s) noexcept {
             continue;
         }
         std::int64_t start = 0;
-        int period = 0;
-        if (!FitByte(s, s.cursor, start, period)) {
-            ++s.cursor;
-            continue;
+        std::array<int, 10> off;
+        // Fitting each byte on its own places it within two or three samples at low SNR,
+        // which costs every bit of it. Inside a frame the bytes follow each other at the
+        // transmitter's steady rate, so the byte's place is taken from the line through the
+        // starts before it. Outside a frame (noise, the idle line) every byte is fitted afresh.
+        const bool inFrame = s.sync.FrameState() != 0 || s.coherentSync.FrameState() != 0;
+        const double ahead = s.nextStart - static_cast<double>(s.cursor);
+        if (inFrame && ahead >= kFirstPeakAfterEdge && ahead <= kLastPeakAfterEdge) {
+            FollowByte(s, start, off);
+        } else {
+            int period = 0;
+            if (!FitByte(s, s.cursor, start, period)) {
+                ++s.cursor;
+                continue;
+            }
+            off = kBitOffsets.at[period];
+            // The bit length a single byte suggests is too uncertain to follow: the frame's
+            // bytes find it.
+            s.period = kPeriodSamples[kNominalPeriod];
+            s.followed = 0;
+            s.nextStart = static_cast<double>(start) + 10 * s.period;
         }
-        const auto& off = kBitOffsets.at[period];
         s.cursor = start + off[9] + 1;
         byteEnd_ = s.cursor;
         // A stop bit read as space still goes on: in a frame the next start follows at once,
@@ -190,6 +215,40 @@ bool SensitiveDemodulator::FitByte(const Slicer& s, std::int64_t edge, std::int6
         for (int p = 0; p < kPeriods; ++p)
             if (p != kNominalPeriod) tryFit(t0, p);
     return mark(start) < 0;
+}
+
+void SensitiveDemodulator::FollowByte(Slicer& s, std::int64_t& start,
+                                      std::array<int, 10>& off) noexcept {
+    const double expected = s.nextStart;
+    // The bit before the start bit (the last stop bit), start, data bits, stop.
+    std::array<std::int64_t, 11> at;
+    for (int k = -1; k <= 9; ++k) at[k + 1] = std::llround(expected + k * s.period);
+    auto mark = [&s](std::int64_t t) { return s.mark[t & kMask]; };
+    std::array<float, 2 * kFollowSpan + 1> score;
+    int best = -kFollowSpan;
+    for (int d = -kFollowSpan; d <= kFollowSpan; ++d) {
+        float v = mark(at[0] + d) - mark(at[1] + d) + mark(at[10] + d);
+        for (int k = 2; k <= 9; ++k) v += std::fabs(mark(at[k] + d));
+        score[d + kFollowSpan] = v;
+        if (v > score[best + kFollowSpan]) best = d;
+    }
+    // The offset to a fraction of a sample, from a parabola through the best and its neighbours.
+    double offset = best;
+    if (best > -kFollowSpan && best < kFollowSpan) {
+        const float before = score[best + kFollowSpan - 1], peak = score[best + kFollowSpan],
+                    after = score[best + kFollowSpan + 1];
+        const float curvature = 2 * peak - before - after;
+        if (curvature > 0) offset += 0.5 * (after - before) / curvature;
+    }
+    // Recursive least squares of a line through the starts while they are few.
+    const double n = ++s.followed;
+    const double startGain = std::max(kMinStartGain, 2 * (2 * n + 1) / ((n + 1) * (n + 2)));
+    const double periodGain = std::max(kMinPeriodGain, 6 / ((n + 1) * (n + 2)));
+    const double t = expected + startGain * offset;
+    start = std::llround(t);
+    for (int k = 0; k < 10; ++k) off[k] = static_cast<int>(std::llround(t + k * s.period) - start);
+    s.period = std::clamp(s.period + periodGain * offset / 10, kMinPeriod, kMaxPeriod);
+    s.nextStart = t + 10 * s.period;
 }
 
 std::uint8_t SensitiveDemodulator::PlainByte(const Slicer& s, std::int64_t start,

@@ -1,6 +1,7 @@
 // The second, more sensitive FSK decoder: tone energy over exactly one bit for both tones, and
-// per slicer an asynchronous receiver that times every byte from its own start bit, fitting the
-// whole byte (start, eight data bits, stop) to the sample grid before deciding any bit. The
+// per slicer an asynchronous receiver that times a byte from its own start bit, fitting the
+// whole byte (start, eight data bits, stop) to the sample grid before deciding any bit; inside a
+// frame, where bytes follow each other without a gap, it follows the frame's byte timing. The
 // slicers differ in what they look at: the audio as it comes, the audio with the 6 dB/octave
 // de-emphasis of an FM receiver undone (which restores the tone balance and removes the smear
 // the de-emphasis puts across bit edges), and the plain audio with the upper tone weighted up.
@@ -84,6 +85,11 @@ class SensitiveDemodulator {
         float fit = 0;         // running alignment of the bits with the references, -1..1; a
                                // signal earns coherent decisions by showing that it fits them
         bool lastHigh = true;  // the tone of the last bit decided
+        // Inside a frame bytes follow each other without a gap: where the next one starts if
+        // it does, the bit length followed through the frame, and the bytes followed so far.
+        double nextStart = -1e9;
+        double period = 10;
+        int followed = 0;
         FrameSync sync;
         FrameSync coherentSync;
     };
@@ -97,6 +103,9 @@ class SensitiveDemodulator {
     // peak and its bit length. False when the best fit has no space start bit: no byte.
     bool FitByte(const Slicer& s, std::int64_t edge, std::int64_t& start,
                  int& period) const noexcept;
+    // Places a byte that follows the last one at once (see Decide) and moves the estimate of
+    // where the next one starts.
+    void FollowByte(Slicer& s, std::int64_t& start, std::array<int, 10>& bitOffsets) noexcept;
     // The byte's data bits, and how far each decision lay from the threshold.
     std::uint8_t PlainByte(const Slicer& s, std::int64_t start,
                            const std::array<int, 10>& bitOffsets,
