@@ -154,8 +154,9 @@ std::optional<Frame> FrameRepair::Repair(const Frame& bad, const SoftFrame& soft
             flips = {a, -1};
         }
     }
-    for (int a = 0; a < found; ++a)
-        for (int b = a + 1; b < found; ++b)
+    const int pairBits = std::min(found, kPairBits);
+    for (int a = 0; a < pairBits; ++a)
+        for (int b = a + 1; b < pairBits; ++b)
             if ((change[a] ^ change[b]) == mismatch) {
                 ++matches;
                 flips = {a, b};

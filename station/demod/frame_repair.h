@@ -24,9 +24,11 @@ std::optional<int> GpsSecondsOfDay(std::string_view sentence) noexcept;
 class FrameRepair {
   public:
     static constexpr int kSampleRate = 12000;
-    // Bits considered: the weakest this many of the frame, giving kWeakBits single flips and
-    // kWeakBits * (kWeakBits - 1) / 2 pairs.
+    // Bits considered: single flips among the weakest kWeakBits of the frame, pairs among the
+    // weakest kPairBits (pairs wrong where one bit lies further down are rare, and every pair
+    // tried is another chance for a wrong frame to match).
     static constexpr int kWeakBits = 16;
+    static constexpr int kPairBits = 12;
     // A good frame this recent (audio time) vouches for the next one's GPS time.
     static constexpr std::int64_t kRecentSamples = 60 * kSampleRate;
     // GPS time may run ahead of the audio time by this much (rounding to whole seconds, a

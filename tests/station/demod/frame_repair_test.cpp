@@ -94,6 +94,31 @@ TEST(FrameRepair, OneOrTwoWeakWrongBitsAreFlippedBack) {
     }
 }
 
+// Single flips reach the sixteen weakest bits, pairs only the twelve weakest.
+TEST(FrameRepair, PairsOnlyAmongTheTwelveWeakest) {
+    const auto c = Content(3);
+    const auto bytes = Bytes(c);
+    const std::size_t data = bytes.size() - 34;
+    std::vector<Flip> weak;  // weakest first
+    for (std::size_t k = 0; k < 16; ++k) weak.push_back({data + 10 + k, 2});
+    const std::vector<std::pair<std::vector<std::size_t>, int>> cases = {
+        {{0, 11}, 2},  // both among the twelve
+        {{14}, 1},     // one, among the sixteen
+        {{0, 12}, 0},  // the second is the thirteenth weakest
+        {{3, 15}, 0},
+    };
+    for (const auto& [ranks, bits] : cases) {
+        std::vector<Flip> flips;
+        for (std::size_t r : ranks) flips.push_back(weak[r]);
+        Received r = Receive(bytes, flips, weak);
+        for (std::size_t k = 0; k < weak.size(); ++k)
+            r.soft.reliability[weak[k].byte - probegen::kSyncBytes.size()]
+                              [static_cast<std::size_t>(weak[k].bit)] = 0.01f * (k + 1);
+        const auto fixed = FrameRepair().Repair(r.frame, r.soft, kSecond);
+        EXPECT_EQ(fixed ? fixed->repairedBits : 0, bits) << ranks.back();
+    }
+}
+
 TEST(FrameRepair, ThreeStrongErrorsAreLeftAlone) {
     const auto c = Content(3);
     const auto bytes = Bytes(c);
