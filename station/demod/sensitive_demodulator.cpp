@@ -149,10 +149,6 @@ void SensitiveDemodulator::Process(const std::int16_t* samples, int count) noexc
 void SensitiveDemodulator::Decide(Slicer& s) noexcept {
     const std::int64_t last = n_ - kDecisionDelay;
     while (s.cursor <= last) {
-        if (s.mark[s.cursor & kMask] >= 0) {
-            ++s.cursor;
-            continue;
-        }
         std::int64_t start = 0;
         std::array<int, 10> off;
         // Fitting each byte on its own places it within two or three samples at low SNR,
@@ -161,7 +157,29 @@ void SensitiveDemodulator::Decide(Slicer& s) noexcept {
         // starts before it. Outside a frame (noise, the idle line) every byte is fitted afresh.
         const bool inFrame = s.sync.FrameState() != 0 || s.coherentSync.FrameState() != 0;
         const double ahead = s.nextStart - static_cast<double>(s.cursor);
-        if (inFrame && ahead >= kFirstPeakAfterEdge && ahead <= kLastPeakAfterEdge) {
+        if (s.mark[s.cursor & kMask] >= 0) {
+            // No start edge up to where the next byte was due: a start bit lost in noise
+            // inside a frame, or the idle line after it. The byte is taken unless it reads as
+            // the idle line (all mark): a lost start bit does not cost the frame, and a
+            // synchroniser still waiting for a frame whose end was lost does not keep the
+            // slicer following the idle line into the next frame at the old frame's timing.
+            const bool due = ahead < kFirstPeakAfterEdge && ahead >= kFirstPeakAfterEdge - 1;
+            if (!inFrame || !due) {
+                ++s.cursor;
+                continue;
+            }
+            const double nextStart = s.nextStart, period = s.period;
+            const int followed = s.followed;
+            FollowByte(s, start, off);
+            std::array<float, 8> unused;
+            if (s.mark[start & kMask] >= 0 && PlainByte(s, start, off, unused) == 0xFF) {
+                s.nextStart = nextStart;
+                s.period = period;
+                s.followed = followed;
+                ++s.cursor;
+                continue;
+            }
+        } else if (inFrame && ahead >= kFirstPeakAfterEdge && ahead <= kLastPeakAfterEdge) {
             FollowByte(s, start, off);
         } else {
             int period = 0;
