@@ -243,12 +243,14 @@ TEST(CarGps, CarLinesFollowTheRouteAndSurviveGpsdGoingAway) {
                 << recordLines[i];
         }
     }
-    // Said once each way, however often it was retried meanwhile.
+    // Said once each way, however often it was retried meanwhile. A loaded machine may see
+    // gpsfake's daemon drop a client while it starts or ends: each such drop is said once too.
     const std::string messages = err.str();
+    const std::size_t away = Count(messages, "went away");
+    EXPECT_GE(away, 1u) << messages;
     EXPECT_EQ(Count(messages, "pelmora: connected to gpsd at 127.0.0.1:" + std::to_string(port)),
-              2u)
+              away + 1)
         << messages;
-    EXPECT_EQ(Count(messages, "went away"), 1u) << messages;
     // gpsd may not be up at the first attempt (said then); the failed retries while it was
     // away are not said again.
     EXPECT_EQ(Count(messages.substr(messages.find("went away")), "no gpsd"), 0u) << messages;
