@@ -234,8 +234,12 @@ TEST(BurstDetection, SecondLaunchAfterALandingIsASecondFlightWithItsOwnBurst) {
     const auto states = Fly(twice);
     for (std::size_t i = 0; i < states.size(); ++i) {
         const double t = 2.0 * static_cast<double>(i);
-        if (t < up1) EXPECT_EQ(states[i].bursts, 0) << t;
-        if (t > up1 + 120 && t < up2) EXPECT_EQ(states[i].bursts, 1) << t;
+        if (t < up1) {
+            EXPECT_EQ(states[i].bursts, 0) << t;
+        }
+        if (t > up1 + 120 && t < up2) {
+            EXPECT_EQ(states[i].bursts, 1) << t;
+        }
     }
     const FlightState& end = states.back();
     EXPECT_EQ(end.bursts, 2);
