@@ -381,14 +381,24 @@ TEST(ToneCorrelator, FirstTapMeetsTheNewestSampleAndTheRingWraps) {
     }
 }
 
+namespace {
+
+// The bank's taps: the four tables side by side, tap k of each.
+demod::ToneCorrelatorBank::Taps TapsOf(const demod::ToneTable (&tables)[4]) {
+    demod::ToneCorrelatorBank::Taps taps{};
+    for (int k = 0; k < 10; ++k)
+        for (int t = 0; t < 4; ++t) taps[k][t] = tables[t][k];
+    return taps;
+}
+
+}  // namespace
+
 TEST(ToneCorrelatorBank, GivesExactlyTheFourSingleCorrelatorSums) {
     FskDemodulator d;
     d.SwitchWindow();
     d.SwitchWindow();  // Hamming tables: no symmetry to hide an ordering fault
     const demod::ToneTable tables[4] = {d.LowSin(), d.LowCos(), d.HighSin(), d.HighCos()};
-    demod::ToneCorrelatorBank::Taps taps{};
-    for (int k = 0; k < 10; ++k)
-        for (int t = 0; t < 4; ++t) taps[k][t] = tables[t][k];
+    const demod::ToneCorrelatorBank::Taps taps = TapsOf(tables);
     demod::ToneCorrelatorBank bank;
     demod::ToneCorrelator single[4];
     std::uint32_t x = 12345;
@@ -407,9 +417,7 @@ TEST(ToneCorrelatorBank, BlocksGiveExactlyThePlainSums) {
         FskDemodulator d;
         for (int s = 0; s < windowSwitches; ++s) d.SwitchWindow();
         const demod::ToneTable tables[4] = {d.LowSin(), d.LowCos(), d.HighSin(), d.HighCos()};
-        demod::ToneCorrelatorBank::Taps taps{};
-        for (int k = 0; k < 10; ++k)
-            for (int t = 0; t < 4; ++t) taps[k][t] = tables[t][k];
+        const demod::ToneCorrelatorBank::Taps taps = TapsOf(tables);
         demod::ToneCorrelatorBank bank;
         demod::ToneCorrelator single[4];
         demod::ToneCorrelatorBank::BlockSums out{};
