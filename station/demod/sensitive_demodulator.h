@@ -71,14 +71,21 @@ class SensitiveDemodulator {
     std::int64_t Samples() const noexcept { return n_; }
 
   private:
-    static constexpr int kRing = 256;  // history of per-sample statistics, > kDecisionDelay
+    // Samples are correlated a block at a time, then the slicers walk the block sample by
+    // sample; the history must hold the block, the decision delay and a byte's look back.
+    static constexpr int kBlock = 256;
+    static constexpr int kRing = 512;  // history of per-sample statistics
     static constexpr int kMask = kRing - 1;
+    static constexpr int kMirror = 32;
+    static_assert(kRing >= kBlock + kDecisionDelay + 32);
 
     struct Slicer {
         Front front = kPlain;
         double weight = 1.0;
-        std::array<float, kRing> mark{};  // per sample, in -1..1: above 0 the mark tone wins
-        std::int64_t cursor = 0;          // next sample examined for a start edge
+        // Per sample: above 0 the mark tone wins. The ring's first kMirror samples follow
+        // again after its end, so a window that wraps reads as one run.
+        std::array<float, kRing + kMirror> mark{};
+        std::int64_t cursor = 0;  // next sample examined for a start edge
         bool coherent = false;
         std::complex<float> refLow, refHigh;  // expected one-bit correlation of each tone
         int trained = 0;                      // bits that have gone into the references
@@ -94,10 +101,13 @@ class SensitiveDemodulator {
         FrameSync coherentSync;
     };
     // The one-bit correlations of a front, per sample, for the coherent decisions.
-    struct Correlations {
-        std::array<float, kRing> lowRe{}, lowIm{}, highRe{}, highIm{};
-    };
+    // Low re, low im, high re, high im.
+    using Correlation = std::array<float, 4>;
+    using Correlations = std::array<Correlation, kRing>;
 
+    // The tone correlations, fronts and slicer statistics of samples n_ .. n_ + count - 1
+    // (count <= kBlock) into the history; n_ itself is moved on by Process.
+    void Correlate(const std::int16_t* samples, int count) noexcept;
     void Decide(Slicer& s) noexcept;
     // Finds where the byte whose start edge is near `edge` lies: its start bit's matched-filter
     // peak and its bit length. False when the best fit has no space start bit: no byte.
@@ -117,14 +127,13 @@ class SensitiveDemodulator {
     struct Table {
         std::vector<double> re, im;
         int at = 0;
-        void Advance() noexcept { at = at + 1 == static_cast<int>(re.size()) ? 0 : at + 1; }
     };
     static void MakeTable(Table& t, double hz);
     // One front's correlations with both tones over the last bit: low re, low im, high re,
     // high im, and the products of the last bit that make them up.
     struct OneBitSums {
-        std::array<double, 4> sum{};
-        std::array<std::array<double, 4>, kSamplesPerBit> ring{};
+        alignas(32) std::array<double, 4> sum{};
+        alignas(32) std::array<std::array<double, 4>, kSamplesPerBit> ring{};
     };
 
     FrameHandler handler_;

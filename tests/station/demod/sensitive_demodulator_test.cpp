@@ -142,6 +142,41 @@ TEST(SensitiveDemodulator, HalfTheFramesAtEbN0Of11dB) {
     EXPECT_GT(r.frames, static_cast<int>(r.good.size()));  // the bad ones are reported too
 }
 
+// The audio is worked through in blocks, the slicers then walk each block sample by sample,
+// and per-sample figures live in a ring: neither how the capture cuts the audio nor where in
+// the ring a frame falls (silence before it, in whole tone periods) may change anything handed
+// over, bad frames, their order, sample numbers and soft bits included.
+TEST(SensitiveDemodulator, HowTheAudioIsCutChangesNothing) {
+    probegen::SignalOptions o;
+    o.modulator.noiseRms = probegen::NoiseRmsForInBandSnr(o.modulator.amplitude, 6.5);
+    o.modulator.seed = 5;
+    const Signal s = Render(12, o, 5);
+    auto decode = [&s](std::size_t piece, std::size_t silence) {
+        std::vector<std::int16_t> audio(silence, 0);
+        audio.insert(audio.end(), s.samples.begin(), s.samples.end());
+        demod::SensitiveDemodulator d;
+        std::vector<std::string> out;
+        d.SetFrameHandler([&](const demod::Frame& f, int slicer, std::int64_t sample) {
+            std::string line = std::to_string(slicer) + " " +
+                               std::to_string(sample - static_cast<std::int64_t>(silence)) + " " +
+                               std::to_string(f.checksumOk) + " " + f.gps;
+            const demod::SoftFrame& soft = d.Soft(slicer);
+            for (std::size_t i = 0; i < soft.size; ++i)
+                for (float r : soft.reliability[i]) line += " " + std::to_string(r);
+            out.push_back(line);
+        });
+        for (std::size_t at = 0; at < audio.size(); at += piece)
+            d.Process(audio.data() + at, static_cast<int>(std::min(piece, audio.size() - at)));
+        return out;
+    };
+    const auto whole = decode(s.samples.size(), 0);
+    ASSERT_GT(whole.size(), 12u);
+    EXPECT_EQ(decode(1, 0), whole);
+    EXPECT_EQ(decode(37, 0), whole);
+    EXPECT_EQ(decode(1500, 0), whole);
+    for (std::size_t silence : {10, 130, 250, 370, 490}) EXPECT_EQ(decode(1500, silence), whole);
+}
+
 // Inside a frame each byte is placed by the timing of the bytes before it: placing every byte
 // by its own fit alone finds about a third of these frames.
 TEST(SensitiveDemodulator, BytesOfAFrameFollowItsTiming) {
