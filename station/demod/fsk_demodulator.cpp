@@ -38,6 +38,115 @@ double ToneCorrelator::Step(double x, const ToneTable& coef) noexcept {
     return sum;
 }
 
+namespace {
+
+using Taps = ToneCorrelatorBank::Taps;
+
+template <int kLanes>
+struct Vector;
+template <>
+struct Vector<2> {
+    using Type = double __attribute__((vector_size(16)));
+};
+template <>
+struct Vector<4> {
+    using Type = double __attribute__((vector_size(32)));
+};
+
+// The high tone's magnitude (its sums doubled) minus the low tone's, lane by lane.
+template <int kLanes, class Vec>
+[[gnu::always_inline]] inline void StoreDiff(const Vec& ls, const Vec& lc, Vec hs, Vec hc,
+                                             double* out) noexcept {
+    hs = 2.0 * hs;
+    hc = 2.0 * hc;
+    Vec low = ls * ls + lc * lc, high = hs * hs + hc * hc;
+    for (int j = 0; j < kLanes; ++j) {
+        low[j] = std::sqrt(low[j]);
+        high[j] = std::sqrt(high[j]);
+    }
+    const Vec diff = high - low;
+    std::memcpy(out, &diff, sizeof diff);
+}
+
+// Correlates line[0..count) (line[i - k] is the sample k older than line[i]) with the four
+// tables, 2 * kLanes samples a step: eight independent sums in flight hide the latency of the
+// adds, which a single sample's chain of ten waits out. Each sum adds the same products in the
+// same order as the one-sample correlator. Whole steps only: up to 2 * kLanes - 1 samples past
+// `count` are computed too, from stale line entries into scratch outputs. kDiffs: the tone
+// difference per sample into diffs; else the four sums into sums[0..3].
+template <int kLanes, bool kDiffs>
+[[gnu::always_inline]] inline void Correlate(const double* line, int count, const Taps& taps,
+                                             double* const* sums, double* diffs) noexcept {
+    using Vec = typename Vector<kLanes>::Type;
+    for (int i = 0; i < count; i += 2 * kLanes) {
+        Vec ls0 = {}, ls1 = {}, lc0 = {}, lc1 = {}, hs0 = {}, hs1 = {}, hc0 = {}, hc1 = {};
+        for (int k = 0; k < kTaps; ++k) {
+            Vec a, b;
+            std::memcpy(&a, line + i - k, sizeof a);
+            std::memcpy(&b, line + i - k + kLanes, sizeof b);
+            const auto& tap = taps[k];
+            ls0 += tap[0] * a;
+            ls1 += tap[0] * b;
+            lc0 += tap[1] * a;
+            lc1 += tap[1] * b;
+            hs0 += tap[2] * a;
+            hs1 += tap[2] * b;
+            hc0 += tap[3] * a;
+            hc1 += tap[3] * b;
+        }
+        if constexpr (kDiffs) {
+            StoreDiff<kLanes>(ls0, lc0, hs0, hc0, diffs + i);
+            StoreDiff<kLanes>(ls1, lc1, hs1, hc1, diffs + i + kLanes);
+        } else {
+            auto store = [&](int t, const Vec& first, const Vec& second) {
+                std::memcpy(sums[t] + i, &first, sizeof first);
+                std::memcpy(sums[t] + i + kLanes, &second, sizeof second);
+            };
+            store(0, ls0, ls1);
+            store(1, lc0, lc1);
+            store(2, hs0, hs1);
+            store(3, hc0, hc1);
+        }
+    }
+}
+
+template <bool kDiffs>
+void CorrelatePortable(const double* line, int count, const Taps& taps, double* const* sums,
+                       double* diffs) noexcept {
+    Correlate<2, kDiffs>(line, count, taps, sums, diffs);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define DEMOD_HAVE_WIDE 1
+// AVX2 alone, never FMA: a fused multiply-add rounds once where the sums above round twice.
+template <bool kDiffs>
+__attribute__((target("avx2"))) void CorrelateWide(const double* line, int count, const Taps& taps,
+                                                   double* const* sums, double* diffs) noexcept {
+    Correlate<4, kDiffs>(line, count, taps, sums, diffs);
+}
+#endif
+
+template <bool kDiffs>
+void CorrelateBlock(bool wide, const double* line, int count, const Taps& taps, double* const* sums,
+                    double* diffs) noexcept {
+#ifdef DEMOD_HAVE_WIDE
+    if (wide) return CorrelateWide<kDiffs>(line, count, taps, sums, diffs);
+#else
+    (void)wide;
+#endif
+    CorrelatePortable<kDiffs>(line, count, taps, sums, diffs);
+}
+
+}  // namespace
+
+ToneCorrelatorBank::ToneCorrelatorBank(Vectors vectors) noexcept {
+#ifdef DEMOD_HAVE_WIDE
+    wide_ = vectors == Vectors::kWidest && __builtin_cpu_supports("avx2");
+#else
+    (void)vectors;
+#endif
+}
+
 ToneCorrelatorBank::Sums ToneCorrelatorBank::Step(double x, const Taps& taps) noexcept {
     line_[kTaps - 1] = x;
     const double* newest = &line_[kTaps - 1];
@@ -50,71 +159,31 @@ ToneCorrelatorBank::Sums ToneCorrelatorBank::Step(double x, const Taps& taps) no
     return s;
 }
 
-void ToneCorrelatorBank::Run(const std::int16_t* samples, int count, const Taps& taps,
-                             BlockSums& out) noexcept {
+int ToneCorrelatorBank::Load(const std::int16_t* samples, int count) noexcept {
     count = std::clamp(count, 0, kBlock);
-    double* line = line_.data() + kTaps - 1;  // line[i]: sample i, line[i - k]: k older
+    double* line = line_.data() + kTaps - 1;
     for (int i = 0; i < count; ++i) line[i] = samples[i];
-    // Four samples at a time, two to a vector: eight independent sums in flight hide the
-    // latency of the adds, which a single sample's chain of ten waits out.
-    using Pair = double __attribute__((vector_size(16)));
-    int i = 0;
-    for (; i + 4 <= count; i += 4) {
-        Pair ls0 = {}, ls1 = {}, lc0 = {}, lc1 = {}, hs0 = {}, hs1 = {}, hc0 = {}, hc1 = {};
-        for (int k = 0; k < kTaps; ++k) {
-            Pair a, b;
-            std::memcpy(&a, line + i - k, sizeof a);
-            std::memcpy(&b, line + i - k + 2, sizeof b);
-            const auto& tap = taps[k];
-            const Pair cls = {tap[0], tap[0]}, clc = {tap[1], tap[1]}, chs = {tap[2], tap[2]},
-                       chc = {tap[3], tap[3]};
-            ls0 += cls * a;
-            ls1 += cls * b;
-            lc0 += clc * a;
-            lc1 += clc * b;
-            hs0 += chs * a;
-            hs1 += chs * b;
-            hc0 += chc * a;
-            hc1 += chc * b;
-        }
-        auto store = [&](int t, const Pair& first, const Pair& second) {
-            std::memcpy(&out[t][i], &first, sizeof first);
-            std::memcpy(&out[t][i + 2], &second, sizeof second);
-        };
-        store(0, ls0, ls1);
-        store(1, lc0, lc1);
-        store(2, hs0, hs1);
-        store(3, hc0, hc1);
-    }
-    for (; i < count; ++i) {
-        double s[4] = {0, 0, 0, 0};
-        for (int k = 0; k < kTaps; ++k)
-            for (int t = 0; t < 4; ++t) s[t] += taps[k][t] * line[i - k];
-        for (int t = 0; t < 4; ++t) out[t][i] = s[t];
-    }
-    std::copy(line + count - (kTaps - 1), line + count, line_.begin());
+    return count;
 }
 
-bool ToneSlicer::Step(double diff, bool markIsHigh) noexcept {
-    ++counter_;
-    if (diff > kHysteresis) {
-        prevToneSign_ = toneSign_;
-        toneSign_ = 1;
-        bitLevel_ = markIsHigh ? 1 : 0;
-    } else if (diff < -kHysteresis) {
-        prevToneSign_ = toneSign_;
-        toneSign_ = -1;
-        bitLevel_ = markIsHigh ? 0 : 1;
-    }
-    // Until a second decision confirms a flip, pull the clock one step per sample towards 6..7
-    // so that the bit is sampled about half a bit after the tone changed.
-    if (prevToneSign_ * toneSign_ < 0) {
-        if (counter_ > 7) --counter_;
-        if (counter_ < 6) ++counter_;
-    }
-    if (counter_ <= kSamplesPerBit) return false;
-    counter_ = 1;
-    return true;
+// The block's last kTaps - 1 samples become the older ones of the next.
+void ToneCorrelatorBank::Keep(int count) noexcept {
+    if (count > 0) std::memmove(line_.data(), line_.data() + count, (kTaps - 1) * sizeof(double));
+}
+
+void ToneCorrelatorBank::Run(const std::int16_t* samples, int count, const Taps& taps,
+                             BlockSums& out) noexcept {
+    count = Load(samples, count);
+    double* const sums[4] = {out[0].data(), out[1].data(), out[2].data(), out[3].data()};
+    CorrelateBlock<false>(wide_, line_.data() + kTaps - 1, count, taps, sums, nullptr);
+    Keep(count);
+}
+
+void ToneCorrelatorBank::RunDiffs(const std::int16_t* samples, int count, const Taps& taps,
+                                  BlockDiffs& out) noexcept {
+    count = Load(samples, count);
+    CorrelateBlock<true>(wide_, line_.data() + kTaps - 1, count, taps, nullptr, out.data());
+    Keep(count);
 }
 
 FskDemodulator::FskDemodulator() {
@@ -136,40 +205,44 @@ ToneTable FskDemodulator::Table(TableIndex which) const noexcept {
 
 bool FskDemodulator::ProcessBuffer(const std::int16_t* samples, int& sizeBytes) noexcept {
     const int count = samples != nullptr && sizeBytes > 0 ? sizeBytes / 2 : 0;
+    // A buffer longer than the level array still demodulates in full; only the first
+    // kLevelSize samples count for the level.
+    const int metered = std::min(count, kLevelSize);
+    for (int i = 0; i < metered; ++i) level_[i] = std::abs(static_cast<int>(samples[i]));
     constexpr int kBlock = ToneCorrelatorBank::kBlock;
     for (int first = 0; first < count; first += kBlock) {
         const int n = std::min(kBlock, count - first);
-        correlators_.Run(samples + first, n, taps_, sums_);
-        for (int i = 0; i < n; ++i) {
-            const double sinLow = sums_[kLowSin][i];
-            const double cosLow = sums_[kLowCos][i];
-            const double sinHigh = 2 * sums_[kHighSin][i];
-            const double cosHigh = 2 * sums_[kHighCos][i];
-            const double lowMag = std::sqrt(sinLow * sinLow + cosLow * cosLow);
-            const double highMag = std::sqrt(sinHigh * sinHigh + cosHigh * cosHigh);
-            diffs_[i] = highMag - lowMag;
-        }
-        for (int i = 0; i < n; ++i) ProcessSample(samples[first + i], first + i, diffs_[i]);
+        correlators_.RunDiffs(samples + first, n, taps_, diffs_);
+        Slice(n);
     }
     UpdateLevel();
     return true;
 }
 
-void FskDemodulator::ProcessSample(std::int16_t sample, int position, double diff) noexcept {
-    ++samplesIn_;
-    // A buffer longer than the level array still demodulates in full; only the first
-    // kLevelSize samples count for the level.
-    if (position < kLevelSize) level_[position] = std::abs(static_cast<int>(sample));
-    lastDiff_ = diff;
-
-    ScopeEntry& entry = scope_[scopeWrite_];
-    entry = ScopeEntry{diff, 0.0};
-    scopeWrite_ = scopeWrite_ + 1 == kScopeSize ? 0 : scopeWrite_ + 1;
-
-    if (slicer_.Step(diff, markIsHigh_)) {
+// Scope ring and slicer over a block's differences, their state kept in locals between bits.
+void FskDemodulator::Slice(int count) noexcept {
+    ToneSlicer slicer = slicer_;
+    int write = scopeWrite_;
+    const std::int64_t first = samplesIn_;
+    for (int i = 0; i < count; ++i) {
+        const double diff = diffs_[i];
+        ScopeEntry& entry = scope_[write];
+        entry = ScopeEntry{diff, 0.0};
+        write = write + 1 == kScopeSize ? 0 : write + 1;
+        if (!slicer.Step(diff, markIsHigh_)) continue;
         entry.marker = kBitMarker;
-        if (sink_ != nullptr) sink_->OnBit(slicer_.BitLevel());
+        if (sink_ == nullptr) continue;
+        // The sink may look at the demodulator: it sees it as of this sample.
+        slicer_ = slicer;
+        scopeWrite_ = write;
+        samplesIn_ = first + i + 1;
+        lastDiff_ = diff;
+        sink_->OnBit(slicer.BitLevel());
     }
+    slicer_ = slicer;
+    scopeWrite_ = write;
+    samplesIn_ = first + count;
+    if (count > 0) lastDiff_ = diffs_[count - 1];
 }
 
 void FskDemodulator::UpdateLevel() noexcept {

@@ -57,17 +57,32 @@ class ToneCorrelatorBank {
     static constexpr int kBlock = 256;   // samples a Run takes at most
     // Per table (in tap order), the sum of each sample of a block.
     using BlockSums = std::array<std::array<double, kBlock>, 4>;
+    using BlockDiffs = std::array<double, kBlock>;
+
+    // The vectors Run works with: 256-bit ones where the processor has them (x86-64 with AVX2),
+    // else 128-bit ones. Either gives the same sums.
+    enum class Vectors { kWidest, kPortable };
+    explicit ToneCorrelatorBank(Vectors vectors = Vectors::kWidest) noexcept;
+    bool Wide() const noexcept { return wide_; }
 
     // One sample.
     Sums Step(double x, const Taps& taps) noexcept;
     // `count` samples (at most kBlock): out[t][i] is what Step would return for sample i, bit
     // for bit. Several samples are summed side by side, each sum still adding the same
-    // products in the same order, so the wide instructions change no rounding.
+    // products in the same order, so the wide instructions change no rounding. Entries past
+    // `count` are scratch.
     void Run(const std::int16_t* samples, int count, const Taps& taps, BlockSums& out) noexcept;
+    // As Run, but per sample the demodulator's tone difference: the high tone's magnitude
+    // (its two sums doubled) minus the low tone's, each the sqrt of its sums' squares.
+    void RunDiffs(const std::int16_t* samples, int count, const Taps& taps,
+                  BlockDiffs& out) noexcept;
 
   private:
     // The last kTaps - 1 samples (oldest first), then the block being correlated.
     std::array<double, kTaps - 1 + kBlock> line_{};
+    bool wide_ = false;
+    int Load(const std::int16_t* samples, int count) noexcept;
+    void Keep(int count) noexcept;
 };
 
 // Hysteresis decision on the tone difference plus the bit clock (counter 1..10, a bit per
@@ -79,7 +94,27 @@ class ToneSlicer {
 
     // One sample's difference (high-tone minus low-tone magnitude). Returns true when this sample
     // closes a bit slot; the bit is then BitLevel().
-    bool Step(double diff, bool markIsHigh) noexcept;
+    bool Step(double diff, bool markIsHigh) noexcept {
+        ++counter_;
+        if (diff > kHysteresis) {
+            prevToneSign_ = toneSign_;
+            toneSign_ = 1;
+            bitLevel_ = markIsHigh ? 1 : 0;
+        } else if (diff < -kHysteresis) {
+            prevToneSign_ = toneSign_;
+            toneSign_ = -1;
+            bitLevel_ = markIsHigh ? 0 : 1;
+        }
+        // Until a second decision confirms a flip, pull the clock one step per sample towards
+        // 6..7 so that the bit is sampled about half a bit after the tone changed.
+        if (prevToneSign_ * toneSign_ < 0) {
+            if (counter_ > 7) --counter_;
+            if (counter_ < 6) ++counter_;
+        }
+        if (counter_ <= kSamplesPerBit) return false;
+        counter_ = 1;
+        return true;
+    }
 
     int ToneSign() const noexcept { return toneSign_; }
     int PrevToneSign() const noexcept { return prevToneSign_; }
@@ -158,14 +193,13 @@ class FskDemodulator {
     enum TableIndex { kLowSin, kLowCos, kHighSin, kHighCos };
     ToneTable Table(TableIndex which) const noexcept;
     void SetTables(double lowRadPerS, double highRadPerS, bool hamming) noexcept;
-    void ProcessSample(std::int16_t sample, int position, double diff) noexcept;
+    void Slice(int count) noexcept;
     void UpdateLevel() noexcept;
 
     int sampleRate_ = kSampleRate;
     ToneCorrelatorBank::Taps taps_{};  // the four tone tables
     ToneCorrelatorBank correlators_;
-    ToneCorrelatorBank::BlockSums sums_{};  // the block being demodulated
-    std::array<double, ToneCorrelatorBank::kBlock> diffs_{};
+    ToneCorrelatorBank::BlockDiffs diffs_{};  // the block being demodulated
     ToneSlicer slicer_;
     bool markIsHigh_ = true;
     bool windowFlag_ = false;  // set: the next switch installs Hamming tables

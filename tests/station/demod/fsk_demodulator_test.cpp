@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -40,6 +41,18 @@ struct ScopeIndexSink : demod::BitSink {
     }
 };
 
+// Sink that also notes where the demodulator says it is at each bit.
+struct PositionSink : RecordingSink {
+    const FskDemodulator* d = nullptr;
+    std::vector<std::int64_t> samplesIn;
+    std::vector<int> clocks;
+    void OnBit(int bit) noexcept override {
+        RecordingSink::OnBit(bit);
+        samplesIn.push_back(d->SamplesIn());
+        clocks.push_back(d->BitClock());
+    }
+};
+
 }  // namespace
 
 // ---- Bit clock in silence -------------------------------------------------------------------
@@ -48,12 +61,18 @@ class SilenceBlocks : public ::testing::TestWithParam<int> {};
 
 TEST_P(SilenceBlocks, StillDeliversABitEveryTenSamplesWhateverTheBlockSize) {
     FskDemodulator d;
-    RecordingSink sink;
+    PositionSink sink;
+    sink.d = &d;
     d.SetBitSink(&sink);
     Feed(d, std::vector<std::int16_t>(3000, 0), GetParam());
     // The counter starts at 0, so the first slot closes on sample 11, then every 10 samples;
-    // sample 2001 marks entry 1 again.
+    // sample 2001 marks entry 1 again. The sink sees the demodulator as of the closing sample.
     ASSERT_EQ(sink.bits.size(), 299u);
+    for (std::size_t j = 0; j < sink.bits.size(); ++j) {
+        EXPECT_EQ(sink.samplesIn[j], static_cast<std::int64_t>(11 + 10 * j)) << "bit " << j;
+        EXPECT_EQ(sink.clocks[j], 1) << "bit " << j;
+    }
+    EXPECT_EQ(d.SamplesIn(), 3000);
     for (std::uint8_t b : sink.bits) EXPECT_EQ(b, 0);
     EXPECT_EQ(d.ToneSign(), 0);
     EXPECT_EQ(d.PrevToneSign(), 0);
@@ -410,33 +429,49 @@ TEST(ToneCorrelatorBank, GivesExactlyTheFourSingleCorrelatorSums) {
     }
 }
 
-// The demodulator correlates a block at a time, four samples side by side: every sum must still
-// be the plain correlator's, bit for bit, for blocks of any length and across block edges.
+// The demodulator correlates a block at a time, several samples side by side, in the widest
+// vectors the processor has or in portable ones: every sum, and every tone difference made from
+// them, must still be the plain correlator's, bit for bit, for blocks of any length and across
+// block edges.
 TEST(ToneCorrelatorBank, BlocksGiveExactlyThePlainSums) {
-    for (const int windowSwitches : {0, 2}) {  // start-up tables, then Hamming ones
-        FskDemodulator d;
-        for (int s = 0; s < windowSwitches; ++s) d.SwitchWindow();
-        const demod::ToneTable tables[4] = {d.LowSin(), d.LowCos(), d.HighSin(), d.HighCos()};
-        const demod::ToneCorrelatorBank::Taps taps = TapsOf(tables);
-        demod::ToneCorrelatorBank bank;
-        demod::ToneCorrelator single[4];
-        demod::ToneCorrelatorBank::BlockSums out{};
-        std::uint32_t x = 987654321;
-        int sample = 0;
-        for (const int count : {1, 3, 4, 5, 256, 9, 255, 8, 100, 256, 2, 7}) {
-            std::vector<std::int16_t> block;
-            for (int i = 0; i < count; ++i) {
-                x = x * 1664525u + 1013904223u;
-                block.push_back(static_cast<std::int16_t>(x >> 16));
-            }
-            bank.Run(block.data(), count, taps, out);
-            for (int i = 0; i < count; ++i, ++sample)
-                for (int t = 0; t < 4; ++t) {
-                    const double want = single[t].Step(block[i], tables[t]);
-                    ASSERT_EQ(std::memcmp(&out[t][i], &want, sizeof want), 0)
-                        << "sample " << sample << " table " << t << ": " << out[t][i]
-                        << " != " << want;
+    using Vectors = demod::ToneCorrelatorBank::Vectors;
+    EXPECT_FALSE(demod::ToneCorrelatorBank(Vectors::kPortable).Wide());
+    for (const Vectors vectors : {Vectors::kWidest, Vectors::kPortable}) {
+        for (const int windowSwitches : {0, 2}) {  // start-up tables, then Hamming ones
+            FskDemodulator d;
+            for (int s = 0; s < windowSwitches; ++s) d.SwitchWindow();
+            const demod::ToneTable tables[4] = {d.LowSin(), d.LowCos(), d.HighSin(), d.HighCos()};
+            const demod::ToneCorrelatorBank::Taps taps = TapsOf(tables);
+            demod::ToneCorrelatorBank bank(vectors), diffBank(vectors);
+            const std::string what = bank.Wide() ? "wide" : "portable";
+            demod::ToneCorrelator single[4];
+            demod::ToneCorrelatorBank::BlockSums out{};
+            demod::ToneCorrelatorBank::BlockDiffs diffs{};
+            std::uint32_t x = 987654321;
+            int sample = 0;
+            for (const int count : {1, 3, 4, 5, 256, 9, 255, 8, 100, 256, 2, 7, 13}) {
+                std::vector<std::int16_t> block;
+                for (int i = 0; i < count; ++i) {
+                    x = x * 1664525u + 1013904223u;
+                    block.push_back(static_cast<std::int16_t>(x >> 16));
                 }
+                bank.Run(block.data(), count, taps, out);
+                diffBank.RunDiffs(block.data(), count, taps, diffs);
+                for (int i = 0; i < count; ++i, ++sample) {
+                    double want[4];
+                    for (int t = 0; t < 4; ++t) {
+                        want[t] = single[t].Step(block[i], tables[t]);
+                        ASSERT_EQ(std::memcmp(&out[t][i], &want[t], sizeof want[t]), 0)
+                            << what << " sample " << sample << " table " << t << ": " << out[t][i]
+                            << " != " << want[t];
+                    }
+                    const double sinHigh = 2 * want[2], cosHigh = 2 * want[3];
+                    const double wantDiff = std::sqrt(sinHigh * sinHigh + cosHigh * cosHigh) -
+                                            std::sqrt(want[0] * want[0] + want[1] * want[1]);
+                    ASSERT_EQ(std::memcmp(&diffs[i], &wantDiff, sizeof wantDiff), 0)
+                        << what << " sample " << sample << ": " << diffs[i] << " != " << wantDiff;
+                }
+            }
         }
     }
 }
