@@ -30,6 +30,7 @@ bool FileBackend::OpenSource(std::string& error, double& rate) {
         return false;
     }
     channels_ = info.channels;
+    pcm16_ = info.channels == 1 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     rate = info.samplerate;
     rate_ = info.samplerate;
     channelPower_ = mixPower_ = 0;
@@ -51,6 +52,25 @@ void FileBackend::CloseSource() {
 std::size_t FileBackend::ReadMono(float* out, std::size_t count, ReaderContext&, End& end) {
     const auto want = static_cast<sf_count_t>(std::min(count, kChunkFrames));
     const sf_count_t got = sf_readf_float(file_, interleaved_.data(), want);
+    if (Got(got, end) == 0) return 0;
+    if (channels_ > 1) WatchMix(interleaved_.data(), got);
+    const float scale = 1.0f / static_cast<float>(channels_);
+    for (sf_count_t i = 0; i < got; ++i) {
+        const float* frame = interleaved_.data() + i * channels_;
+        float sum = 0.0f;
+        for (int c = 0; c < channels_; ++c) sum += frame[c];
+        out[i] = channels_ == 1 ? sum : sum * scale;
+    }
+    return static_cast<std::size_t>(got);
+}
+
+// As ReadMono gives them, times 32768: libsndfile scales 16-bit samples by exactly 1/32768.
+std::size_t FileBackend::ReadPcm16(std::int16_t* out, std::size_t count, ReaderContext&, End& end) {
+    return Got(sf_readf_short(file_, out, static_cast<sf_count_t>(count)), end);
+}
+
+// Counts the frames a read got; none is the end of the file, said when it came early.
+std::size_t FileBackend::Got(std::int64_t got, End& end) {
     if (got <= 0) {
         end.ended = true;
         if (sf_error(file_) != SF_ERR_NO_ERROR) {
@@ -63,14 +83,6 @@ std::size_t FileBackend::ReadMono(float* out, std::size_t count, ReaderContext&,
         return 0;
     }
     framesRead_ += got;
-    if (channels_ > 1) WatchMix(interleaved_.data(), got);
-    const float scale = 1.0f / static_cast<float>(channels_);
-    for (sf_count_t i = 0; i < got; ++i) {
-        const float* frame = interleaved_.data() + i * channels_;
-        float sum = 0.0f;
-        for (int c = 0; c < channels_; ++c) sum += frame[c];
-        out[i] = channels_ == 1 ? sum : sum * scale;
-    }
     return static_cast<std::size_t>(got);
 }
 

@@ -20,11 +20,15 @@ class FileBackend : public PcmBackend {
     bool OpenSource(std::string& error, double& rate) override;
     std::size_t ReadMono(float* out, std::size_t count, ReaderContext& context, End& end) override;
     void CloseSource() override;
+    bool HasPcm16() const override { return pcm16_; }
+    std::size_t ReadPcm16(std::int16_t* out, std::size_t count, ReaderContext& context,
+                          End& end) override;
 
   private:
     std::string path_;
     SNDFILE* file_ = nullptr;
     int channels_ = 1;
+    bool pcm16_ = false;               // 16-bit mono: read as it is
     std::int64_t framesExpected_ = 0;  // from the header; 0 when unknown
     std::int64_t framesRead_ = 0;
     std::vector<float> interleaved_;
@@ -34,6 +38,7 @@ class FileBackend : public PcmBackend {
     int rate_ = 0;
     bool cancelSaid_ = false;
     void WatchMix(const float* frames, std::int64_t count);
+    std::size_t Got(std::int64_t got, End& end);
 };
 
 }  // namespace capture

@@ -3,8 +3,10 @@
 #include <samplerate.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace capture {
 namespace {
@@ -40,7 +42,12 @@ bool PcmBackend::Open(const Format& format, std::string& error) {
         }
         input_.resize(kResampleChunk);
     }
-    output_.resize(static_cast<std::size_t>(format.BufferFrames()));
+    // 16-bit mono at the source's own rate is copied as it is; anything else goes through float.
+    const bool direct =
+        resampler_ == nullptr && format.bits == 16 && format.channels == 1 && HasPcm16();
+    const auto frames = static_cast<std::size_t>(format.BufferFrames());
+    pcm_.assign(direct ? frames : 0, 0);
+    output_.assign(direct ? 0 : frames, 0.0f);
     return true;
 }
 
@@ -88,16 +95,27 @@ std::size_t PcmBackend::Produce(float* out, std::size_t count, ReaderContext& co
 
 Fill PcmBackend::Read(std::span<char> out, ReaderContext& context) {
     Fill fill;
-    const auto frames =
-        std::min(out.size() / static_cast<std::size_t>(format_.BlockAlign()), output_.size());
+    const auto frames = out.size() / static_cast<std::size_t>(format_.BlockAlign());
     if (realtime_ && framesOut_ == 0) paceStart_ = std::chrono::steady_clock::now();
     std::size_t produced = 0;
-    while (produced < frames && !context.StopRequested()) {
-        const std::size_t got = Produce(output_.data() + produced, frames - produced, context);
-        if (got == 0) break;
-        produced += got;
+    if (!pcm_.empty()) {
+        const std::size_t wanted = std::min(frames, pcm_.size());
+        while (produced < wanted && !end_.ended && !context.StopRequested()) {
+            const std::size_t got =
+                ReadPcm16(pcm_.data() + produced, wanted - produced, context, end_);
+            if (got == 0) break;
+            produced += got;
+        }
+        Encode(pcm_.data(), produced, out.data());
+    } else {
+        const std::size_t wanted = std::min(frames, output_.size());
+        while (produced < wanted && !context.StopRequested()) {
+            const std::size_t got = Produce(output_.data() + produced, wanted - produced, context);
+            if (got == 0) break;
+            produced += got;
+        }
+        Encode(output_.data(), produced, out.data());
     }
-    Encode(output_.data(), produced, out.data());
     fill.bytes = produced * static_cast<std::size_t>(format_.BlockAlign());
     fill.ended = end_.ended && (resampler_ == nullptr || drained_);
     if (fill.ended) fill.message = end_.message;
@@ -121,6 +139,19 @@ std::int16_t ToSample16(float fullScale) noexcept {
     if (!(x >= -32768.0)) x = -32768.0;
     if (x > 32767.0) x = 32767.0;
     return static_cast<std::int16_t>(static_cast<int>(x < 0 ? x - 0.5 : x + 0.5));
+}
+
+// 16-bit mono, little-endian.
+void PcmBackend::Encode(const std::int16_t* mono, std::size_t frames, char* out) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, mono, frames * sizeof *mono);
+    } else {
+        for (std::size_t i = 0; i < frames; ++i) {
+            const auto bits = static_cast<std::uint16_t>(mono[i]);
+            out[2 * i] = static_cast<char>(bits & 0xFF);
+            out[2 * i + 1] = static_cast<char>(bits >> 8);
+        }
+    }
 }
 
 void PcmBackend::Encode(const float* mono, std::size_t frames, char* out) const {

@@ -27,6 +27,20 @@ bool StdinBackend::OpenSource(std::string& error, double& rate) {
 
 std::size_t StdinBackend::ReadMono(float* out, std::size_t count, ReaderContext& context,
                                    End& end) {
+    const std::size_t samples = Fill(count, context, end);
+    for (std::size_t i = 0; i < samples; ++i) out[i] = static_cast<float>(Sample(i)) / 32768.0f;
+    return samples;
+}
+
+std::size_t StdinBackend::ReadPcm16(std::int16_t* out, std::size_t count, ReaderContext& context,
+                                    End& end) {
+    const std::size_t samples = Fill(count, context, end);
+    for (std::size_t i = 0; i < samples; ++i) out[i] = Sample(i);
+    return samples;
+}
+
+// Reads up to `count` whole samples into bytes_; a byte left over waits for the next read.
+std::size_t StdinBackend::Fill(std::size_t count, ReaderContext& context, End& end) {
     bytes_.resize(count * 2);
     for (;;) {
         if (context.StopRequested()) return 0;
@@ -49,10 +63,6 @@ std::size_t StdinBackend::ReadMono(float* out, std::size_t count, ReaderContext&
         const std::size_t samples = have / 2;
         haveOddByte_ = have % 2 != 0;
         if (haveOddByte_) oddByte_ = bytes_[have - 1];
-        for (std::size_t i = 0; i < samples; ++i) {
-            const auto value = static_cast<std::int16_t>(bytes_[2 * i] | (bytes_[2 * i + 1] << 8));
-            out[i] = static_cast<float>(value) / 32768.0f;
-        }
         if (samples > 0) return samples;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,16 @@ class StdinBackend : public PcmBackend {
   protected:
     bool OpenSource(std::string& error, double& rate) override;
     std::size_t ReadMono(float* out, std::size_t count, ReaderContext& context, End& end) override;
+    bool HasPcm16() const override { return true; }
+    std::size_t ReadPcm16(std::int16_t* out, std::size_t count, ReaderContext& context,
+                          End& end) override;
 
   private:
+    std::size_t Fill(std::size_t count, ReaderContext& context, End& end);
+    std::int16_t Sample(std::size_t i) const {
+        return static_cast<std::int16_t>(bytes_[2 * i] | (bytes_[2 * i + 1] << 8));
+    }
+
     int fd_;
     std::vector<unsigned char> bytes_;
     bool haveOddByte_ = false;  // a sample split across two reads

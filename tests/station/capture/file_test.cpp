@@ -24,7 +24,14 @@ void WriteAudio(const std::string& path, int format, int rate, int channels,
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
     const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
-    EXPECT_EQ(sf_writef_short(file, interleaved.data(), frames), frames);
+    if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) {
+        // The very samples at full scale 1.0 (written as shorts they would be rescaled).
+        std::vector<float> scaled;
+        for (std::int16_t v : interleaved) scaled.push_back(static_cast<float>(v) / 32768.0f);
+        EXPECT_EQ(sf_writef_float(file, scaled.data(), frames), frames);
+    } else {
+        EXPECT_EQ(sf_writef_short(file, interleaved.data(), frames), frames);
+    }
     sf_close(file);
 }
 
@@ -145,11 +152,12 @@ std::ostream& operator<<(std::ostream& out, const PassThroughCase& c) {
 
 class FileFormats : public ::testing::TestWithParam<PassThroughCase> {};
 
-// At 12000 Hz mono nothing is resampled: the samples arrive bit for bit.
+// At 12000 Hz mono nothing is resampled: the samples arrive bit for bit, whether 16-bit ones
+// are copied as they are or others pass through float.
 TEST_P(FileFormats, TwelveKilohertzMonoArrivesUnchanged) {
     TempDir dir;
     const std::string path = dir.File(GetParam().name);
-    std::vector<std::int16_t> pcm;
+    std::vector<std::int16_t> pcm = {32767, -32768, 32766, -32767, 1, -1, 0, 255, 256, -256, -257};
     for (int i = 0; i < 3100; ++i)
         pcm.push_back(static_cast<std::int16_t>((i * 7919) % 65536 - 32768));
     WriteAudio(path, GetParam().format, 12000, 1, pcm);
@@ -165,7 +173,9 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, FileFormats,
     ::testing::Values(PassThroughCase{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
                       PassThroughCase{"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-                      PassThroughCase{"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16}));
+                      PassThroughCase{"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+                      PassThroughCase{"a24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+                      PassThroughCase{"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT}));
 
 TEST(FileCapture, TruncatedWavDeliversWhatItHasThenEnds) {
     TempDir dir;
