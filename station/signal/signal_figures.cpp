@@ -47,6 +47,183 @@ double ToneResponse(double wSignal, double wRef) {
     return (std::norm(plus) + std::norm(minus)) / 4;
 }
 
+// Two doubles side by side: a complex value as re, im, or two lanes of one sum. GCC and Clang
+// keep one in an SSE2 register on x86-64 and split it where there is no vector unit.
+using Pair = double __attribute__((vector_size(16)));
+
+Pair Load(const double* p) noexcept {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void Store(double* p, Pair v) noexcept {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Table phasors are rounded to multiples of 2^-32: a product with a 16-bit sample then takes
+// 48 bits and a one-bit sum of them 52, so the running sums are exact in any grouping.
+constexpr double kPhasorStep = 0x1p-32;
+
+// e^{-j w k} for the shortest period in which `hz` makes whole turns, as re, im pairs, led by
+// the kBit phasors of the period's end: the sample leaving a one-bit sum is kBit samples older
+// than the one entering it, so its phasor sits kBit pairs before. Returns the period, 0 (and
+// no table) when that is longer than kMaxTablePeriod. Looked up, the phasors of a clean tone
+// repeat exactly and so do its sums: its offset reads exactly zero, where a turning
+// reference's drift reads as some 1e-15 Hz, which headless would print as "-0.0" were it
+// negative.
+int BuildTable(double hz, std::vector<double>& table) {
+    table.clear();
+    constexpr double rate = SignalAnalyser::kSampleRate;
+    for (int period = 1; period <= SignalAnalyser::kMaxTablePeriod; ++period) {
+        if (std::fmod(hz * period, rate) != 0) continue;
+        for (int i = -kBit; i < period; ++i) {
+            const int k = (i + kBit * period) % period;
+            // Whole turns taken out before the sine keep the phase exact.
+            const double phase = -2 * kPi * std::fmod(hz * k, rate) / rate;
+            table.push_back(std::round(std::cos(phase) / kPhasorStep) * kPhasorStep);
+            table.push_back(std::round(std::sin(phase) / kPhasorStep) * kPhasorStep);
+        }
+        return period;
+    }
+    return 0;
+}
+
+struct TableTone {
+    const double* table;  // as BuildTable leaves it
+    int period;           // samples
+    double* z;            // the one-bit sums, re, im pairs
+};
+
+// |high|^2 - |low|^2 of two samples' sums, as two lanes.
+Pair Balances(Pair low0, Pair low1, Pair high0, Pair high1) noexcept {
+    const Pair l0 = low0 * low0, l1 = low1 * low1, h0 = high0 * high0, h1 = high1 * high1;
+    return (Pair{h0[0], h1[0]} + Pair{h0[1], h1[1]}) - (Pair{l0[0], l1[0]} + Pair{l0[1], l1[1]});
+}
+
+// The one-bit sums z[2m], z[2m + 1] = sum over k in (m - kBit, m] of y[k] e^{-j w k} for
+// m in [from, to) of consecutive blocks, mixed down on an absolute phase reference so that a
+// steady tone gives a steady output and its turning rate is the tone's offset. Both tones in
+// one pass over the samples, and each sample's balance while its sums are at hand.
+void MixByTables(const std::int16_t* y, int from, int to, TableTone low, TableTone high,
+                 double* balance) noexcept {
+    Pair sumLow{0, 0}, sumHigh{0, 0};
+    if (from > 0) {
+        sumLow = Load(low.z + 2 * (from - 1));
+        sumHigh = Load(high.z + 2 * (from - 1));
+    }
+    int pLow = from % low.period, pHigh = from % high.period;
+    // The sample that enters the sum less the one that leaves it.
+    auto change = [](const TableTone& tone, int& p, double in, double out) {
+        const double* phasor = tone.table + 2 * p;
+        const Pair d = Pair{in, in} * Load(phasor + 2 * kBit) - Pair{out, out} * Load(phasor);
+        if (++p == tone.period) p = 0;
+        return d;
+    };
+    auto one = [&](int m, double in, double out) {
+        sumLow += change(low, pLow, in, out);
+        sumHigh += change(high, pHigh, in, out);
+        Store(low.z + 2 * m, sumLow);
+        Store(high.z + 2 * m, sumHigh);
+        balance[m] = Balances(sumLow, sumLow, sumHigh, sumHigh)[0];
+    };
+    int m = from;
+    for (; m < std::min(to, kBit); ++m) one(m, y[m], 0);  // no sample leaves the sum yet
+    // Two samples a step: each running sum then waits for one addition every two samples, not
+    // every one. Exact, so grouping the changes does not alter the sums.
+    for (; m + 1 < to; m += 2) {
+        const double in0 = y[m], out0 = y[m - kBit], in1 = y[m + 1], out1 = y[m + 1 - kBit];
+        const Pair low0 = change(low, pLow, in0, out0), low1 = change(low, pLow, in1, out1);
+        const Pair high0 = change(high, pHigh, in0, out0), high1 = change(high, pHigh, in1, out1);
+        const Pair firstLow = sumLow + low0, firstHigh = sumHigh + high0;
+        sumLow += low0 + low1;
+        sumHigh += high0 + high1;
+        Store(low.z + 2 * m, firstLow);
+        Store(high.z + 2 * m, firstHigh);
+        Store(low.z + 2 * m + 2, sumLow);
+        Store(high.z + 2 * m + 2, sumHigh);
+        Store(balance + m, Balances(firstLow, sumLow, firstHigh, sumHigh));
+    }
+    if (m < to) one(m, y[m], y[m - kBit]);
+}
+
+// A tone without a table: the reference turns by a fixed step per sample, a complex multiply
+// instead of a sine, a cosine and a remainder (over 30000 samples the rounding stays near
+// 1e-12). The running sum is not exact here: a ring keeps the kBit mixed samples it still needs.
+class TurningTone {
+  public:
+    TurningTone(double hz, double* z) : z_(z) {
+        const double w = 2 * kPi * hz / SignalAnalyser::kSampleRate;
+        stepRe_ = std::cos(w);
+        stepIm_ = -std::sin(w);
+    }
+
+    void Mix(const std::int16_t* y, int from, int to) noexcept {
+        for (int m = from; m < to; ++m) {
+            const double ym = y[m];
+            const double re = ym * refRe_, im = ym * refIm_;
+            const double turnedRe = refRe_ * stepRe_ - refIm_ * stepIm_;
+            refIm_ = refRe_ * stepIm_ + refIm_ * stepRe_;
+            refRe_ = turnedRe;
+            double* slot = &old_[static_cast<std::size_t>(2 * (m % kBit))];
+            sumRe_ += re - slot[0];
+            sumIm_ += im - slot[1];
+            slot[0] = re;
+            slot[1] = im;
+            z_[2 * m] = sumRe_;
+            z_[2 * m + 1] = sumIm_;
+        }
+    }
+
+  private:
+    double* z_;
+    double stepRe_, stepIm_, refRe_ = 1, refIm_ = 0, sumRe_ = 0, sumIm_ = 0;
+    std::array<double, 2 * kBit> old_{};
+};
+
+// Per tone T: sums over the usable samples of T's runs.
+struct ToneSums {
+    double own = 0, other = 0;  // |Z_T|^2, |Z_other|^2
+    // Z_T(n) conj(Z_T(n - lag)) for the lags of kLags: windows that share no sample, so no
+    // noise in common.
+    std::array<std::complex<double>, std::size(kLags)> turn{};
+    std::array<long, std::size(kLags)> turns{};
+    long used = 0, decided = 0;
+};
+
+// Adds the usable samples [a, b) of one run to `s`: `own` and `other` hold the pairs of the
+// run's tone and of the other one.
+void AddRun(ToneSums& s, const double* own, const double* other, int a, int b) noexcept {
+    s.used += b - a;
+    for (std::size_t l = 0; l < std::size(kLags); ++l) s.turns[l] += std::max(0, b - a - kLags[l]);
+    // Lanes: own and other as re^2, im^2; a turn's real part as re re', im im' and its
+    // imaginary part as re im', im re'.
+    Pair ownSum{0, 0}, otherSum{0, 0}, turnRe[std::size(kLags)]{}, turnIm[std::size(kLags)]{};
+    int m = a;
+    // The lags a sample has behind it inside the run: none for the first bit, then one more
+    // each bit.
+    auto through = [&]<int kCount>(int end) {
+        for (; m < end; ++m) {
+            const Pair z = Load(own + 2 * m), o = Load(other + 2 * m);
+            ownSum += z * z;
+            otherSum += o * o;
+            for (int l = 0; l < kCount; ++l) {
+                const Pair back = Load(own + 2 * (m - kLags[l]));
+                turnRe[l] += z * back;
+                turnIm[l] += z * Pair{back[1], back[0]};
+            }
+        }
+    };
+    through.template operator()<0>(std::min(b, a + kLags[0]));
+    through.template operator()<1>(std::min(b, a + kLags[1]));
+    through.template operator()<2>(std::min(b, a + kLags[2]));
+    through.template operator()<3>(b);
+    s.own += ownSum[0] + ownSum[1];
+    s.other += otherSum[0] + otherSum[1];
+    for (std::size_t l = 0; l < std::size(kLags); ++l)
+        s.turn[l] += std::complex<double>(turnRe[l][0] + turnRe[l][1], turnIm[l][1] - turnIm[l][0]);
+}
+
 }  // namespace
 
 std::string SignalFieldsText(const SignalFigures& f, char separator) {
@@ -65,7 +242,7 @@ std::string SignalFiguresCaption(const SignalFigures& f, double lowHz, double hi
 }
 
 SignalAnalyser::SignalAnalyser()
-    : lowZ_(kMaxSpan), highZ_(kMaxSpan), balance_(kMaxSpan), high_(kMaxSpan) {}
+    : lowZ_(2 * kMaxSpan), highZ_(2 * kMaxSpan), balance_(kMaxSpan), high_(kMaxSpan) {}
 
 SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, double lowHz,
                                       double highHz) {
@@ -76,99 +253,86 @@ SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, dou
     const int first = kBit - 1;  // the first sample with a whole bit behind it
     if (n - first < 4 * kMinRun || lowHz <= 0 || highHz <= lowHz) return out;
 
-    // Correlators on an absolute phase reference, so a steady tone gives a steady output
-    // and its turning rate is the tone's offset: mix down, then one-bit sums.
-    // The reference turns by a fixed step per sample: a complex multiply instead of a sine, a
-    // cosine and a remainder per sample and tone (over a frame's 30000 samples the rounding
-    // stays near 1e-12), which made this the larger part of a fast headless decode.
-    const double wLow = 2 * kPi * lowHz / kSampleRate, wHigh = 2 * kPi * highHz / kSampleRate;
-    const std::complex<double> stepLow = std::polar(1.0, -wLow), stepHigh = std::polar(1.0, -wHigh);
-    // Spelled out: std::complex's operator* checks for infinities on every call.
-    auto turn = [](std::complex<double>& ref, std::complex<double> step) {
-        ref = {ref.real() * step.real() - ref.imag() * step.imag(),
-               ref.real() * step.imag() + ref.imag() * step.real()};
-    };
-    // One-bit sums by a running sum over the mixed samples, in place: a ring keeps the kBit
-    // mixed samples the sum still needs after their slots hold sums.
-    std::complex<double> refLow = 1.0, refHigh = 1.0, sumLow, sumHigh;
-    std::array<std::complex<double>, kBit> oldLow{}, oldHigh{};
-    for (int m = 0; m < n; ++m) {
-        const double y = samples[static_cast<std::size_t>(m)];
-        const std::complex<double> zl = y * refLow, zh = y * refHigh;
-        turn(refLow, stepLow);
-        turn(refHigh, stepHigh);
-        auto& slotLow = oldLow[static_cast<std::size_t>(m % kBit)];
-        auto& slotHigh = oldHigh[static_cast<std::size_t>(m % kBit)];
-        sumLow += zl - slotLow;
-        sumHigh += zh - slotHigh;
-        slotLow = zl;
-        slotHigh = zh;
-        lowZ_[static_cast<std::size_t>(m)] = m >= first ? sumLow : zl;
-        highZ_[static_cast<std::size_t>(m)] = m >= first ? sumHigh : zh;
+    const double hz[2] = {lowHz, highHz};
+    for (int t = 0; t < 2; ++t) {
+        if (tones_[t].hz == hz[t]) continue;
+        tones_[t].hz = hz[t];
+        tones_[t].period = BuildTable(hz[t], tones_[t].table);
     }
-
-    // Per tone T (0 low, 1 high): sums over the usable samples of T's runs.
-    struct ToneSums {
-        double own = 0, other = 0;  // |Z_T|^2, |Z_other|^2
-        // Z_T(n) conj(Z_T(n - lag)) for the lags of kLags: windows that share no sample,
-        // so no noise in common.
-        std::array<std::complex<double>, std::size(kLags)> turn{};
-        std::array<long, std::size(kLags)> turns{};
-        long used = 0, decided = 0;
-    } sums[2];
-    // The tone decision looks at a few neighbouring samples, so that noise splits fewer runs.
-    // Each sample's balance is formed once; every decision reads five of them.
-    for (int i = first; i < n; ++i)
-        balance_[static_cast<std::size_t>(i)] = std::norm(highZ_[static_cast<std::size_t>(i)]) -
-                                                std::norm(lowZ_[static_cast<std::size_t>(i)]);
+    const std::int16_t* y = samples.data();
+    double* const lowZ = lowZ_.data();
+    double* const highZ = highZ_.data();
+    double* const balance = balance_.data();
+    // Tables for both or neither: a tone off the station's (a test's) takes the turning path.
+    const bool tables = tones_[0].period > 0 && tones_[1].period > 0;
+    TurningTone turningLow(lowHz, lowZ), turningHigh(highHz, highZ);
+    auto mix = [&](int from, int to) {
+        if (tables) {
+            MixByTables(y, from, to, {tones_[0].table.data(), tones_[0].period, lowZ},
+                        {tones_[1].table.data(), tones_[1].period, highZ}, balance);
+            return;
+        }
+        turningLow.Mix(y, from, to);
+        turningHigh.Mix(y, from, to);
+        for (int i = from; i < to; ++i) {
+            const Pair h = Load(highZ + 2 * i), l = Load(lowZ + 2 * i);
+            balance[i] = Balances(l, l, h, h)[0];
+        }
+    };
+    std::uint8_t* const high = high_.data();  // the tone decision per sample: 1 the upper tone
     auto edgeHigh = [&](int i) {
         double sum = 0;
         for (int k = std::max(first, i - kDecisionSpread);
              k <= std::min(n - 1, i + kDecisionSpread); ++k)
-            sum += balance_[static_cast<std::size_t>(k)];
+            sum += balance[k];
         return sum > 0;
     };
-    // Away from the ends all five neighbours are there: the same sum in the same order, without
-    // the bounds (the larger part of this function's time when they were worked out per sample).
-    const int innerEnd = std::max(first, n - kDecisionSpread);
-    for (int i = first; i < n; ++i) {
-        const auto at = static_cast<std::size_t>(i);
-        if (i - kDecisionSpread < first || i >= innerEnd) {
-            high_[at] = edgeHigh(i);
-            continue;
-        }
-        const double* b = &balance_[at - kDecisionSpread];
+
+    ToneSums sums[2];
+    auto endRun = [&](int start, int end, bool upper) {
+        ToneSums& s = sums[upper ? 1 : 0];
+        s.decided += end - start;
+        if (end - start >= kMinRun)
+            AddRun(s, upper ? highZ : lowZ, upper ? lowZ : highZ, start + kRunTrim, end - kRunTrim);
+    };
+    // Block by block, so that a run is summed while its samples are still in the cache.
+    constexpr int kBlock = 1024;
+    int runStart = first, next = first;
+    bool runHigh = false;
+    for (int from = 0; from < n; from += kBlock) {
+        const int to = std::min(n, from + kBlock);
+        mix(from, to);
+        // The tone decision looks at a few neighbouring samples, so that noise splits fewer
+        // runs: the sum of five balances, two samples at a time; near the ends the same sum in
+        // the same order over the ones that are there.
+        const int decidable = to == n ? n : to - kDecisionSpread;
+        const int innerEnd = std::min(decidable, n - kDecisionSpread);
+        int i = next;
+        for (; i < std::min(innerEnd, first + kDecisionSpread); ++i) high[i] = edgeHigh(i);
         static_assert(kDecisionSpread == 2);
-        high_[at] = b[0] + b[1] + b[2] + b[3] + b[4] > 0;
-    }
-    auto isHigh = [&](int i) { return high_[static_cast<std::size_t>(i)] != 0; };
-    int runStart = first;
-    bool runHigh = isHigh(first);
-    for (int i = first + 1; i <= n; ++i) {
-        const bool high = i < n && isHigh(i);
-        if (i < n && high == runHigh) continue;
-        const int tone = runHigh ? 1 : 0;
-        const auto& own = tone ? highZ_ : lowZ_;
-        const auto& other = tone ? lowZ_ : highZ_;
-        ToneSums& s = sums[tone];
-        s.decided += i - runStart;
-        if (i - runStart >= kMinRun) {
-            const int a = runStart + kRunTrim, b = i - kRunTrim;  // usable: [a, b)
-            for (int m = a; m < b; ++m) {
-                s.own += std::norm(own[static_cast<std::size_t>(m)]);
-                s.other += std::norm(other[static_cast<std::size_t>(m)]);
-                ++s.used;
-                for (std::size_t l = 0; l < std::size(kLags); ++l) {
-                    if (m - kLags[l] < a) break;
-                    s.turn[l] += own[static_cast<std::size_t>(m)] *
-                                 std::conj(own[static_cast<std::size_t>(m - kLags[l])]);
-                    ++s.turns[l];
-                }
-            }
+        for (; i + 1 < innerEnd; i += 2) {
+            const double* b = balance + i - kDecisionSpread;
+            const Pair sum = Load(b) + Load(b + 1) + Load(b + 2) + Load(b + 3) + Load(b + 4);
+            high[i] = sum[0] > 0;
+            high[i + 1] = sum[1] > 0;
         }
-        runStart = i;
-        runHigh = high;
+        for (; i < decidable; ++i) high[i] = edgeHigh(i);
+        // Runs of one decision: the next change found by memchr rather than a test per sample.
+        if (next == first) runHigh = high[first] != 0;
+        while (next < decidable) {
+            const void* change = std::memchr(high + next, runHigh ? 0 : 1,
+                                             static_cast<std::size_t>(decidable - next));
+            if (change == nullptr) {
+                next = decidable;
+                break;
+            }
+            next = static_cast<int>(static_cast<const std::uint8_t*>(change) - high);
+            endRun(runStart, next, runHigh);
+            runStart = next;
+            runHigh = !runHigh;
+        }
     }
+    endRun(runStart, n, runHigh);
 
     // The offset from the shortest lag (unambiguous to +-600 Hz), then refined with the longer
     // ones, each unwrapped around the estimate so far and weighted by its pairs times the
@@ -241,32 +405,44 @@ SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, dou
 
 SignalMeter::SignalMeter() : ring_(kRingSamples), span_(kRingSamples) {}
 
-void SignalMeter::Push(std::span<const std::int16_t> samples) noexcept {
-    std::size_t pos = static_cast<std::size_t>(written_ % kRingSamples);
-    for (std::int16_t s : samples) {
-        ring_[pos] = s;
-        pos = pos + 1 == ring_.size() ? 0 : pos + 1;
+// Whole pieces rather than a sample at a time: up to the ring's end, then on from its start.
+void SignalMeter::CopyIn(const char* bytes, std::size_t count) noexcept {
+    if (count > ring_.size()) {  // only the newest fit
+        const std::size_t skipped = count - ring_.size();
+        bytes += skipped * sizeof(std::int16_t);
+        count -= skipped;
+        written_ += static_cast<std::int64_t>(skipped);
     }
-    written_ += static_cast<std::int64_t>(samples.size());
+    while (count > 0) {
+        const auto pos = static_cast<std::size_t>(written_ % kRingSamples);
+        const std::size_t piece = std::min(count, ring_.size() - pos);
+        std::memcpy(&ring_[pos], bytes, piece * sizeof(std::int16_t));
+        bytes += piece * sizeof(std::int16_t);
+        count -= piece;
+        written_ += static_cast<std::int64_t>(piece);
+    }
+}
+
+void SignalMeter::CopyOut(std::int64_t first, std::size_t count, std::int16_t* out) const noexcept {
+    const auto pos = static_cast<std::size_t>(first % kRingSamples);
+    const std::size_t piece = std::min(count, ring_.size() - pos);
+    std::memcpy(out, &ring_[pos], piece * sizeof(std::int16_t));
+    std::memcpy(out + piece, ring_.data(), (count - piece) * sizeof(std::int16_t));
+}
+
+void SignalMeter::Push(std::span<const std::int16_t> samples) noexcept {
+    CopyIn(reinterpret_cast<const char*>(samples.data()), samples.size());
 }
 
 void SignalMeter::Push(const char* buffer, int sizeBytes) noexcept {
     if (buffer == nullptr || sizeBytes < 2) return;
-    std::size_t pos = static_cast<std::size_t>(written_ % kRingSamples);
-    const int count = sizeBytes / 2;
-    for (int i = 0; i < count; ++i) {
-        std::memcpy(&ring_[pos], buffer + 2 * i, sizeof(std::int16_t));
-        pos = pos + 1 == ring_.size() ? 0 : pos + 1;
-    }
-    written_ += count;
+    CopyIn(buffer, static_cast<std::size_t>(sizeBytes / 2));
 }
 
 std::span<const std::int16_t> SignalMeter::CopyNewest(std::span<std::int16_t> out) const noexcept {
     const std::int64_t count =
         std::min({static_cast<std::int64_t>(out.size()), written_, std::int64_t{kRingSamples}});
-    for (std::int64_t i = 0; i < count; ++i)
-        out[static_cast<std::size_t>(i)] =
-            ring_[static_cast<std::size_t>((written_ - count + i) % kRingSamples)];
+    CopyOut(written_ - count, static_cast<std::size_t>(count), out.data());
     return out.first(static_cast<std::size_t>(count));
 }
 
@@ -276,9 +452,7 @@ SignalFigures SignalMeter::Measure(std::int64_t first, std::int64_t end, double 
     first = std::max({first, written_ - kRingSamples, std::int64_t{0}});
     if (end <= first) return {};
     const auto count = static_cast<std::size_t>(end - first);
-    for (std::size_t i = 0; i < count; ++i)
-        span_[i] =
-            ring_[static_cast<std::size_t>((first + static_cast<std::int64_t>(i)) % kRingSamples)];
+    CopyOut(first, count, span_.data());
     return analyser_.Measure(std::span<const std::int16_t>(span_.data(), count), lowHz, highHz);
 }
 

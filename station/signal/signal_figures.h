@@ -40,14 +40,23 @@ class SignalAnalyser {
     static constexpr int kSampleRate = 12000;
     static constexpr int kMaxSpan = 32768;  // samples; the longest frame is under 30000
     static constexpr double kBandLowHz = 300.0, kBandHighHz = 3000.0;
+    // A tone that makes a whole number of turns in at most this many samples is mixed down by
+    // a table (1200, 2400 and 2200 Hz take 10, 5 and 60); any other by a turning reference.
+    static constexpr int kMaxTablePeriod = 1200;
 
     SignalAnalyser();
     // Measures the newest kMaxSpan samples when given more.
     SignalFigures Measure(std::span<const std::int16_t> samples, double lowHz, double highHz);
 
   private:
-    std::vector<std::complex<double>> lowZ_, highZ_;
-    std::vector<double> balance_;     // |high|^2 - |low|^2 per sample
+    struct Tone {
+        double hz = 0;
+        int period = 0;             // samples; 0: no table
+        std::vector<double> table;  // e^{-j 2 pi hz k / kSampleRate} over a period
+    };
+    Tone tones_[2];
+    // One-bit correlator outputs per sample as re, im pairs, and |high|^2 - |low|^2.
+    std::vector<double> lowZ_, highZ_, balance_;
     std::vector<std::uint8_t> high_;  // the tone decision per sample: 1 the upper tone
 };
 
@@ -69,6 +78,9 @@ class SignalMeter {
     SignalFigures Measure(std::int64_t first, std::int64_t end, double lowHz, double highHz);
 
   private:
+    void CopyIn(const char* bytes, std::size_t count) noexcept;
+    void CopyOut(std::int64_t first, std::size_t count, std::int16_t* out) const noexcept;
+
     std::vector<std::int16_t> ring_;
     std::vector<std::int16_t> span_;
     std::int64_t written_ = 0;

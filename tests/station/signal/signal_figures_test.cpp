@@ -2,6 +2,7 @@
 // minimodem's shifted tones, and the station core's own frames.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +121,49 @@ TEST(SignalAnalyser, CleanSignalStopsAtTheSamplesRounding) {
     ASSERT_TRUE(f.snrDb);
     EXPECT_GT(*f.snrDb, 60);
     EXPECT_LT(*f.snrDb, 100);
+}
+
+// Whole tones (the station's) are mixed down by tables, any other by a turning reference: the
+// two must measure alike. Read against nominal tones a fraction of a hertz up, the same frames
+// give the same SNR and offsets lower by that fraction (a tone decision near its threshold may
+// go the other way and move a figure by some 0.02).
+TEST(SignalAnalyser, TablesAndTurningReferenceMeasureAlike) {
+    constexpr double kShiftHz = 0.25;
+    for (const double upper : {2400.0, 2200.0}) {
+        probegen::ModulatorOptions m = AtInBandSnr(20, 4);
+        m.upperHz = upper;
+        m.toneOffsetPercent = 0.3;
+        probegen::Modulator modulator(m);
+        station::SignalAnalyser analyser;
+        for (const auto& frame : FlightFrames(3)) {
+            std::vector<std::int16_t> samples;
+            modulator.AppendBytes(frame, samples);
+            const SignalFigures table = analyser.Measure(samples, 1200, upper);
+            const SignalFigures turning =
+                analyser.Measure(samples, 1200 + kShiftHz, upper + kShiftHz);
+            ASSERT_TRUE(table.snrDb && table.lowOffsetHz && table.highOffsetHz) << upper;
+            ASSERT_TRUE(turning.snrDb && turning.lowOffsetHz && turning.highOffsetHz) << upper;
+            EXPECT_NEAR(*table.lowOffsetHz, 3.6, 1.5) << upper;
+            EXPECT_NEAR(*turning.snrDb, *table.snrDb, 0.03) << upper;
+            EXPECT_NEAR(*turning.lowOffsetHz, *table.lowOffsetHz - kShiftHz, 0.03) << upper;
+            EXPECT_NEAR(*turning.highOffsetHz, *table.highOffsetHz - kShiftHz, 0.03) << upper;
+        }
+    }
+}
+
+// A clean signal repeats itself bit for bit, and so do the sums of the station's tones: they
+// read exactly no offset, never a rounding that headless would print as "-0.0".
+TEST(SignalAnalyser, CleanTonesReadExactlyNoOffset) {
+    probegen::Modulator modulator;
+    station::SignalAnalyser analyser;
+    for (const auto& frame : FlightFrames(4)) {
+        std::vector<std::int16_t> samples;
+        modulator.AppendBytes(frame, samples);
+        const SignalFigures f = analyser.Measure(samples, 1200, 2400);
+        ASSERT_TRUE(f.lowOffsetHz && f.highOffsetHz);
+        EXPECT_EQ(*f.lowOffsetHz, 0.0);
+        EXPECT_EQ(*f.highOffsetHz, 0.0);
+    }
 }
 
 TEST(SignalAnalyser, NoiseAloneIsNoSignal) {
@@ -255,6 +299,38 @@ TEST(SignalMeter, MeasuresOnlyWhatTheRingHolds) {
     ASSERT_TRUE(tail.snrDb);
     EXPECT_NEAR(*tail.snrDb, 20, 0.6);
     EXPECT_FALSE(meter.Measure(0, end - station::SignalMeter::kRingSamples, 1200, 2400).snrDb);
+}
+
+// Pushed in blocks that do not divide the ring, through both overloads: what comes back out
+// across the ring's wrap is what went in.
+TEST(SignalMeter, GivesBackTheSamplesAcrossTheWrap) {
+    constexpr auto kRing = std::size_t{station::SignalMeter::kRingSamples};
+    probegen::SignalOptions s;
+    s.modulator = AtInBandSnr(20);
+    const auto samples = probegen::RenderFrames(FlightFrames(8), s);
+    ASSERT_GT(samples.size(), kRing + 20000);
+    station::SignalMeter meter;
+    for (std::size_t at = 0, block = 0; at < samples.size(); at += 1500 + block % 7, ++block) {
+        const std::size_t count = std::min(1500 + block % 7, samples.size() - at);
+        if (block % 2)
+            meter.Push(std::span(samples).subspan(at, count));
+        else
+            meter.Push(reinterpret_cast<const char*>(samples.data() + at),
+                       static_cast<int>(2 * count));
+    }
+    for (const std::size_t size : {kRing + 10, std::size_t{1000}}) {
+        std::vector<std::int16_t> out(size);
+        const auto newest = meter.CopyNewest(out);
+        ASSERT_EQ(newest.size(), std::min(size, kRing));
+        EXPECT_TRUE(std::equal(newest.begin(), newest.end(), samples.end() - std::ssize(newest)));
+    }
+    // A frame's length of samples either side of a wrap.
+    const auto wrap = static_cast<std::int64_t>(samples.size() / kRing * kRing);
+    const SignalFigures fromRing = meter.Measure(wrap - 6000, wrap + 6000, 1200, 2400);
+    const SignalFigures direct = station::SignalAnalyser().Measure(
+        std::span(samples).subspan(static_cast<std::size_t>(wrap - 6000), 12000), 1200, 2400);
+    ASSERT_TRUE(fromRing.snrDb && direct.snrDb);
+    EXPECT_EQ(*fromRing.snrDb, *direct.snrDb);
 }
 
 }  // namespace
