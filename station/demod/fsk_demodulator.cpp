@@ -246,7 +246,8 @@ void FskDemodulator::Slice(int count) noexcept {
 }
 
 void FskDemodulator::UpdateLevel() noexcept {
-    int m = *std::max_element(level_.begin(), level_.end());
+    int m = 0;  // levels are never negative; a plain loop the compiler vectorises
+    for (const int level : level_) m = std::max(m, level);
     if (m < peak_) m = static_cast<int>(kPeakDecay * peak_ + (1 - kPeakDecay) * m);
     peak_ = m;
     levelDb_ = std::log10(peak_ + 1.0) * 20;
