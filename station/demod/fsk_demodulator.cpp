@@ -55,11 +55,10 @@ struct Vector<4> {
 
 // The high tone's magnitude (its sums doubled) minus the low tone's, lane by lane.
 template <int kLanes, class Vec>
-[[gnu::always_inline]] inline void StoreDiff(const Vec& ls, const Vec& lc, Vec hs, Vec hc,
-                                             double* out) noexcept {
-    hs = 2.0 * hs;
-    hc = 2.0 * hc;
-    Vec low = ls * ls + lc * lc, high = hs * hs + hc * hc;
+[[gnu::always_inline]] inline void StoreDiff(const Vec& ls, const Vec& lc, const Vec& hs,
+                                             const Vec& hc, double* out) noexcept {
+    const Vec sinHigh = 2.0 * hs, cosHigh = 2.0 * hc;
+    Vec low = ls * ls + lc * lc, high = sinHigh * sinHigh + cosHigh * cosHigh;
     for (int j = 0; j < kLanes; ++j) {
         low[j] = std::sqrt(low[j]);
         high[j] = std::sqrt(high[j]);
