@@ -65,35 +65,31 @@ void Store(double* p, Pair v) noexcept {
 // 48 bits and a one-bit sum of them 52, so the running sums are exact in any grouping.
 constexpr double kPhasorStep = 0x1p-32;
 
-// e^{-j w k} for the shortest period in which `hz` makes whole turns, as re, im pairs, led by
-// the kBit phasors of the period's end: the sample leaving a one-bit sum is kBit samples older
-// than the one entering it, so its phasor sits kBit pairs before. Returns the period, 0 (and
-// no table) when that is longer than kMaxTablePeriod. Looked up, the phasors of a clean tone
-// repeat exactly and so do its sums: its offset reads exactly zero, where a turning
-// reference's drift reads as some 1e-15 Hz, which headless would print as "-0.0" were it
-// negative.
-int BuildTable(double hz, std::vector<double>& table) {
+// e^{-j w k} of both tones for the shortest period in which both make whole turns, led by the
+// kBit phasors of the period's end (the sample leaving a one-bit sum is kBit samples older than
+// the one entering it, so its phasors sit kBit entries before): low re, im, high re, im per
+// entry. Returns the period, 0 (and no table) when that is longer than kMaxTablePeriod.
+// Looked up, the phasors of a clean tone repeat exactly and so do its sums: its offset reads
+// exactly zero, where a turning reference's drift reads as some 1e-15 Hz, which headless would
+// print as "-0.0" were it negative.
+int BuildTables(double lowHz, double highHz, std::vector<double>& table) {
     table.clear();
     constexpr double rate = SignalAnalyser::kSampleRate;
     for (int period = 1; period <= SignalAnalyser::kMaxTablePeriod; ++period) {
-        if (std::fmod(hz * period, rate) != 0) continue;
+        if (std::fmod(lowHz * period, rate) != 0 || std::fmod(highHz * period, rate) != 0) continue;
         for (int i = -kBit; i < period; ++i) {
             const int k = (i + kBit * period) % period;
-            // Whole turns taken out before the sine keep the phase exact.
-            const double phase = -2 * kPi * std::fmod(hz * k, rate) / rate;
-            table.push_back(std::round(std::cos(phase) / kPhasorStep) * kPhasorStep);
-            table.push_back(std::round(std::sin(phase) / kPhasorStep) * kPhasorStep);
+            for (const double hz : {lowHz, highHz}) {
+                // Whole turns taken out before the sine keep the phase exact.
+                const double phase = -2 * kPi * std::fmod(hz * k, rate) / rate;
+                table.push_back(std::round(std::cos(phase) / kPhasorStep) * kPhasorStep);
+                table.push_back(std::round(std::sin(phase) / kPhasorStep) * kPhasorStep);
+            }
         }
         return period;
     }
     return 0;
 }
-
-struct TableTone {
-    const double* table;  // as BuildTable leaves it
-    int period;           // samples
-    double* z;            // the one-bit sums, re, im pairs
-};
 
 // |high|^2 - |low|^2 of two samples' sums, as two lanes.
 Pair Balances(Pair low0, Pair low1, Pair high0, Pair high1) noexcept {
@@ -105,46 +101,58 @@ Pair Balances(Pair low0, Pair low1, Pair high0, Pair high1) noexcept {
 // m in [from, to) of consecutive blocks, mixed down on an absolute phase reference so that a
 // steady tone gives a steady output and its turning rate is the tone's offset. Both tones in
 // one pass over the samples, and each sample's balance while its sums are at hand.
-void MixByTables(const std::int16_t* y, int from, int to, TableTone low, TableTone high,
-                 double* balance) noexcept {
+// kBitOfPeriods: the period divides kBit (1200 with 2400 Hz), so the samples entering and
+// leaving a sum share their phasors and their difference is mixed once.
+template <bool kBitOfPeriods>
+void MixByTables(const std::int16_t* y, int from, int to, const double* table, int period,
+                 double* lowZ, double* highZ, double* balance) noexcept {
     Pair sumLow{0, 0}, sumHigh{0, 0};
     if (from > 0) {
-        sumLow = Load(low.z + 2 * (from - 1));
-        sumHigh = Load(high.z + 2 * (from - 1));
+        sumLow = Load(lowZ + 2 * (from - 1));
+        sumHigh = Load(highZ + 2 * (from - 1));
     }
-    int pLow = from % low.period, pHigh = from % high.period;
-    // The sample that enters the sum less the one that leaves it.
-    auto change = [](const TableTone& tone, int& p, double in, double out) {
-        const double* phasor = tone.table + 2 * p;
-        const Pair d = Pair{in, in} * Load(phasor + 2 * kBit) - Pair{out, out} * Load(phasor);
-        if (++p == tone.period) p = 0;
-        return d;
-    };
-    auto one = [&](int m, double in, double out) {
-        sumLow += change(low, pLow, in, out);
-        sumHigh += change(high, pHigh, in, out);
-        Store(low.z + 2 * m, sumLow);
-        Store(high.z + 2 * m, sumHigh);
-        balance[m] = Balances(sumLow, sumLow, sumHigh, sumHigh)[0];
+    int p = from % period;
+    // What enters the sums less what leaves them.
+    auto change = [&](int m, Pair& low, Pair& high) {
+        const double* now = table + 4 * (p + kBit);
+        const int in = y[m], out = m >= kBit ? y[m - kBit] : 0;
+        if constexpr (kBitOfPeriods) {
+            const double d = in - out;
+            low = Pair{d, d} * Load(now);
+            high = Pair{d, d} * Load(now + 2);
+        } else {
+            const double* then = table + 4 * p;
+            const double a = in, b = out;
+            low = Pair{a, a} * Load(now) - Pair{b, b} * Load(then);
+            high = Pair{a, a} * Load(now + 2) - Pair{b, b} * Load(then + 2);
+        }
+        if (++p == period) p = 0;
     };
     int m = from;
-    for (; m < std::min(to, kBit); ++m) one(m, y[m], 0);  // no sample leaves the sum yet
     // Two samples a step: each running sum then waits for one addition every two samples, not
     // every one. Exact, so grouping the changes does not alter the sums.
     for (; m + 1 < to; m += 2) {
-        const double in0 = y[m], out0 = y[m - kBit], in1 = y[m + 1], out1 = y[m + 1 - kBit];
-        const Pair low0 = change(low, pLow, in0, out0), low1 = change(low, pLow, in1, out1);
-        const Pair high0 = change(high, pHigh, in0, out0), high1 = change(high, pHigh, in1, out1);
+        Pair low0, low1, high0, high1;
+        change(m, low0, high0);
+        change(m + 1, low1, high1);
         const Pair firstLow = sumLow + low0, firstHigh = sumHigh + high0;
         sumLow += low0 + low1;
         sumHigh += high0 + high1;
-        Store(low.z + 2 * m, firstLow);
-        Store(high.z + 2 * m, firstHigh);
-        Store(low.z + 2 * m + 2, sumLow);
-        Store(high.z + 2 * m + 2, sumHigh);
+        Store(lowZ + 2 * m, firstLow);
+        Store(highZ + 2 * m, firstHigh);
+        Store(lowZ + 2 * m + 2, sumLow);
+        Store(highZ + 2 * m + 2, sumHigh);
         Store(balance + m, Balances(firstLow, sumLow, firstHigh, sumHigh));
     }
-    if (m < to) one(m, y[m], y[m - kBit]);
+    if (m < to) {
+        Pair low, high;
+        change(m, low, high);
+        sumLow += low;
+        sumHigh += high;
+        Store(lowZ + 2 * m, sumLow);
+        Store(highZ + 2 * m, sumHigh);
+        balance[m] = Balances(sumLow, sumLow, sumHigh, sumHigh)[0];
+    }
 }
 
 // A tone without a table: the reference turns by a fixed step per sample, a complex multiply
@@ -159,20 +167,28 @@ class TurningTone {
     }
 
     void Mix(const std::int16_t* y, int from, int to) noexcept {
+        // In locals: the stores to z_ could otherwise alias them.
+        double refRe = refRe_, refIm = refIm_, sumRe = sumRe_, sumIm = sumIm_;
+        std::array<double, 2 * kBit> old = old_;
         for (int m = from; m < to; ++m) {
             const double ym = y[m];
-            const double re = ym * refRe_, im = ym * refIm_;
-            const double turnedRe = refRe_ * stepRe_ - refIm_ * stepIm_;
-            refIm_ = refRe_ * stepIm_ + refIm_ * stepRe_;
-            refRe_ = turnedRe;
-            double* slot = &old_[static_cast<std::size_t>(2 * (m % kBit))];
-            sumRe_ += re - slot[0];
-            sumIm_ += im - slot[1];
+            const double re = ym * refRe, im = ym * refIm;
+            const double turnedRe = refRe * stepRe_ - refIm * stepIm_;
+            refIm = refRe * stepIm_ + refIm * stepRe_;
+            refRe = turnedRe;
+            double* slot = &old[static_cast<std::size_t>(2 * (m % kBit))];
+            sumRe += re - slot[0];
+            sumIm += im - slot[1];
             slot[0] = re;
             slot[1] = im;
-            z_[2 * m] = sumRe_;
-            z_[2 * m + 1] = sumIm_;
+            z_[2 * m] = sumRe;
+            z_[2 * m + 1] = sumIm;
         }
+        refRe_ = refRe;
+        refIm_ = refIm;
+        sumRe_ = sumRe;
+        sumIm_ = sumIm;
+        old_ = old;
     }
 
   private:
@@ -253,23 +269,23 @@ SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, dou
     const int first = kBit - 1;  // the first sample with a whole bit behind it
     if (n - first < 4 * kMinRun || lowHz <= 0 || highHz <= lowHz) return out;
 
-    const double hz[2] = {lowHz, highHz};
-    for (int t = 0; t < 2; ++t) {
-        if (tones_[t].hz == hz[t]) continue;
-        tones_[t].hz = hz[t];
-        tones_[t].period = BuildTable(hz[t], tones_[t].table);
+    if (tableHz_[0] != lowHz || tableHz_[1] != highHz) {
+        tableHz_[0] = lowHz;
+        tableHz_[1] = highHz;
+        period_ = BuildTables(lowHz, highHz, table_);
     }
     const std::int16_t* y = samples.data();
     double* const lowZ = lowZ_.data();
     double* const highZ = highZ_.data();
     double* const balance = balance_.data();
-    // Tables for both or neither: a tone off the station's (a test's) takes the turning path.
-    const bool tables = tones_[0].period > 0 && tones_[1].period > 0;
     TurningTone turningLow(lowHz, lowZ), turningHigh(highHz, highZ);
     auto mix = [&](int from, int to) {
-        if (tables) {
-            MixByTables(y, from, to, {tones_[0].table.data(), tones_[0].period, lowZ},
-                        {tones_[1].table.data(), tones_[1].period, highZ}, balance);
+        if (period_ > 0 && kBit % period_ == 0) {
+            MixByTables<true>(y, from, to, table_.data(), period_, lowZ, highZ, balance);
+            return;
+        }
+        if (period_ > 0) {
+            MixByTables<false>(y, from, to, table_.data(), period_, lowZ, highZ, balance);
             return;
         }
         turningLow.Mix(y, from, to);

@@ -40,8 +40,9 @@ class SignalAnalyser {
     static constexpr int kSampleRate = 12000;
     static constexpr int kMaxSpan = 32768;  // samples; the longest frame is under 30000
     static constexpr double kBandLowHz = 300.0, kBandHighHz = 3000.0;
-    // A tone that makes a whole number of turns in at most this many samples is mixed down by
-    // a table (1200, 2400 and 2200 Hz take 10, 5 and 60); any other by a turning reference.
+    // Tones that both make whole turns within at most this many samples are mixed down by a
+    // table (1200 Hz with 2400 Hz take 10 samples, with 2200 Hz 60); others by turning
+    // references.
     static constexpr int kMaxTablePeriod = 1200;
 
     SignalAnalyser();
@@ -49,12 +50,10 @@ class SignalAnalyser {
     SignalFigures Measure(std::span<const std::int16_t> samples, double lowHz, double highHz);
 
   private:
-    struct Tone {
-        double hz = 0;
-        int period = 0;             // samples; 0: no table
-        std::vector<double> table;  // e^{-j 2 pi hz k / kSampleRate} over a period
-    };
-    Tone tones_[2];
+    // Phasors of both tones over a period in which both make whole turns (see BuildTables).
+    double tableHz_[2] = {0, 0};
+    int period_ = 0;  // samples; 0: no such period, turning references instead
+    std::vector<double> table_;
     // One-bit correlator outputs per sample as re, im pairs, and |high|^2 - |low|^2.
     std::vector<double> lowZ_, highZ_, balance_;
     std::vector<std::uint8_t> high_;  // the tone decision per sample: 1 the upper tone
