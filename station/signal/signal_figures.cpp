@@ -155,46 +155,52 @@ void MixByTables(const std::int16_t* y, int from, int to, const double* table, i
     }
 }
 
-// A tone without a table: the reference turns by a fixed step per sample, a complex multiply
+// Tones without a table: each reference turns by a fixed step per sample, a complex multiply
 // instead of a sine, a cosine and a remainder (over 30000 samples the rounding stays near
-// 1e-12). The running sum is not exact here: a ring keeps the kBit mixed samples it still needs.
-class TurningTone {
+// 1e-12). The running sums are not exact here: a ring keeps the kBit mixed samples they still
+// need. Both tones in one loop, so that the two chains of turns overlap.
+class TurningTones {
   public:
-    TurningTone(double hz, double* z) : z_(z) {
-        const double w = 2 * kPi * hz / SignalAnalyser::kSampleRate;
-        stepRe_ = std::cos(w);
-        stepIm_ = -std::sin(w);
-    }
+    TurningTones(double lowHz, double highHz, double* lowZ, double* highZ)
+        : tones_{Tone(lowHz, lowZ), Tone(highHz, highZ)} {}
 
     void Mix(const std::int16_t* y, int from, int to) noexcept {
-        // In locals: the stores to z_ could otherwise alias them.
-        double refRe = refRe_, refIm = refIm_, sumRe = sumRe_, sumIm = sumIm_;
-        std::array<double, 2 * kBit> old = old_;
+        // In locals: the stores to z could otherwise alias them.
+        Tone low = tones_[0], high = tones_[1];
         for (int m = from; m < to; ++m) {
             const double ym = y[m];
-            const double re = ym * refRe, im = ym * refIm;
-            const double turnedRe = refRe * stepRe_ - refIm * stepIm_;
-            refIm = refRe * stepIm_ + refIm * stepRe_;
+            low.Step(ym, m);
+            high.Step(ym, m);
+        }
+        tones_[0] = low;
+        tones_[1] = high;
+    }
+
+  private:
+    struct Tone {
+        Tone(double hz, double* z) : z(z) {
+            const double w = 2 * kPi * hz / SignalAnalyser::kSampleRate;
+            stepRe = std::cos(w);
+            stepIm = -std::sin(w);
+        }
+        void Step(double y, int m) noexcept {
+            const double re = y * refRe, im = y * refIm;
+            const double turnedRe = refRe * stepRe - refIm * stepIm;
+            refIm = refRe * stepIm + refIm * stepRe;
             refRe = turnedRe;
             double* slot = &old[static_cast<std::size_t>(2 * (m % kBit))];
             sumRe += re - slot[0];
             sumIm += im - slot[1];
             slot[0] = re;
             slot[1] = im;
-            z_[2 * m] = sumRe;
-            z_[2 * m + 1] = sumIm;
+            z[2 * m] = sumRe;
+            z[2 * m + 1] = sumIm;
         }
-        refRe_ = refRe;
-        refIm_ = refIm;
-        sumRe_ = sumRe;
-        sumIm_ = sumIm;
-        old_ = old;
-    }
-
-  private:
-    double* z_;
-    double stepRe_, stepIm_, refRe_ = 1, refIm_ = 0, sumRe_ = 0, sumIm_ = 0;
-    std::array<double, 2 * kBit> old_{};
+        double* z;
+        double stepRe, stepIm, refRe = 1, refIm = 0, sumRe = 0, sumIm = 0;
+        std::array<double, 2 * kBit> old{};
+    };
+    Tone tones_[2];
 };
 
 // Per tone T: sums over the usable samples of T's runs.
@@ -213,8 +219,16 @@ void AddRun(ToneSums& s, const double* own, const double* other, int a, int b) n
     s.used += b - a;
     for (std::size_t l = 0; l < std::size(kLags); ++l) s.turns[l] += std::max(0, b - a - kLags[l]);
     // Lanes: own and other as re^2, im^2; a turn's real part as re re', im im' and its
-    // imaginary part as re im', im re'.
-    Pair ownSum{0, 0}, otherSum{0, 0}, turnRe[std::size(kLags)]{}, turnIm[std::size(kLags)]{};
+    // imaginary part as re im', im re'. Named rather than in arrays so that they stay in
+    // registers.
+    static_assert(std::size(kLags) == 3);
+    Pair ownSum{0, 0}, otherSum{0, 0}, re0{0, 0}, im0{0, 0}, re1{0, 0}, im1{0, 0}, re2{0, 0},
+        im2{0, 0};
+    auto turn = [&](Pair z, int m, int lag, Pair& re, Pair& im) {
+        const Pair back = Load(own + 2 * (m - lag));
+        re += z * back;
+        im += z * Pair{back[1], back[0]};
+    };
     int m = a;
     // The lags a sample has behind it inside the run: none for the first bit, then one more
     // each bit.
@@ -223,11 +237,9 @@ void AddRun(ToneSums& s, const double* own, const double* other, int a, int b) n
             const Pair z = Load(own + 2 * m), o = Load(other + 2 * m);
             ownSum += z * z;
             otherSum += o * o;
-            for (int l = 0; l < kCount; ++l) {
-                const Pair back = Load(own + 2 * (m - kLags[l]));
-                turnRe[l] += z * back;
-                turnIm[l] += z * Pair{back[1], back[0]};
-            }
+            if constexpr (kCount >= 1) turn(z, m, kLags[0], re0, im0);
+            if constexpr (kCount >= 2) turn(z, m, kLags[1], re1, im1);
+            if constexpr (kCount >= 3) turn(z, m, kLags[2], re2, im2);
         }
     };
     through.template operator()<0>(std::min(b, a + kLags[0]));
@@ -236,8 +248,9 @@ void AddRun(ToneSums& s, const double* own, const double* other, int a, int b) n
     through.template operator()<3>(b);
     s.own += ownSum[0] + ownSum[1];
     s.other += otherSum[0] + otherSum[1];
+    const Pair re[] = {re0, re1, re2}, im[] = {im0, im1, im2};
     for (std::size_t l = 0; l < std::size(kLags); ++l)
-        s.turn[l] += std::complex<double>(turnRe[l][0] + turnRe[l][1], turnIm[l][1] - turnIm[l][0]);
+        s.turn[l] += std::complex<double>(re[l][0] + re[l][1], im[l][1] - im[l][0]);
 }
 
 }  // namespace
@@ -278,7 +291,7 @@ SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, dou
     double* const lowZ = lowZ_.data();
     double* const highZ = highZ_.data();
     double* const balance = balance_.data();
-    TurningTone turningLow(lowHz, lowZ), turningHigh(highHz, highZ);
+    TurningTones turning(lowHz, highHz, lowZ, highZ);
     auto mix = [&](int from, int to) {
         if (period_ > 0 && kBit % period_ == 0) {
             MixByTables<true>(y, from, to, table_.data(), period_, lowZ, highZ, balance);
@@ -288,8 +301,7 @@ SignalFigures SignalAnalyser::Measure(std::span<const std::int16_t> samples, dou
             MixByTables<false>(y, from, to, table_.data(), period_, lowZ, highZ, balance);
             return;
         }
-        turningLow.Mix(y, from, to);
-        turningHigh.Mix(y, from, to);
+        turning.Mix(y, from, to);
         for (int i = from; i < to; ++i) {
             const Pair h = Load(highZ + 2 * i), l = Load(lowZ + 2 * i);
             balance[i] = Balances(l, l, h, h)[0];
