@@ -452,6 +452,7 @@ void SignalMeter::CopyIn(const char* bytes, std::size_t count) noexcept {
 }
 
 void SignalMeter::CopyOut(std::int64_t first, std::size_t count, std::int16_t* out) const noexcept {
+    if (count == 0) return;  // `out` may then be null, which memcpy must not be given
     const auto pos = static_cast<std::size_t>(first % kRingSamples);
     const std::size_t piece = std::min(count, ring_.size() - pos);
     std::memcpy(out, &ring_[pos], piece * sizeof(std::int16_t));

@@ -324,6 +324,7 @@ TEST(SignalMeter, GivesBackTheSamplesAcrossTheWrap) {
         ASSERT_EQ(newest.size(), std::min(size, kRing));
         EXPECT_TRUE(std::equal(newest.begin(), newest.end(), samples.end() - std::ssize(newest)));
     }
+    EXPECT_TRUE(meter.CopyNewest({}).empty());
     // A frame's length of samples either side of a wrap.
     const auto wrap = static_cast<std::int64_t>(samples.size() / kRing * kRing);
     const SignalFigures fromRing = meter.Measure(wrap - 6000, wrap + 6000, 1200, 2400);
