@@ -151,13 +151,11 @@ void ClientSocket::Close() {
     m_connectTimer->stop();
     m_received.clear();
     m_readPosted = false;
-    if (m_socket->state() != QAbstractSocket::UnconnectedState) {
-        m_closing = true;
-        m_socket->abort();
-        m_closing = false;
-    }
+    m_closing = true;
+    if (m_socket->state() != QAbstractSocket::UnconnectedState) m_socket->abort();
     // abort() emits disconnected() only for an established connection, so this covers the rest.
     if (m_wasConnected) HandleDisconnected();
+    m_closing = false;
 }
 
 bool ClientSocket::SendText(const QByteArray& text) {
@@ -203,9 +201,17 @@ void ClientSocket::HandleDisconnected() {
     if (!m_wasConnected) return;
     m_wasConnected = false;
     m_opening = false;
-    Post([this] {
+    auto tell = [this] {
         if (OnDisconnect) OnDisconnect();
-    });
+    };
+    // The owner's own close: a later attempt of the owner's supersedes it. Ended by the peer or
+    // the network: told even when the next attempt begins before it is delivered (a reconnect
+    // timer, or a handler reopening from the error that came first), as the owner has not heard
+    // of it otherwise; still ahead of the next attempt's notifications, which keep their order.
+    if (m_closing)
+        Post(tell);
+    else
+        QMetaObject::invokeMethod(this, tell, Qt::QueuedConnection);
 }
 
 void ClientSocket::HandleError(QAbstractSocket::SocketError error) {

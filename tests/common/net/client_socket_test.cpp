@@ -187,6 +187,28 @@ TEST_F(ClientSocketConnection, PeerCloseDeliversLastBytesThenDisconnectStep) {
     EXPECT_FALSE(socket.SendText("dropped#"));
 }
 
+// The peer's close is told as an error, then as the disconnect: a handler that reopens from the
+// error (or a reconnect timer between the two) begins the next attempt before the disconnect is
+// delivered, which must still come, once, ahead of the new attempt's notifications.
+TEST_F(ClientSocketConnection, ReopenedBeforeTheDisconnectIsToldStillTellsIt) {
+    socket.OnError = [&](Step step, int& code) {
+        rec.events.push_back(std::string("error:") + ClientSocket::StepName(step));
+        code = 0;
+        if (step == Step::Disconnect) socket.Open();
+    };
+    socket.Open();
+    QTcpSocket* peer = server.Accept();
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return rec.Has("connect"); }));
+    peer->disconnectFromHost();
+    ASSERT_NE(server.Accept(), nullptr);
+    ASSERT_TRUE(
+        WaitFor([&] { return std::count(rec.events.begin(), rec.events.end(), "connect") == 2; }));
+    const std::vector<std::string> expected = {"connecting", "connect",    "error:disconnect",
+                                               "disconnect", "connecting", "connect"};
+    EXPECT_EQ(rec.events, expected);
+}
+
 struct FailureCase {
     const char* name;
     QString host;
