@@ -62,7 +62,6 @@ std::int64_t RoundHalfAway(double x) noexcept {
 SensitiveDemodulator::SensitiveDemodulator() {
     for (int i = 0; i < kSlicers; ++i) {
         slicers_[i].front = kSlicerFront[i];
-        slicers_[i].weight = kUpperToneWeight[i];
         slicers_[i].coherent = kSlicerCoherent[i];
         slicers_[i].sync.SetHandler([this, i](const Frame& f) {
             if (handler_) handler_(f, i, byteEnd_);

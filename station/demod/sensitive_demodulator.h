@@ -81,7 +81,6 @@ class SensitiveDemodulator {
 
     struct Slicer {
         Front front = kPlain;
-        double weight = 1.0;
         // Per sample: above 0 the mark tone wins. The ring's first kMirror samples follow
         // again after its end, so a window that wraps reads as one run.
         std::array<float, kRing + kMirror> mark{};
