@@ -1,24 +1,16 @@
 #include "monitor/core/car.h"
 
-#include <GeographicLib/Geodesic.hpp>
-#include <GeographicLib/LocalCartesian.hpp>
-
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 #include <string_view>
 
 #include "common/numbers.h"
+#include "common/text.h"
 
 namespace monitor {
 
 namespace {
-
-double Normalised360(double deg) {
-    double d = std::fmod(deg, 360.0);
-    if (d < 0) d += 360;
-    return d >= 360 ? 0 : d;
-}
 
 // ddmm.mmmm / dddmm.mmmm of the absolute value, rounded once as a whole so 59.99999' carries.
 std::string DegreesMinutes(double degrees, int degreeDigits) {
@@ -33,30 +25,11 @@ std::string Number(const std::optional<double>& v, int decimals) {
     return v ? common::FormatFixed(*v, 15, decimals) : std::string();
 }
 
-// A bearing rounded to `decimals` that would print as 360 is due north.
 std::optional<double> Bearing(const std::optional<Geodesic>& g, int decimals) {
-    if (!g) return std::nullopt;
-    const double scale = std::pow(10.0, decimals);
-    const double b = std::round(g->bearingDeg * scale) / scale;
-    return b >= 360 ? 0.0 : b;
+    return g ? std::optional(common::ShownBearing(g->bearingDeg, decimals)) : std::nullopt;
 }
 
 }  // namespace
-
-Geodesic GeodesicBetween(const LatLonDeg& from, const LatLonDeg& to) {
-    double metres = 0, azi1 = 0, azi2 = 0;
-    GeographicLib::Geodesic::WGS84().Inverse(from.lat, from.lon, to.lat, to.lon, metres, azi1,
-                                             azi2);
-    return {metres / 1000.0, Normalised360(azi1)};
-}
-
-double ElevationDeg(const LatLonDeg& from, double fromHeightM, const LatLonDeg& to,
-                    double toHeightM) {
-    const GeographicLib::LocalCartesian here(from.lat, from.lon, fromHeightM);
-    double east = 0, north = 0, up = 0;
-    here.Forward(to.lat, to.lon, toHeightM, east, north, up);
-    return std::atan2(up, std::hypot(east, north)) * 180 / std::numbers::pi;
-}
 
 std::string TurnText(double headingDeg, double bearingDeg) {
     long turn = std::lround(std::remainder(bearingDeg - headingDeg, 360.0));
@@ -85,7 +58,7 @@ CarFigures MakeCarFigures(const std::optional<CarFix>& fix, const FlightState& p
     if (!fix || fix->mode == CarFixMode::None) return f;
     f.fix = fix;
     if (fix->speedKmh && fix->trackDeg && *fix->speedKmh > kHeadingMinKmh)
-        f.headingDeg = Normalised360(*fix->trackDeg);
+        f.headingDeg = common::NormalisedBearing(*fix->trackDeg);
     if (probe.lastPosition) {
         f.toProbe = GeodesicBetween(fix->position, *probe.lastPosition);
         if (fix->altMslM && probe.last)
@@ -113,8 +86,9 @@ std::string FormatCarLine(std::size_t n, const CarFigures& f) {
     add("car_lon", Number(fix ? std::optional(fix->position.lon) : std::nullopt, 6));
     add("car_alt", Number(fix ? fix->altMslM : std::nullopt, 0));
     add("car_speed", Number(fix ? fix->speedKmh : std::nullopt, 1));
-    const auto heading = f.headingDeg ? std::optional(std::round(*f.headingDeg)) : std::nullopt;
-    add("car_heading", Number(heading && *heading >= 360 ? std::optional(0.0) : heading, 0));
+    add("car_heading",
+        Number(f.headingDeg ? std::optional(common::ShownBearing(*f.headingDeg, 0)) : std::nullopt,
+               0));
     add("probe_km", Number(f.toProbe ? std::optional(f.toProbe->km) : std::nullopt, 3));
     add("probe_bearing", Number(Bearing(f.toProbe, 1), 1));
     add("probe_elev", Number(f.probeElevationDeg, 1));
@@ -140,38 +114,13 @@ std::string GpsServer::Text() const {
 }
 
 std::optional<GpsServer> ParseGpsServer(std::string_view text, std::string& error) {
-    GpsServer s;
-    std::string_view portText;
-    if (!text.empty() && text.front() == '[') {
-        const auto close = text.find(']');
-        if (close == std::string_view::npos ||
-            (close + 1 < text.size() && text[close + 1] != ':')) {
-            error = "gpsd server \"" + std::string(text) + "\" is not HOST[:PORT]";
-            return std::nullopt;
-        }
-        s.host = std::string(text.substr(1, close - 1));
-        if (close + 1 < text.size()) portText = text.substr(close + 2);
-    } else if (const auto colon = text.find(':');
-               colon != std::string_view::npos &&
-               text.find(':', colon + 1) == std::string_view::npos) {
-        s.host = std::string(text.substr(0, colon));
-        portText = text.substr(colon + 1);
-    } else {
-        s.host = std::string(text);  // a bare IPv6 address or a host name
-    }
-    if (s.host.empty()) {
-        error = "gpsd server \"" + std::string(text) + "\" names no host";
+    common::HostPort hp;
+    if (!common::SplitHostPort(text, hp)) {
+        error = "gpsd server \"" + std::string(text) +
+                "\" is not HOST or HOST:PORT with a port from 1 to 65535";
         return std::nullopt;
     }
-    if (!portText.empty() || (!text.empty() && text.back() == ':')) {
-        const auto port = common::ParseInt(portText);
-        if (!port || *port < 1 || *port > 65535) {
-            error = "gpsd port \"" + std::string(portText) + "\" is not a port number (1..65535)";
-            return std::nullopt;
-        }
-        s.port = static_cast<int>(*port);
-    }
-    return s;
+    return GpsServer{hp.host, hp.port != 0 ? hp.port : kGpsdDefaultPort};
 }
 
 }  // namespace monitor

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/geo.h"
 #include "monitor/core/flight_analytics.h"
 
 namespace monitor {
@@ -45,17 +46,9 @@ struct CarFix {
     std::string device;              // the receiver as gpsd names it
 };
 
-// Geodesic distance and initial true bearing on WGS84.
-struct Geodesic {
-    double km = 0;
-    double bearingDeg = 0;  // [0, 360)
-};
-Geodesic GeodesicBetween(const LatLonDeg& from, const LatLonDeg& to);
-
-// Angle above the horizon of `target` seen from `from`, both with heights in metres, on the
-// ellipsoid: the earth's curve lowers a far probe.
-double ElevationDeg(const LatLonDeg& from, double fromHeightM, const LatLonDeg& to,
-                    double toHeightM);
+using common::ElevationDeg;
+using common::Geodesic;
+using common::GeodesicBetween;
 
 // The turn from `headingDeg` to `bearingDeg`: "30° rechts", "12° links", "geradeaus".
 std::string TurnText(double headingDeg, double bearingDeg);

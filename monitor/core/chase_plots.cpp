@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/geo.h"
 #include "common/numbers.h"
 
 namespace monitor {
@@ -12,7 +13,6 @@ namespace {
 
 constexpr double kMarginPx = 16;  // room for ring labels and the points on the outer ring
 constexpr int kMaxRings = 4;
-constexpr double kKmPerDeg = kEarthRadiusKm * std::numbers::pi / 180;
 // The plot area inside the altitude plot's axis labels.
 constexpr double kAxisLeftPx = 44, kAxisBottomPx = 18, kAxisTopPx = 8, kAxisRightPx = 10;
 constexpr double kMarkHalfPx = 8;  // the landing cross's half-width with its pen, and a pixel
@@ -44,12 +44,9 @@ std::string PlainNumber(double v) {
 GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<FlightPoint>& track,
                                     const std::optional<LatLonDeg>& landing, double widthPx,
                                     double heightPx, const std::optional<CarOnPlot>& car) {
-    const double cosLat = std::cos(home.lat * std::numbers::pi / 180);
     auto km = [&](const LatLonDeg& p) {
-        double dLon = p.lon - home.lon;
-        if (dLon > 180) dLon -= 360;
-        if (dLon < -180) dLon += 360;
-        return PlotPoint{dLon * cosLat * kKmPerDeg, (p.lat - home.lat) * kKmPerDeg};
+        const common::EastNorthM d = common::PlaneOffset(home, p);
+        return PlotPoint{d.east / 1000, d.north / 1000};
     };
     double extentKm = 1;
     std::optional<LatLonDeg> last;

@@ -24,7 +24,7 @@ CourseImageLayout CourseLayout(int w, int h) {
 
 Pixel CourseLineEnd(int w, int h, double courseDeg) {
     if (!std::isfinite(courseDeg)) courseDeg = 0;
-    const double rad = courseDeg * static_cast<double>(kRadPerDeg);
+    const double rad = courseDeg * static_cast<double>(common::kRadPerDeg);
     const double x = std::sin(rad) * (w - 2 * kMargin) / 2.0 + w / 2.0;
     const double y = std::cos(rad) * (2 * kMargin - h) / 2.0 + h / 2.0;
     return {static_cast<int>(std::trunc(x)), static_cast<int>(std::trunc(y))};

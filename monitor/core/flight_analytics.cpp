@@ -4,18 +4,13 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/atmosphere.h"
 #include "common/locator.h"
 #include "common/numbers.h"
-#include "common/text.h"
-#include "monitor/core/car.h"
 
 namespace monitor {
 
 namespace {
-
-constexpr double kEarthRadiusM = kEarthRadiusKm * 1000.0;
-constexpr double kDegToRad = std::numbers::pi / 180.0;
-constexpr double kSecondsPerDay = 86400;
 
 // A balloon climbs at 3..8 m/s and sinks at 4..10 m/s near the ground; GPS altitude noise
 // averaged over the window stays well under 1 m/s on the ground.
@@ -40,111 +35,23 @@ constexpr double kMinBandSeconds = 1;
 constexpr double kMaxWindSegmentS = 900;  // longer gaps say nothing about one layer's wind
 constexpr double kSliceM = 50;            // steps of the fall integration
 
-// Standard atmosphere layers: base altitude (m), base temperature (K), lapse rate (K/m).
-struct Layer {
-    double baseM, baseK, lapse;
+using common::kSecondsPerDay;
+using common::StandardDensityRatio;
+
+struct PhaseText {
+    std::string_view name, caption;
 };
-// Geopotential altitudes.
-constexpr Layer kLayers[] = {{0, 288.15, -0.0065},
-                             {11000, 216.65, 0},
-                             {20000, 216.65, 0.001},
-                             {32000, 228.65, 0.0028},
-                             {47000, 270.65, 0}};
-constexpr double kEarthRadiusForGeopotentialM = 6356766;
-constexpr double kGasConstant = 287.053;  // J/(kg K), dry air
-constexpr double kGravity = 9.80665;
-
-double RatioInLayer(const Layer& l, double baseRatio, double h) {
-    const double dh = h - l.baseM;
-    if (l.lapse == 0) return baseRatio * std::exp(-kGravity * dh / (kGasConstant * l.baseK));
-    const double t = (l.baseK + l.lapse * dh) / l.baseK;
-    return baseRatio * std::pow(t, -kGravity / (kGasConstant * l.lapse) - 1);
-}
-
-struct Displacement {
-    double eastM = 0;
-    double northM = 0;
-};
-
-Displacement Between(const LatLonDeg& a, const LatLonDeg& b) {
-    double dLon = b.lon - a.lon;
-    if (dLon > 180) dLon -= 360;
-    if (dLon < -180) dLon += 360;
-    const double meanLat = (a.lat + b.lat) / 2 * kDegToRad;
-    return {dLon * kDegToRad * kEarthRadiusM * std::cos(meanLat),
-            (b.lat - a.lat) * kDegToRad * kEarthRadiusM};
-}
-
-LatLonDeg Moved(const LatLonDeg& p, const Displacement& d) {
-    LatLonDeg q;
-    q.lat = std::clamp(p.lat + d.northM / kEarthRadiusM / kDegToRad, -89.999, 89.999);
-    q.lon = p.lon + d.eastM / (kEarthRadiusM * std::cos(q.lat * kDegToRad)) / kDegToRad;
-    q.lon = std::remainder(q.lon, 360.0);
-    return q;
-}
-
-void DistanceAndBearing(const LatLonDeg& from, const LatLonDeg& to, double& km, double& deg) {
-    const double p1 = from.lat * kDegToRad, p2 = to.lat * kDegToRad;
-    const double dl = (to.lon - from.lon) * kDegToRad;
-    const double h = std::pow(std::sin((p2 - p1) / 2), 2) +
-                     std::cos(p1) * std::cos(p2) * std::pow(std::sin(dl / 2), 2);
-    km = 2 * std::asin(std::min(1.0, std::sqrt(h))) * kEarthRadiusKm;
-    const double y = std::sin(dl) * std::cos(p2);
-    const double x = std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dl);
-    deg = std::atan2(y, x) / kDegToRad;
-    if (deg < 0) deg += 360;
-    if (deg >= 360) deg = 0;
-}
-
-// ddmm.mmmm with its hemisphere letter; empty when absent or not a coordinate.
-std::optional<double> Coordinate(std::string_view record, int field, char negative, double limit) {
-    const std::string text = common::ExtractField(record, field, ',');
-    if (text.empty()) return std::nullopt;
-    const auto v = common::ParseDouble(text);
-    if (!v || *v < 0) return std::nullopt;
-    double deg = static_cast<double>(NmeaToRadians(*v) / kRadPerDeg);
-    if (deg > limit) return std::nullopt;
-    if (common::Trim(common::ExtractField(record, field + 1, ',')) == std::string(1, negative))
-        deg = -deg;
-    return deg;
-}
+constexpr PhaseText kPhaseNames[] = {
+    {"", "-"}, {"ground", "am Boden"}, {"ascent", "Aufstieg"}, {"descent", "Abstieg"}};
 
 }  // namespace
 
-double StandardDensityRatio(double altitudeM) {
-    // GPS gives geometric altitude; the layers are stated in geopotential metres.
-    altitudeM =
-        kEarthRadiusForGeopotentialM * altitudeM / (kEarthRadiusForGeopotentialM + altitudeM);
-    double ratio = 1;
-    const Layer* layer = &kLayers[0];
-    for (std::size_t i = 1; i < std::size(kLayers) && altitudeM >= kLayers[i].baseM; ++i) {
-        ratio = RatioInLayer(*layer, ratio, kLayers[i].baseM);
-        layer = &kLayers[i];
-    }
-    return RatioInLayer(*layer, ratio, altitudeM);
-}
-
 std::string_view PhaseName(FlightPhase phase) {
-    switch (phase) {
-        case FlightPhase::Ground:
-            return "ground";
-        case FlightPhase::Ascent:
-            return "ascent";
-        case FlightPhase::Descent:
-            return "descent";
-        case FlightPhase::Unknown:
-            break;
-    }
-    return "";
+    return kPhaseNames[static_cast<int>(phase)].name;
 }
 
-std::optional<double> SecondsOfDay(std::string_view hhmmss) {
-    const auto t = common::ParseDouble(hhmmss);
-    if (!t || *t < 0 || *t >= 240000) return std::nullopt;
-    const double hh = std::floor(*t / 10000), mm = std::floor(*t / 100) - hh * 100;
-    const double ss = *t - hh * 10000 - mm * 100;
-    if (mm >= 60 || ss >= 61) return std::nullopt;  // 60.x: a leap second
-    return hh * 3600 + mm * 60 + ss;
+std::string_view PhaseCaption(FlightPhase phase) {
+    return kPhaseNames[static_cast<int>(phase)].caption;
 }
 
 FlightAnalytics::FlightAnalytics(const AnalyticsSettings& settings, std::string_view homeLocator)
@@ -159,9 +66,7 @@ void FlightAnalytics::SetSettings(const AnalyticsSettings& settings) {
 }
 
 void FlightAnalytics::SetHomeLocator(std::string_view locator) {
-    const LatLonRad home = HomeFromLocator(locator);
-    home_ = {static_cast<double>(home.lat / kRadPerDeg),
-             static_cast<double>(home.lon / kRadPerDeg)};
+    home_ = HomeFromLocatorDeg(locator);
     if (state_.landing) EstimateLanding();
 }
 
@@ -203,23 +108,24 @@ void FlightAnalytics::StartFlight() {
 }
 
 bool FlightAnalytics::AddRecord(std::string_view record) {
-    const auto sod = SecondsOfDay(common::ExtractField(record, 2, ','));
-    const std::string altText = common::ExtractField(record, 10, ',');
-    const auto alt = altText.empty() ? std::nullopt : common::ParseDouble(altText);
-    if (!sod || !alt) return false;
+    return AddRecord(common::ReadRelayedRecord(record));
+}
+
+bool FlightAnalytics::AddRecord(const common::RelayedRecord& record) {
+    const common::GgaSentence& fix = record.gga;
+    if (!fix.secondsOfDay.Valid() || !fix.altitudeM.Valid()) return false;
+    const double sod = *fix.secondsOfDay.value;
 
     FlightPoint p;
-    p.altitudeM = *alt;
-    const auto lat = Coordinate(record, 3, 'S', 90);
-    const auto lon = Coordinate(record, 5, 'W', 180);
-    if (lat && lon) p.position = LatLonDeg{*lat, *lon};
+    p.altitudeM = *fix.altitudeM.value;
+    p.position = fix.Position();
 
     double offset = dayOffsetS_;
     if (lastSecondOfDay_) {
         // More than half a day back is the pass through midnight; anything else that goes
         // back or stands still is a late or repeated record (several stations hear one frame).
-        if (*sod - *lastSecondOfDay_ < -kSecondsPerDay / 2) offset += kSecondsPerDay;
-        p.timeS = *sod + offset;
+        if (sod - *lastSecondOfDay_ < -kSecondsPerDay / 2) offset += kSecondsPerDay;
+        p.timeS = sod + offset;
         if (p.timeS <= state_.last->timeS || p.timeS - state_.last->timeS > kSecondsPerDay / 2)
             return false;
         if (!Plausible(p)) {
@@ -228,10 +134,10 @@ bool FlightAnalytics::AddRecord(std::string_view record) {
             offset = 0;
         }
     }
-    p.timeS = *sod + offset;
+    p.timeS = sod + offset;
     rejectedInRow_ = 0;
     dayOffsetS_ = offset;
-    lastSecondOfDay_ = *sod;
+    lastSecondOfDay_ = sod;
     Take(p);
     return true;
 }
@@ -242,8 +148,8 @@ bool FlightAnalytics::Plausible(const FlightPoint& p) const {
         return false;
     if (p.position && !recentPositions_.empty()) {
         const FlightPoint& lp = recentPositions_.back();
-        const Displacement d = Between(*lp.position, *p.position);
-        if (std::hypot(d.eastM, d.northM) > kMaxHorizontalMps * (p.timeS - lp.timeS)) return false;
+        const common::EastNorthM d = common::PlaneOffset(*lp.position, *p.position);
+        if (std::hypot(d.east, d.north) > kMaxHorizontalMps * (p.timeS - lp.timeS)) return false;
     }
     return true;
 }
@@ -392,7 +298,7 @@ void FlightAnalytics::RecordAscentWind(const FlightPoint& from, const FlightPoin
     const double dt = to.timeS - from.timeS;
     const double h1 = from.altitudeM, h2 = to.altitudeM;
     if (dt <= 0 || dt > kMaxWindSegmentS || h2 <= h1) return;
-    const Displacement d = Between(*from.position, *to.position);
+    const common::EastNorthM d = common::PlaneOffset(*from.position, *to.position);
     // The segment's drift is shared among the bands it crossed, by the height it spent in each.
     const int lo = std::clamp(static_cast<int>(std::floor(h1 / kBandM)), 0, kBands - 1);
     const int hi = std::clamp(static_cast<int>(std::floor(h2 / kBandM)), 0, kBands - 1);
@@ -401,8 +307,8 @@ void FlightAnalytics::RecordAscentWind(const FlightPoint& from, const FlightPoin
         const double top = b == kBands - 1 ? h2 : std::min(h2, (b + 1) * kBandM);
         const double share = (top - bottom) / (h2 - h1);
         if (share <= 0) continue;
-        bands_[b].eastM += d.eastM * share;
-        bands_[b].northM += d.northM * share;
+        bands_[b].eastM += d.east * share;
+        bands_[b].northM += d.north * share;
         bands_[b].seconds += dt * share;
     }
 }
@@ -422,8 +328,8 @@ std::optional<FlightAnalytics::Velocity> FlightAnalytics::RecentDrift() const {
     const FlightPoint& from = recentPositions_[first];
     const double dt = last.timeS - from.timeS;
     if (dt <= 0 || dt > kMaxWindSegmentS) return std::nullopt;
-    const Displacement d = Between(*from.position, *last.position);
-    return Velocity{d.eastM / dt, d.northM / dt};
+    const common::EastNorthM d = common::PlaneOffset(*from.position, *last.position);
+    return Velocity{d.east / dt, d.north / dt};
 }
 
 void FlightAnalytics::EstimateLanding() {
@@ -444,7 +350,7 @@ void FlightAnalytics::EstimateLanding() {
         const double sinkSeaLevel = -*vrateSeaLevelMps_;  // m/s at sea-level density
         const auto drift = RecentDrift();
         double seconds = 0, driftSeconds = 0, windSeconds = 0;
-        Displacement total;
+        common::EastNorthM total;
         for (double h = std::max(now.altitudeM, placed.altitudeM); h > landAlt;) {
             double next = std::max(landAlt, (std::ceil(h / kSliceM) - 1) * kSliceM);
             for (double edge : {now.altitudeM, placed.altitudeM})
@@ -458,27 +364,23 @@ void FlightAnalytics::EstimateLanding() {
             const auto wind = BandWind(mid);
             const auto v = wind ? wind : drift;
             if (v) {
-                total.eastM += v->eastMps * dt;
-                total.northM += v->northMps * dt;
+                total.east += v->eastMps * dt;
+                total.north += v->northMps * dt;
             }
             if (wind) windSeconds += dt;
             driftSeconds += dt;
         }
         e.secondsToLanding = seconds;
         e.landingTimeS = now.timeS + seconds;
-        e.point = Moved(e.point, total);
+        e.point = common::PlaneMoved(e.point, total);
         e.ascentWindShare = driftSeconds > 0 ? windSeconds / driftSeconds : 0;
     } else {
         return;
     }
     e.locator = common::LatLonToLocator(e.point.lon, e.point.lat).value_or("");
-    if (const auto car = homeSource_ ? homeSource_() : std::nullopt) {
-        const Geodesic g = GeodesicBetween(*car, e.point);
-        e.homeKm = g.km;
-        e.bearingDeg = g.bearingDeg;
-    } else {
-        DistanceAndBearing(home_, e.point, e.homeKm, e.bearingDeg);
-    }
+    const common::Geodesic g = common::GeodesicBetween(EffectiveHome(), e.point);
+    e.homeKm = g.km;
+    e.bearingDeg = g.bearingDeg;
     state_.landing = e;
 }
 
@@ -502,9 +404,8 @@ std::string FormatEstimateLine(std::size_t n, const FlightState& s) {
     line += "\tland_locator=";
     if (l) line += l->locator;
     add("land_km", l ? std::optional(l->homeKm) : std::nullopt, 1);
-    // 359.6 degrees is due north, not "360".
-    const auto bearing = l ? std::optional(std::round(l->bearingDeg)) : std::nullopt;
-    add("land_bearing", bearing && *bearing >= 360 ? std::optional(0.0) : bearing, 0);
+    add("land_bearing", l ? std::optional(common::ShownBearing(l->bearingDeg, 0)) : std::nullopt,
+        0);
     line += '\n';
     return line;
 }

@@ -12,18 +12,17 @@
 #include <string_view>
 #include <vector>
 
+#include "common/record.h"
 #include "monitor/core/track.h"
 
 namespace monitor {
-
-// International standard atmosphere up to 51 km (above it the top layer is extended): air
-// density over sea-level density, at a geometric altitude in metres.
-double StandardDensityRatio(double altitudeM);
 
 enum class FlightPhase { Unknown, Ground, Ascent, Descent };
 
 // "ground", "ascent", "descent"; empty while unknown.
 std::string_view PhaseName(FlightPhase phase);
+// The phase as the chase panel shows it: "am Boden", "Aufstieg", "Abstieg"; "-" while unknown.
+std::string_view PhaseCaption(FlightPhase phase);
 
 struct AnalyticsSettings {
     double vrateWindowS = 30;  // fixes averaged for the vertical rate
@@ -68,9 +67,6 @@ struct FlightState {
     int bursts = 0;
 };
 
-// Seconds of a day of a GPS time text hhmmss[.sss]; empty when it is not one.
-std::optional<double> SecondsOfDay(std::string_view hhmmss);
-
 class FlightAnalytics {
   public:
     // Points kept for the plots; beyond this every second one of the older half goes.
@@ -92,8 +88,10 @@ class FlightAnalytics {
     // The source's position changed: the landing's distance follows it.
     void HomeMoved();
 
-    // One relayed record (without its "#"). Records without a time or an altitude, older
-    // than the last fix, or implausibly far from it leave everything as it was; false then.
+    // One relayed record. Records without a time or an altitude, older than the last fix, or
+    // implausibly far from it leave everything as it was; false then.
+    bool AddRecord(const common::RelayedRecord& record);
+    // The same from the record's text (without its "#").
     bool AddRecord(std::string_view record);
 
     const FlightState& State() const { return state_; }

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <numbers>
 
-#include "monitor/core/track.h"
-
 namespace monitor {
 
 namespace {
 
 constexpr int kMaxMapRings = 40;
+// Web Mercator projects the WGS84 positions onto a sphere of the ellipsoid's equatorial radius.
+constexpr double kWebMercatorRadiusM = 6378137;
 
 double WorldSize(int zoom) {
     return std::ldexp(double(kTileSizePx), zoom);
@@ -63,7 +63,7 @@ TileId ParentTile(const TileId& t) {
 }
 
 double MetresPerPixel(double lat, int zoom) {
-    return 2 * std::numbers::pi * kEarthRadiusKm * 1000 * std::cos(lat * std::numbers::pi / 180) /
+    return 2 * std::numbers::pi * kWebMercatorRadiusM * std::cos(lat * std::numbers::pi / 180) /
            WorldSize(zoom);
 }
 

@@ -10,6 +10,8 @@ namespace monitor {
 
 namespace {
 
+using common::sphere::kTimeUnitsPerDay;
+using common::sphere::kTimeUnitsPerHour;
 constexpr std::int64_t kHalfDay = kTimeUnitsPerDay / 2;
 
 // Records saved to a file are often one per line; the line ends are not part of them.
@@ -77,60 +79,41 @@ FeedResult StreamReader::Feed(std::string_view bytes) {
 
 // Empty when the probe sent no altitude (no GPS fix): that is no reading, not 0 m.
 // An altitude that does not convert repeats the previous one.
-std::optional<double> StreamReader::ReadAltitude(std::string_view record) const {
-    const std::string text = common::ExtractField(record, 10, ',');
-    if (text.empty()) return std::nullopt;
-    return common::ParseDouble(text).value_or(prevAltitudeM_);
+std::optional<double> StreamReader::ReadAltitude(const common::CountedFields& fix) const {
+    if (fix.altitude.empty()) return std::nullopt;
+    return common::ParseDouble(fix.altitude).value_or(prevAltitudeM_);
 }
 
-bool StreamReader::ShowHousekeeping(std::string_view record, std::string& error) {
-    const std::string list = common::ExtractField(record, 4, ';');
-    const std::string ubat = common::ExtractField(list, 3, ',');
-    const auto ubatRaw = common::ParseDouble(ubat);
-    if (!ubatRaw) {
-        error = common::NotANumberText("Ubat", ubat);
+bool StreamReader::ShowHousekeeping(const common::DataLine& data, std::string& error) {
+    // Each value stops the record where it does not convert, its field quoted.
+    auto converts = [&](const auto& reading, const char* what, int field) {
+        if (reading.Valid()) return true;
+        error = common::NotANumberText(what, data.Field(field));
         return false;
-    }
-    displays_.ubatlb = Fixed(*ubatRaw * 4 / 1000, 1) + " V";
-
-    const std::string tbat = common::ExtractField(list, 14, ',');
-    const auto tbatRaw = common::ParseInt(tbat);
-    if (!tbatRaw) {
-        error = common::NotANumberText("Tbat", tbat);
-        return false;
-    }
-    displays_.tbatlb = Fixed(common::HalfDegreesToCelsius(*tbatRaw), 1) + "°C";
-
-    const std::string taus = common::ExtractField(list, 15, ',');
-    const auto tausRaw = common::ParseInt(taus);
-    if (!tausRaw) {
-        error = common::NotANumberText("Taus", taus);
-        return false;
-    }
-    displays_.tauslb = Fixed(common::HalfDegreesToCelsius(*tausRaw), 1) + "°C";
-
-    const std::string p = common::ExtractField(list, 16, ',');
-    const auto pRaw = common::ParseDouble(p);
-    if (!pRaw) {
-        error = common::NotANumberText("pressure", p);
-        return false;
-    }
-    displays_.plb = Fixed(*pRaw / 10, 1) + " hPa";
+    };
+    if (!converts(data.batteryRaw, "Ubat", 3)) return false;
+    displays_.ubatlb = Fixed(*data.batteryRaw.value * 4 / 1000, 1) + " V";
+    if (!converts(data.insideRaw, "Tbat", 14)) return false;
+    displays_.tbatlb = Fixed(common::HalfDegreesToCelsius(*data.insideRaw.value), 1) + "°C";
+    if (!converts(data.outsideRaw, "Taus", 15)) return false;
+    displays_.tauslb = Fixed(common::HalfDegreesToCelsius(*data.outsideRaw.value), 1) + "°C";
+    if (!converts(data.pressureRaw, "pressure", 16)) return false;
+    displays_.plb = Fixed(*data.pressureRaw.value / 10, 1) + " hPa";
     return true;
 }
 
-void StreamReader::ProcessRecord(std::string_view record, RecordResult& out) {
-    out.record = std::string(record);
-    displays_.rxstatlb =
-        common::ExtractField(record, 1, ';') + "  in  " + common::ExtractField(record, 2, ';');
-    lastNmeaLine_ = common::ExtractField(record, 3, ';') + "\r\n";
+void StreamReader::ProcessRecord(std::string_view text, RecordResult& out) {
+    out.record = common::ReadRelayedRecord(text);
+    const common::RelayedRecord& record = out.record;
+    displays_.rxstatlb = record.station + "  in  " + record.locator;
+    lastNmeaLine_ = record.sentence + "\r\n";
     out.nmeaLine = lastNmeaLine_;
 
     track_.home = locatorHome_;
     if (const auto source = homeSource_ ? homeSource_() : std::nullopt)
-        track_.home = {source->lat * kRadPerDeg, source->lon * kRadPerDeg};
+        track_.home = {source->lat * common::kRadPerDeg, source->lon * common::kRadPerDeg};
     const bool priming = track_.firstRecord;
-    const TrackStepResult step = TrackStep(record, track_);
+    const TrackStepResult step = TrackStep(record.counted, track_);
     if (!step.error.empty()) {
         out.error = step.error;
         out.displays = displays_;
@@ -152,7 +135,7 @@ void StreamReader::ProcessRecord(std::string_view record, RecordResult& out) {
     }
     if (step.hasPosition) prevFixTime_ = step.timeValue;
 
-    const std::optional<double> altitude = ReadAltitude(record);
+    const std::optional<double> altitude = ReadAltitude(record.counted);
     if (!priming && altitude) {
         const std::int64_t dt = TimeStep(step.timeValue, prevAltitudeTime_);
         const double ms = hasPrevAltitude_ && dt != 0
@@ -164,12 +147,12 @@ void StreamReader::ProcessRecord(std::string_view record, RecordResult& out) {
         displays_.hgpslb = Fixed(*altitude, 0) + " m";
     }
 
-    const std::string time = common::ExtractField(record, 2, ',');
+    const std::string& time = record.counted.time;
     displays_.utclb = common::CharSlice(time, 1, 2) + ":" + common::CharSlice(time, 3, 4) + ":" +
                       common::CharSlice(time, 5, 6);
-    displays_.satlb = common::ExtractField(record, 8, ',');
+    displays_.satlb = record.counted.satellites;
 
-    if (ShowHousekeeping(record, out.error) && altitude) {
+    if (ShowHousekeeping(record.data, out.error) && altitude) {
         hasPrevAltitude_ = true;
         prevAltitudeTime_ = step.timeValue;
         prevAltitudeM_ = *altitude;

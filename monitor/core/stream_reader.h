@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/record.h"
 #include "monitor/core/track.h"
 
 namespace monitor {
@@ -43,10 +44,10 @@ struct Displays {
 };
 
 struct RecordResult {
-    std::string record;    // the record without its "#"
-    std::string nmeaLine;  // GPS sentence + CR LF, for the serial port
-    Displays displays;     // all displays after this record
-    std::string error;     // why processing stopped early; empty when it did not
+    common::RelayedRecord record;  // the record without its "#", read
+    std::string nmeaLine;          // GPS sentence + CR LF, for the serial port
+    Displays displays;             // all displays after this record
+    std::string error;             // why processing stopped early; empty when it did not
 
     bool operator==(const RecordResult&) const = default;
 };
@@ -93,8 +94,8 @@ class StreamReader {
 
   private:
     void ProcessRecord(std::string_view record, RecordResult& out);
-    std::optional<double> ReadAltitude(std::string_view record) const;
-    bool ShowHousekeeping(std::string_view record, std::string& error);
+    std::optional<double> ReadAltitude(const common::CountedFields& fix) const;
+    bool ShowHousekeeping(const common::DataLine& data, std::string& error);
 
     std::string pending_;
     // After an overlong run the bytes up to the next "#" go too: that "#" ends the junk, and

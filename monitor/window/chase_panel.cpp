@@ -804,7 +804,7 @@ void ChasePanel::SetWaypoint(bool on) {
     UserChanged();
 }
 
-void ChasePanel::OnRecord(std::string_view record) {
+void ChasePanel::OnRecord(const common::RelayedRecord& record) {
     age_.OnRecord(clock_());
     analytics_.AddRecord(record);
     UpdateDisplays();

@@ -136,8 +136,8 @@ class ChasePanel : public QWidget {
     void SetGpsServer(const std::string& server);
     void SetWaypoint(bool on);
 
-    // Each record as the stream reader got it (without "#").
-    void OnRecord(std::string_view record);
+    // Each record as the stream reader read it.
+    void OnRecord(const common::RelayedRecord& record);
     // The work of the one-second timer: data age and the no-data alarm.
     void Tick();
     // The user's own disconnect: no no-data alarm until records come again.

@@ -336,7 +336,7 @@ void TForm1::ShowRecord(const RecordResult& r) {
     if (d.courseDrawn) DrawCourse(d.courseDeg);
     if (!r.error.empty())
         ShowMessage(QStringLiteral("record not shown in full: ") + Composed(r.error));
-    QString line = Received(r.record);
+    QString line = Received(r.record.text);
     line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     LogMemo1->AppendLine(line);
     if (OnRecordShown) OnRecordShown(r);

@@ -4,6 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "common/gga.h"
+#include "common/text.h"
 #include "station/demod/crc16.h"
 
 namespace demod {
@@ -39,10 +41,12 @@ int HexValue(char c) {
 }
 
 constexpr int kDay = 24 * 3600;
+// More fields than a GGA sentence and a receiver's additions can have: not a fix.
+constexpr std::size_t kMaxGgaFields = 20;
 
 }  // namespace
 
-bool GpsSentenceSound(std::string_view s) noexcept {
+bool GpsSentenceSound(std::string_view s) {
     const std::size_t star = s.find('*');
     if (s.size() < 4 || s[0] != '$' || star != s.size() - 3) return false;
     const int hi = HexValue(s[star + 1]), lo = HexValue(s[star + 2]);
@@ -54,46 +58,32 @@ bool GpsSentenceSound(std::string_view s) noexcept {
     }
     if (sum != static_cast<unsigned>(hi * 16 + lo)) return false;
 
-    // Fields, counted from 1: address, time, latitude, N/S, longitude, E/W, quality,
-    // satellites, HDOP, altitude, M, geoid separation, M, then what a receiver adds.
-    const std::string_view body = s.substr(0, star);
-    std::array<std::string_view, 20> f{};
-    std::size_t count = 0, from = 0;
-    for (;;) {
-        const std::size_t comma = body.find(',', from);
-        if (count == f.size()) return false;
-        f[count++] = body.substr(from, comma == std::string_view::npos ? body.npos : comma - from);
-        if (comma == std::string_view::npos) break;
-        from = comma + 1;
-    }
-    if (count < 10) return false;
-    for (std::size_t i = 1; i < f[0].size(); ++i)
-        if (!IsDigit(f[0][i]) && (f[0][i] < 'A' || f[0][i] > 'Z')) return false;
-    if (!f[1].empty() && !GpsSecondsOfDay(s)) return false;
+    const common::GgaSentence g = common::ReadGga(s.substr(0, star));
+    const std::size_t count = g.fields.size();
+    if (count < 10 || count > kMaxGgaFields) return false;
+    const std::string& tag = g.Field(1);
+    for (std::size_t i = 1; i < tag.size(); ++i)
+        if (!IsDigit(tag[i]) && (tag[i] < 'A' || tag[i] > 'Z')) return false;
+    if (!g.Time().empty() && !common::StrictWholeSecondsOfDay(g.Time())) return false;
     auto digits = [](std::string_view v) { return std::all_of(v.begin(), v.end(), IsDigit); };
-    bool ok = Number(f[2], false) && OneOf(f[3], "NS") && Number(f[4], false) &&
-              OneOf(f[5], "EW") && digits(f[6]) && digits(f[7]) && Number(f[8], false) &&
-              Number(f[9], true);
-    if (count > 10) ok = ok && OneOf(f[10], "M");
-    if (count > 11) ok = ok && Number(f[11], true);
-    if (count > 12) ok = ok && OneOf(f[12], "M");
-    for (std::size_t i = 13; i < count; ++i) ok = ok && Number(f[i], false);
+    bool ok = Number(g.Latitude(), false) && OneOf(g.LatHemisphere(), "NS") &&
+              Number(g.Longitude(), false) && OneOf(g.LonHemisphere(), "EW") &&
+              digits(g.Quality()) && digits(g.Satellites()) && Number(g.Hdop(), false) &&
+              Number(g.Altitude(), true) && OneOf(g.AltitudeUnit(), "M") &&
+              Number(g.GeoidSeparation(), true) && OneOf(g.GeoidUnit(), "M");
+    // What a receiver adds after the geoid separation (age and station of a correction).
+    for (std::size_t n = 14; n <= count; ++n) ok = ok && Number(g.Field(n), false);
     return ok;
 }
 
-std::optional<int> GpsSecondsOfDay(std::string_view s) noexcept {
-    const std::size_t a = s.find(',');
-    if (a == std::string_view::npos) return std::nullopt;
-    std::string_view t = s.substr(a + 1);
-    t = t.substr(0, std::min(t.find(','), t.find('*')));
-    if (t.size() < 6 || !Number(t, false) || t.find('.') < 6) return std::nullopt;
-    auto two = [&t](std::size_t i) { return (t[i] - '0') * 10 + (t[i + 1] - '0'); };
-    const int h = two(0), m = two(2), sec = two(4);
-    if (h > 23 || m > 59 || sec > 60) return std::nullopt;
-    return h * 3600 + m * 60 + sec;
+std::optional<int> GpsSecondsOfDay(std::string_view s) {
+    const std::string_view body = s.substr(0, s.find('*'));
+    const std::string time = common::ExtractField(body, 2, ',');
+    if (time.empty()) return std::nullopt;
+    return common::StrictWholeSecondsOfDay(time);
 }
 
-void FrameRepair::NoteGood(const Frame& frame, std::int64_t endSample) noexcept {
+void FrameRepair::NoteGood(const Frame& frame, std::int64_t endSample) {
     if (auto t = GpsSecondsOfDay(frame.gps)) {
         lastGoodTime_ = t;
         lastGoodEnd_ = endSample;

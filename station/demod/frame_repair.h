@@ -17,9 +17,9 @@ namespace demod {
 // The sentence's "*hh" matches the XOR of the text between "$" and "*", and its fields have
 // the form of a GGA fix: digits where digits belong, hemisphere letters, printable text only.
 // Empty fields (no fix yet) pass.
-bool GpsSentenceSound(std::string_view sentence) noexcept;
+bool GpsSentenceSound(std::string_view sentence);
 // UTC of the fix (field 2, hhmmss), or nothing when the field is empty or malformed.
-std::optional<int> GpsSecondsOfDay(std::string_view sentence) noexcept;
+std::optional<int> GpsSecondsOfDay(std::string_view sentence);
 
 class FrameRepair {
   public:
@@ -36,7 +36,7 @@ class FrameRepair {
     static constexpr int kTimeSlackS = 2;
 
     // A frame that arrived good: the reference for the time check.
-    void NoteGood(const Frame& frame, std::int64_t endSample) noexcept;
+    void NoteGood(const Frame& frame, std::int64_t endSample);
     // The repaired frame (checksumOk, repairedBits set), or nothing. `bad` is the frame as its
     // synchroniser completed it, `soft` its bytes and reliabilities.
     std::optional<Frame> Repair(const Frame& bad, const SoftFrame& soft,

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/geo.h"
+#include "common/gga.h"
 #include "common/locator.h"
 #include "common/numbers.h"
 #include "common/text.h"
@@ -11,15 +13,9 @@
 namespace station {
 
 using common::CharSlice;
-using common::ExtractField;
 
 int TemperatureC(std::uint16_t word) {
     return common::HalfDegreesToCelsius(word);
-}
-
-double DegreesMinutesToDegrees(double degMin) {
-    const double d = std::trunc(degMin);
-    return d + (degMin - d) / 0.6;
 }
 
 std::string DataWords(const std::array<std::uint16_t, 16>& words) {
@@ -42,10 +38,11 @@ std::tm LocalTm(std::chrono::system_clock::time_point t) {
 }
 
 // A position field "ddmm.mmmm" as decimal degrees; a field that is empty or not a number is 0.
+// The hemisphere letters are not read: the display takes every position as north and east.
 double PositionDegrees(const std::string& field) {
     if (field.empty()) return 0;
     const auto v = common::ParseDouble(field);
-    return v ? DegreesMinutesToDegrees(*v / 100.0) : 0.0;
+    return v ? common::DegreesFromDdmm(*v) : 0.0;
 }
 }  // namespace
 
@@ -71,12 +68,12 @@ TelemetryDisplay DecodeTelemetry(const demod::Frame& frame, std::string_view dat
     d.vhumlb.clear();
     d.vpresslb = common::FormatFixed(w[15] / 10.0, 5, 1) + " hPa";
 
-    const std::string& gps = frame.gps;
-    const std::string time = ExtractField(gps, 2, ',');
+    const common::GgaSentence gga = common::ReadGga(frame.gps);
+    const std::string& time = gga.Time();
     d.timelb =
         CharSlice(time, 1, 2) + ":" + CharSlice(time, 3, 4) + ":" + CharSlice(time, 5, 6) + " UTC";
-    const std::string latField = ExtractField(gps, 3, ',');
-    const std::string lonField = ExtractField(gps, 5, ',');
+    const std::string& latField = gga.Latitude();
+    const std::string& lonField = gga.Longitude();
     d.breitelb = CharSlice(latField, 1, 2) + "° " + CharSlice(latField, 3, 9) + "´";
     d.laengelb = CharSlice(lonField, 1, 3) + "° " + CharSlice(lonField, 4, 10) + "´";
 
@@ -87,10 +84,10 @@ TelemetryDisplay DecodeTelemetry(const demod::Frame& frame, std::string_view dat
     if (lat != 0 && lon != 0) locator = common::LatLonToLocator(lon, lat);
     d.maidenlb = locator ? *locator : kUnknownLocator;
 
-    d.hoehelb = ExtractField(gps, 10, ',') + " m  (GPS)";
-    d.satlb = ExtractField(gps, 8, ',') + " Sats";
+    d.hoehelb = gga.Altitude() + " m  (GPS)";
+    d.satlb = gga.Satellites() + " Sats";
 
-    d.gps = common::CleanText(gps);
+    d.gps = common::CleanText(frame.gps);
     std::string line = DataWords(w);
     line += dateTime;
     d.dataLine = common::CleanText(line);

@@ -24,9 +24,6 @@ inline constexpr const char* kUnknownLocator = "unbekannt";
 // Whole degrees Celsius from a temperature word: its low byte is a signed count of half degrees.
 int TemperatureC(std::uint16_t word);
 
-// Degrees and minutes ("5133.0000" / 100 = 51.33) to decimal degrees (51.55).
-double DegreesMinutesToDegrees(double degMin);
-
 // The 16 words, each right-aligned in a width of 5 (never cut) and followed by ", ".
 std::string DataWords(const std::array<std::uint16_t, 16>& words);
 

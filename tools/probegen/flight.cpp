@@ -1,5 +1,8 @@
 #include "tools/probegen/flight.h"
 
+#include "common/atmosphere.h"
+#include "common/geo.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -8,42 +11,9 @@
 namespace probegen {
 namespace {
 
-constexpr double kSeaLevelTempK = 288.15;
-constexpr double kSeaLevelHpa = 1013.25;
-constexpr double kGasConstant = 287.053;  // J/(kg K), dry air
-constexpr double kGravity = 9.80665;
-constexpr double kEarthRadiusM = 6371000.0;
-
-// Layers of the standard atmosphere: base altitude, base temperature, lapse rate (K/m).
-struct Layer {
-    double baseM, baseK, lapse;
-};
-constexpr Layer kLayers[] = {{0, 288.15, -0.0065}, {11000, 216.65, 0.0}, {20000, 216.65, 0.001}};
-
-const Layer& LayerAt(double h) {
-    if (h >= kLayers[2].baseM) return kLayers[2];
-    if (h >= kLayers[1].baseM) return kLayers[1];
-    return kLayers[0];
-}
-
-double TemperatureK(double h) {
-    const Layer& l = LayerAt(h);
-    return l.baseK + l.lapse * (h - l.baseM);
-}
-
-double PressureAtBase(const Layer& target) {
-    double p = kSeaLevelHpa;
-    for (const Layer& l : kLayers) {
-        if (&l == &target) return p;
-        const Layer& next = *(&l + 1);
-        const double top = next.baseM;
-        if (l.lapse == 0)
-            p *= std::exp(-kGravity * (top - l.baseM) / (kGasConstant * l.baseK));
-        else
-            p *= std::pow(TemperatureK(top) / l.baseK, -kGravity / (kGasConstant * l.lapse));
-    }
-    return p;
-}
+using common::StandardDensityRatio;
+using common::StandardPressureHpa;
+using common::StandardTemperatureC;
 
 // East and north wind in m/s: a light surface wind and a westerly jet near 11 km.
 void WindAt(double h, double& eastMps, double& northMps) {
@@ -57,23 +27,6 @@ std::int8_t TwiceCelsius(double c) {
 }
 
 }  // namespace
-
-double StandardTemperatureC(double altitudeM) {
-    return TemperatureK(altitudeM) - 273.15;
-}
-
-double StandardPressureHpa(double altitudeM) {
-    const Layer& l = LayerAt(altitudeM);
-    const double base = PressureAtBase(l);
-    if (l.lapse == 0)
-        return base * std::exp(-kGravity * (altitudeM - l.baseM) / (kGasConstant * l.baseK));
-    return base * std::pow(TemperatureK(altitudeM) / l.baseK, -kGravity / (kGasConstant * l.lapse));
-}
-
-double StandardDensityRatio(double altitudeM) {
-    return (StandardPressureHpa(altitudeM) / kSeaLevelHpa) *
-           (kSeaLevelTempK / TemperatureK(altitudeM));
-}
 
 Words EncodeWords(const Telemetry& t) {
     Words w{};
@@ -118,9 +71,10 @@ std::vector<FrameContent> SimulateFlight(const FlightOptions& o) {
                     }
                     double east = 0, north = 0;
                     WindAt(alt, east, north);
-                    lat += north * dt / kEarthRadiusM * 180.0 / std::numbers::pi;
-                    lon += east * dt / (kEarthRadiusM * std::cos(lat * std::numbers::pi / 180.0)) *
-                           180.0 / std::numbers::pi;
+                    const common::LatLonDeg moved =
+                        common::PlaneMoved({lat, lon}, {east * dt, north * dt});
+                    lat = moved.lat;
+                    lon = moved.lon;
                 }
                 const double outsideC = StandardTemperatureC(alt);
                 // The insulated box cools slowly towards the air plus its own electronics' heat.

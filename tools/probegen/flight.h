@@ -1,6 +1,6 @@
 // A simulated probe flight: ascent, burst, descent under a parachute, drift with altitude-
-// dependent wind; air temperature and pressure from the standard atmosphere. Tests read the exact
-// values put into each frame from here.
+// dependent wind; air temperature and pressure from the standard atmosphere (common/atmosphere.h).
+// Tests read the exact values put into each frame from here.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +10,6 @@
 #include "tools/probegen/frame.h"
 
 namespace probegen {
-
-// International standard atmosphere up to 32 km (above: the 20..32 km layer extended), with
-// altitudes taken as geopotential metres (under 0.5 % apart from geometric ones below 32 km).
-double StandardTemperatureC(double altitudeM);
-double StandardPressureHpa(double altitudeM);
-double StandardDensityRatio(double altitudeM);  // density / sea-level density
 
 // What the probe measured for one frame, as it is encoded in the words (already rounded to the
 // encodable steps, so a decoder must get these back exactly).

@@ -107,7 +107,7 @@ TEST(StreamReader, UnfinishedRecordWaitsForItsEnd) {
     const FeedResult out = r.Feed(rec.substr(40));
     ASSERT_EQ(out.records.size(), 1u);
     EXPECT_EQ(out.records[0].displays.utclb, "12:34:56");
-    EXPECT_EQ(out.records[0].record + "#", rec);
+    EXPECT_EQ(out.records[0].record.text + "#", rec);
 }
 
 // A bad server's megabyte without "#": one message for the whole run, memory stays bounded,
@@ -130,7 +130,7 @@ TEST(StreamReader, OverlongRunIsDroppedUpToTheNextHashAndTheStreamRecovers) {
                                    " received bytes without an ending \"#\"");
     ASSERT_EQ(end.records.size(), 1u);
     EXPECT_TRUE(end.records[0].error.empty());
-    EXPECT_EQ(common::ExtractField(end.records[0].record, 1, ';'), "DL1ABC");
+    EXPECT_EQ(end.records[0].record.station, "DL1ABC");
     EXPECT_EQ(r.StartStream(), 0u);
 }
 

@@ -39,30 +39,8 @@ TEST(HomeFromLocator, InvalidLocatorsFallBackToTheDefault) {
     EXPECT_NE(HomeFromLocator("**49EA").lon, def.lon);
 }
 
-TEST(NmeaToRadians, DegreesAndMinutes) {
-    EXPECT_NEAR(static_cast<double>(NmeaToRadians(4901.2345L)), (49 + 1.2345 / 60) * kDeg, 1e-15);
-    EXPECT_NEAR(static_cast<double>(NmeaToRadians(820.1234L)), (8 + 20.1234 / 60) * kDeg, 1e-15);
-    EXPECT_NEAR(static_cast<double>(NmeaToRadians(5133.0L)), 51.55 * kDeg, 1e-15);
-    EXPECT_EQ(NmeaToRadians(0.0L), 0.0L);
-}
-
-TEST(ArcCosClamped, ClampsInsteadOfInventingADistance) {
-    EXPECT_EQ(ArcCosClamped(1.0L), 0.0L);
-    EXPECT_EQ(ArcCosClamped(1.0000001L), 0.0L);
-    EXPECT_NEAR(static_cast<double>(ArcCosClamped(-1.0000001L)), 3.14159265358979323846, 1e-15);
-    EXPECT_NEAR(static_cast<double>(ArcCosClamped(0.5L)), 3.14159265358979323846 / 3, 1e-15);
-    // Just inside 1 gives the true small angle, not a fixed floor.
-    EXPECT_NEAR(static_cast<double>(ArcCosClamped(1.0L - 5e-13L)), 1e-6, 1e-9);
-}
-
-TEST(TimeValue, CountsTenThousandthsOfAnHour) {
-    EXPECT_EQ(TimeValue(123456.00), 125822);
-    EXPECT_EQ(TimeValue(0), 0);
-    EXPECT_EQ(TimeValue(10000), 10000);  // 01:00:00
-    EXPECT_EQ(TimeValue(3000), 5000);    // 00:30:00
-    EXPECT_EQ(TimeValue(235959.99), 239999);
-    EXPECT_FALSE(TimeValue(-1).has_value());
-    EXPECT_FALSE(TimeValue(1e300).has_value());
+common::CountedFields Fields(const std::string& record) {
+    return common::ReadRelayedRecord(record.substr(0, record.size() - 1)).counted;
 }
 
 std::string RecordAt(const std::string& time, double latDeg, double lonDeg) {
@@ -82,7 +60,7 @@ std::string RecordAt(const std::string& time, double latDeg, double lonDeg) {
 TrackState Primed(double latDeg, double lonDeg, std::string_view home = "JN49EA") {
     TrackState s;
     s.home = HomeFromLocator(home);
-    const TrackStepResult r = TrackStep(RecordAt("120000", latDeg, lonDeg), s);
+    const TrackStepResult r = TrackStep(Fields(RecordAt("120000", latDeg, lonDeg)), s);
     EXPECT_TRUE(r.error.empty());
     EXPECT_TRUE(r.hasPosition);
     EXPECT_EQ(r.stepKm, 0);
@@ -95,7 +73,7 @@ TrackState Primed(double latDeg, double lonDeg, std::string_view home = "JN49EA"
 TEST(TrackStep, IdenticalFixesGiveNoDistance) {
     TrackState s = Primed(49.5, 8.5);
     for (int i = 0; i < 3; ++i) {
-        const TrackStepResult r = TrackStep(RecordAt("120004", 49.5, 8.5), s);
+        const TrackStepResult r = TrackStep(Fields(RecordAt("120004", 49.5, 8.5)), s);
         EXPECT_EQ(r.stepKm, 0);
         EXPECT_EQ(r.courseDeg, 0);
     }
@@ -103,16 +81,16 @@ TEST(TrackStep, IdenticalFixesGiveNoDistance) {
 
 TEST(TrackStep, HundredthOfADegreeNorth) {
     TrackState s = Primed(49.5, 8.5);
-    const TrackStepResult r = TrackStep(RecordAt("120004", 49.51, 8.5), s);
+    const TrackStepResult r = TrackStep(Fields(RecordAt("120004", 49.51, 8.5)), s);
     EXPECT_NEAR(r.stepKm, 0.01 * kDeg * kR, 1e-6);
     EXPECT_NEAR(r.courseDeg, 0, 1e-3);
 }
 
 TEST(TrackStep, WestwardStepPointsWest) {
     TrackState s = Primed(49.5, 8.5);
-    EXPECT_NEAR(TrackStep(RecordAt("120004", 49.5, 8.4), s).courseDeg, 270, 0.1);
-    EXPECT_NEAR(TrackStep(RecordAt("120008", 49.4, 8.3), s).courseDeg, 212.5, 1.0);
-    EXPECT_NEAR(TrackStep(RecordAt("120012", 49.5, 8.4), s).courseDeg, 32.5, 1.0);
+    EXPECT_NEAR(TrackStep(Fields(RecordAt("120004", 49.5, 8.4)), s).courseDeg, 270, 0.1);
+    EXPECT_NEAR(TrackStep(Fields(RecordAt("120008", 49.4, 8.3)), s).courseDeg, 212.5, 1.0);
+    EXPECT_NEAR(TrackStep(Fields(RecordAt("120012", 49.5, 8.4)), s).courseDeg, 32.5, 1.0);
 }
 
 TEST(TrackStep, ConversionErrorsLeaveTheStateAlone) {
@@ -123,7 +101,7 @@ TEST(TrackStep, ConversionErrorsLeaveTheStateAlone) {
           +[](testing::Fix& x) { x.lat = "49O1.2"; }, +[](testing::Fix& x) { x.lon = "8x2"; }}) {
         testing::Fix bad;
         mutate(bad);
-        const TrackStepResult r = TrackStep(testing::Record(bad), s);
+        const TrackStepResult r = TrackStep(Fields(testing::Record(bad)), s);
         EXPECT_FALSE(r.error.empty()) << testing::Record(bad);
         EXPECT_FALSE(r.hasPosition);
         EXPECT_EQ(s.previous.lat, before.previous.lat);
@@ -135,7 +113,7 @@ TEST(TrackStep, EmptyLatitudeMakesNoStepAndKeepsPriming) {
     TrackState s;
     testing::Fix f;
     f.lat = "";
-    const TrackStepResult r = TrackStep(testing::Record(f), s);
+    const TrackStepResult r = TrackStep(Fields(testing::Record(f)), s);
     EXPECT_TRUE(r.error.empty());
     EXPECT_FALSE(r.hasPosition);
     EXPECT_EQ(r.timeValue, 125822);
@@ -178,7 +156,7 @@ TEST_P(TrackStepAgainstReference, DistanceAndCourseWithinHalfAPercent) {
     const double l2 = l1 + std::atan2(std::sin(theta) * std::sin(delta) * std::cos(p1),
                                       std::cos(delta) - std::sin(p1) * std::sin(p2));
     TrackState s = Primed(lat1, lon1);
-    const TrackStepResult r = TrackStep(RecordAt("120004", p2 / kDeg, l2 / kDeg), s);
+    const TrackStepResult r = TrackStep(Fields(RecordAt("120004", p2 / kDeg, l2 / kDeg)), s);
 
     const double a1 = FromNmea(lat1), b1 = FromNmea(lon1);
     const double a2 = FromNmea(p2 / kDeg), b2 = FromNmea(l2 / kDeg);

@@ -63,7 +63,7 @@ class ChasePanelTest : public ::testing::Test {
             std::string r = testing::RelayedRecord(frames_[i]);
             r.pop_back();
             nowMs_ += 1000;
-            panel_->OnRecord(r);
+            panel_->OnRecord(common::ReadRelayedRecord(r));
             fed_ = i + 1;
         }
     }
@@ -137,7 +137,7 @@ TEST_F(ChasePanelTest, DataAgeRunsOnTheWallClockTurnsRedAndWarnsOnce) {
     testing::Fix fix;
     std::string r = testing::Record(fix);
     r.pop_back();
-    panel_->OnRecord(r);
+    panel_->OnRecord(common::ReadRelayedRecord(r));
     nowMs_ += 30'000;
     panel_->Tick();
     EXPECT_EQ(Text("agelb"), "30 s");
@@ -155,7 +155,7 @@ TEST_F(ChasePanelTest, DataAgeRunsOnTheWallClockTurnsRedAndWarnsOnce) {
     EXPECT_TRUE(Banner()->text().endsWith("KEINE DATEN seit 1 min 00 s"));
 
     // The same record again (a repeat the analytics leave out) is still data.
-    panel_->OnRecord(r);
+    panel_->OnRecord(common::ReadRelayedRecord(r));
     EXPECT_EQ(Text("agelb"), "0 s");
     EXPECT_TRUE(panel_->findChild<QLabel*>("agelb")->styleSheet().isEmpty());
     nowMs_ += 60'000;

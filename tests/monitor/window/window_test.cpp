@@ -223,8 +223,8 @@ TEST_F(MonitorWindowTest, ReconnectKeepsTotalDropsTailUserConnectResets) {
     EXPECT_TRUE(win_->statusBar()->currentMessage().contains("dropped 40 bytes"));
     server.Send(cut.substr(40) + Fix(5));
     ASSERT_TRUE(WaitForRecords(5));
-    for (const auto& r : shown_) EXPECT_NE(r.record + "#", cut) << "glued across connections";
-    EXPECT_EQ(shown_.back().record + "#", Fix(5));
+    for (const auto& r : shown_) EXPECT_NE(r.record.text + "#", cut) << "glued across connections";
+    EXPECT_EQ(shown_.back().record.text + "#", Fix(5));
     EXPECT_EQ(Text("tacholb"), "4.4 km ");  // the automatic reconnect kept the total
     EXPECT_EQ(Text("utclb"), "12:00:20");
 
@@ -274,7 +274,7 @@ TEST_F(MonitorWindowTest, BadInputFromTheServer) {
         return win_->Reader().SkippedBytes() == garbage.size() + (1 << 20);
     }));
     server.Send("#;;;#");  // ends the junk; then a record with every field empty
-    ASSERT_TRUE(WaitFor([&] { return !shown_.empty() && shown_.back().record == ";;;"; }));
+    ASSERT_TRUE(WaitFor([&] { return !shown_.empty() && shown_.back().record.text == ";;;"; }));
     EXPECT_EQ(memoLines("without an ending"), 1);  // one message for the whole run
     EXPECT_TRUE(win_->statusBar()->currentMessage().contains("record not shown in full"));
     shown_.clear();

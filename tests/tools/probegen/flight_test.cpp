@@ -5,26 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "common/atmosphere.h"
+
 using probegen::FlightOptions;
 using probegen::SimulateFlight;
-
-struct AtmosphereCase {
-    double altitudeM, temperatureC, pressureHpa;
-};
-
-class StandardAtmosphere : public ::testing::TestWithParam<AtmosphereCase> {};
-
-TEST_P(StandardAtmosphere, MatchesTheTabulatedValues) {
-    const AtmosphereCase& c = GetParam();
-    EXPECT_NEAR(probegen::StandardTemperatureC(c.altitudeM), c.temperatureC, 0.05);
-    EXPECT_NEAR(probegen::StandardPressureHpa(c.altitudeM), c.pressureHpa, c.pressureHpa * 0.002);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Altitudes, StandardAtmosphere,
-    ::testing::Values(AtmosphereCase{0, 15.0, 1013.25}, AtmosphereCase{5000, -17.5, 540.48},
-                      AtmosphereCase{11000, -56.5, 226.32}, AtmosphereCase{15000, -56.5, 120.45},
-                      AtmosphereCase{20000, -56.5, 54.75}, AtmosphereCase{30000, -46.5, 11.718}));
 
 TEST(EncodeWords, StationScalingGivesTheValuesBack) {
     probegen::Telemetry t;
@@ -72,8 +56,8 @@ TEST(SimulateFlight, MeasurementsFollowTheAltitude) {
     for (std::size_t i = 0; i < flight.size(); ++i) {
         const auto& t = flight[i].telemetry;
         const double alt = t.fix.altitudeM;
-        EXPECT_NEAR(t.pressureHpa, probegen::StandardPressureHpa(alt), 0.06) << i;
-        EXPECT_NEAR(t.outsideTwiceC / 2.0, probegen::StandardTemperatureC(alt), 0.5) << i;
+        EXPECT_NEAR(t.pressureHpa, common::StandardPressureHpa(alt), 0.06) << i;
+        EXPECT_NEAR(t.outsideTwiceC / 2.0, common::StandardTemperatureC(alt), 0.5) << i;
         // The box keeps its own warmth on the way up; on the way down it lags the warming air.
         if (alt > flight[i > 0 ? i - 1 : 0].telemetry.fix.altitudeM) {
             EXPECT_GT(t.insideTwiceC, t.outsideTwiceC) << i;
