@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "monitor/core/car.h"
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/car.h"
+#include "monitor/chase/flight_analytics.h"
 #include "monitor/core/stream_reader.h"
 #include "monitor/io/gps_source.h"
 

@@ -19,12 +19,13 @@
 
 #include "common/locator.h"
 #include "common/serial/qt_dispatcher.h"
-#include "monitor/core/estimate_printer.h"
+#include "monitor/chase/estimate_printer.h"
 #include "monitor/core/replay.h"
 #include "monitor/core/stream_reader.h"
 #include "monitor/headless.h"
 #include "monitor/headless_car.h"
 #include "monitor/io/nmea_output.h"
+#include "monitor/options.h"
 #include "monitor/window/chase_window.h"
 #include "monitor/window/main_window.h"
 

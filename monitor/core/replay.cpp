@@ -1,7 +1,6 @@
 #include "monitor/core/replay.h"
 
 #include <array>
-#include <cctype>
 #include <istream>
 #include <ostream>
 #include <utility>
@@ -15,103 +14,7 @@ namespace {
 
 constexpr std::size_t kReadChunk = 1024;
 
-// Both "--name value" and "--name=value".
-bool TakeValue(std::span<const std::string_view> args, std::size_t& i, std::string_view name,
-               std::string& value, std::string& error) {
-    const std::string_view a = args[i];
-    if (a.size() > name.size() && a.substr(0, name.size()) == name && a[name.size()] == '=') {
-        value = std::string(a.substr(name.size() + 1));
-    } else if (a == name) {
-        if (i + 1 >= args.size()) {
-            error = std::string(name) + " needs a value";
-            return true;
-        }
-        value = std::string(args[++i]);
-    } else {
-        return false;
-    }
-    if (value.empty() && error.empty()) error = std::string(name) + " needs a value";
-    return true;
-}
-
 }  // namespace
-
-ParsedOptions ParseOptions(std::span<const std::string_view> args) {
-    ParsedOptions p;
-    Options& o = p.options;
-    for (std::size_t i = 0; i < args.size() && p.error.empty(); ++i) {
-        const std::string_view a = args[i];
-        if (a == "--headless") {
-            o.headless = true;
-        } else if (a == "--ms") {
-            o.speedMs = true;
-        } else if (a == "--help" || a == "-h") {
-            o.help = true;
-        } else if (a == "--version") {
-            o.version = true;
-        } else if (a == "--waypoint") {
-            o.waypoint = true;
-        } else if (TakeValue(args, i, "--replay", o.replayPath, p.error) ||
-                   TakeValue(args, i, "--server", o.server, p.error) ||
-                   TakeValue(args, i, "--locator", o.locator, p.error) ||
-                   TakeValue(args, i, "--serial", o.serialPort, p.error) ||
-                   TakeValue(args, i, "--gpsd", o.gpsd, p.error) ||
-                   TakeChaseOption(args, i, o.chase, p.error)) {
-        } else {
-            p.error = "unknown argument \"" + std::string(a) + "\"";
-        }
-    }
-    if (!p.error.empty() || o.help || o.version) return p;
-    if (!o.replayPath.empty() && !o.server.empty())
-        p.error = "--replay and --server exclude each other";
-    else if (o.headless && o.replayPath.empty() && o.server.empty())
-        p.error = "--headless needs --server HOST[:PORT] or --replay FILE (- for standard input)";
-    else if (!o.headless && !o.replayPath.empty())
-        p.error = "--replay works only with --headless";
-    else if (!o.headless && o.chase.estimates)
-        p.error = "--estimates works only with --headless";
-    else if (!o.gpsd.empty())
-        ParseGpsServer(o.gpsd, p.error);
-    return p;
-}
-
-std::string UsageText() {
-    return "Usage: pelmora [--server HOST[:PORT]] [--locator LOC] [--ms] [--serial PORT]\n"
-           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
-           "       pelmora --headless --server HOST[:PORT] [--locator LOC] [--ms] [--serial PORT]\n"
-           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
-           "       pelmora --headless --replay FILE|- [--locator LOC] [--ms] [--serial PORT]\n"
-           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
-           "Shows the telemetry of a weather-balloon probe relayed by a collecting server.\n"
-           "\n"
-           "  --server HOST    the collecting server, HOST or HOST:PORT (port 3000 unless\n"
-           "                   given; an IPv6 address with a port in brackets: [::1]:3000).\n"
-           "                   The window connects at once; headless follows the server\n"
-           "                   until SIGINT/SIGTERM, retrying every 10 s while it is away\n"
-           "  --headless       run without a window, print what the window would show\n"
-           "  --replay FILE    read a recorded record stream from FILE (- for standard input)\n"
-           "  --locator LOC    your Maidenhead locator, the home position (default JN49EA)\n"
-           "  --ms             show ground speed in m/s instead of km/h\n"
-           "  --serial PORT    pass each GPS sentence on at 4800 baud to PORT, a port\n"
-           "                   number (1 is COM1, /dev/ttyS0) or a device path\n"
-           "  --waypoint       after each GPS sentence also the landing estimate as a\n"
-           "                   waypoint sentence ($GPWPL ... LANDING) to the serial port\n"
-           "  --gpsd HOST      the car's own position from gpsd at HOST or HOST:PORT (port\n"
-           "                   2947 unless given). With a fix the car is home: distances\n"
-           "                   and estimates are measured from it, and headless prints a\n"
-           "                   car= line after each record's lines. Retried every 10 s\n"
-           "                   while gpsd is away; a fix older than 10 s counts as none\n"
-           "  --help           show this text\n"
-           "  --version        show the version\n"
-           "\n" +
-           ChaseUsageText();
-}
-
-std::string NormaliseLocator(std::string_view locator) {
-    std::string s(locator);
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string FormatReplayLine(std::size_t n, const Displays& d) {
     std::string line = "record=" + std::to_string(n);

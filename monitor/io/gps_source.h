@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "monitor/core/car.h"
+#include "monitor/chase/car.h"
 
 namespace monitor {
 

@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "monitor/core/map_view.h"
+#include "monitor/chase/map_view.h"
 
 class QNetworkAccessManager;
 class QNetworkDiskCache;

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "monitor/core/chase_plots.h"
+#include "monitor/chase/chase_plots.h"
 #include "monitor/window/plot_style.h"
 
 namespace monitor {

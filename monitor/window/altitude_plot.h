@@ -3,7 +3,7 @@
 
 #include <QWidget>
 
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/flight_analytics.h"
 
 namespace monitor {
 

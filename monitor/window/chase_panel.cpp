@@ -21,8 +21,9 @@
 #include <chrono>
 #include <cmath>
 
+#include "common/geo.h"
 #include "common/numbers.h"
-#include "monitor/core/chase_plots.h"
+#include "monitor/chase/chase_plots.h"
 #include "monitor/io/tile_loader.h"
 #include "monitor/window/altitude_plot.h"
 #include "monitor/window/fit_label.h"
@@ -36,6 +37,11 @@ constexpr int kAutoLandingAlt = -501;  // the landing-altitude box's "auto"
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// A bearing in whole degrees, 359.6 as 0, never 360.
+QString Degrees(double bearingDeg) {
+    return QString::number(common::ShownBearing(bearingDeg, 0)) + QStringLiteral("°");
 }
 
 // A number too long to be a reading (1e300 in a record) shows as "-" and never widens the panel.
@@ -448,8 +454,8 @@ void ChasePanel::Fire(const std::vector<Alarm>& alarms) {
 
 void ChasePanel::UpdateDisplays() {
     const FlightState& s = analytics_.State();
-    static const char* const kPhase[] = {"-", "am Boden", "Aufstieg", "Abstieg"};
-    phaselb_->setText(QString::fromUtf8(kPhase[static_cast<int>(s.phase)]));
+    const std::string_view phase = PhaseCaption(s.phase);
+    phaselb_->setText(QString::fromUtf8(phase.data(), static_cast<qsizetype>(phase.size())));
     vavgcap_->setText(QStringLiteral("Vertikal Ø %1 s").arg(effective_.analytics.vrateWindowS));
     vavglb_->setText(s.vrateAvgMps ? Fixed(*s.vrateAvgMps, 1) + QStringLiteral(" m/s")
                                    : QStringLiteral("-"));
@@ -469,10 +475,8 @@ void ChasePanel::UpdateDisplays() {
         landlb_->setText(Q(l->locator) + QStringLiteral("   ") +
                          Coordinate(l->point.lat, 'N', 'S') + QStringLiteral("  ") +
                          Coordinate(l->point.lon, 'E', 'W'));
-        long bearing = std::lround(l->bearingDeg);
-        if (bearing >= 360) bearing = 0;
         landdistlb_->setText(Fixed(l->homeKm, 1) + QStringLiteral(" km, ") +
-                             QString::number(bearing) + QStringLiteral("°"));
+                             Degrees(l->bearingDeg));
     } else {
         tlandlb_->setText(QStringLiteral("-"));
         landlb_->setText(QStringLiteral("-"));
@@ -480,8 +484,7 @@ void ChasePanel::UpdateDisplays() {
     }
     const CarFigures car = MakeCarFigures(carFix_ ? carFix_() : std::nullopt, s);
     auto distance = [](const std::optional<Geodesic>& g) {
-        return g ? Fixed(g->km, 2) + QStringLiteral(" km, ") + Fixed(g->bearingDeg, 0) +
-                       QStringLiteral("°")
+        return g ? Fixed(g->km, 2) + QStringLiteral(" km, ") + Degrees(g->bearingDeg)
                  : QStringLiteral("-");
     };
     carprobelb_->setText(distance(car.toProbe));
@@ -494,8 +497,7 @@ void ChasePanel::UpdateDisplays() {
     QString moving = QStringLiteral("-");
     if (car.fix && car.fix->speedKmh) {
         moving = Fixed(*car.fix->speedKmh, 0) + QStringLiteral(" km/h");
-        if (car.headingDeg)
-            moving += QStringLiteral(", Kurs ") + Fixed(*car.headingDeg, 0) + QStringLiteral("°");
+        if (car.headingDeg) moving += QStringLiteral(", Kurs ") + Degrees(*car.headingDeg);
     } else if (car.fix) {
         moving = QStringLiteral("Fix");
     }

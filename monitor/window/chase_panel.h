@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "monitor/core/car.h"
-#include "monitor/core/chase_alarms.h"
-#include "monitor/core/chase_settings.h"
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/car.h"
+#include "monitor/chase/chase_alarms.h"
+#include "monitor/chase/chase_settings.h"
+#include "monitor/chase/flight_analytics.h"
 #include "monitor/window/ground_track_plot.h"
 
 class QCheckBox;

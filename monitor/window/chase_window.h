@@ -3,7 +3,7 @@
 // line's values over them.
 #pragma once
 
-#include "monitor/core/chase_settings.h"
+#include "monitor/chase/chase_settings.h"
 #include "monitor/window/chase_panel.h"
 #include "monitor/window/main_window.h"
 

@@ -7,9 +7,9 @@
 #include <functional>
 #include <optional>
 
-#include "monitor/core/chase_plots.h"
-#include "monitor/core/flight_analytics.h"
-#include "monitor/core/map_view.h"
+#include "monitor/chase/chase_plots.h"
+#include "monitor/chase/flight_analytics.h"
+#include "monitor/chase/map_view.h"
 
 namespace monitor {
 

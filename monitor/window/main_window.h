@@ -18,7 +18,7 @@
 #include <optional>
 
 #include "common/serial/ser_comm.h"
-#include "monitor/core/car.h"
+#include "monitor/chase/car.h"
 #include "monitor/core/course_image.h"
 #include "monitor/core/stream_reader.h"
 #include "monitor/io/gps_source.h"

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "common/gga.h"
-#include "common/text.h"
 #include "station/demod/crc16.h"
 
 namespace demod {
@@ -77,10 +76,9 @@ bool GpsSentenceSound(std::string_view s) {
 }
 
 std::optional<int> GpsSecondsOfDay(std::string_view s) {
-    const std::string_view body = s.substr(0, s.find('*'));
-    const std::string time = common::ExtractField(body, 2, ',');
-    if (time.empty()) return std::nullopt;
-    return common::StrictWholeSecondsOfDay(time);
+    const common::GgaSentence g = common::ReadGga(s.substr(0, s.find('*')));
+    if (g.Time().empty()) return std::nullopt;
+    return common::StrictWholeSecondsOfDay(g.Time());
 }
 
 void FrameRepair::NoteGood(const Frame& frame, std::int64_t endSample) {

@@ -25,7 +25,7 @@
 #include <gtest/gtest.h>
 
 #include "common/numbers.h"
-#include "monitor/core/car.h"
+#include "monitor/chase/car.h"
 #include "monitor/headless.h"
 #include "monitor/headless_car.h"
 #include "records.h"

@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "monitor/core/map_view.h"
+#include "monitor/chase/map_view.h"
 
 namespace test_support {
 

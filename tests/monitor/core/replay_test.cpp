@@ -12,54 +12,6 @@
 namespace monitor {
 namespace {
 
-ParsedOptions Parse(std::vector<std::string_view> args) {
-    return ParseOptions(args);
-}
-
-TEST(ParseOptions, AcceptedCommandLines) {
-    const ParsedOptions a = Parse({"--headless", "--replay", "flight.txt"});
-    EXPECT_TRUE(a.error.empty());
-    EXPECT_TRUE(a.options.headless);
-    EXPECT_EQ(a.options.replayPath, "flight.txt");
-    EXPECT_EQ(a.options.locator, "JN49EA");
-    EXPECT_FALSE(a.options.speedMs);
-
-    const ParsedOptions b = Parse({"--replay=-", "--locator=jo31aa", "--ms", "--headless"});
-    EXPECT_TRUE(b.error.empty());
-    EXPECT_EQ(b.options.replayPath, "-");
-    EXPECT_EQ(b.options.locator, "jo31aa");
-    EXPECT_TRUE(b.options.speedMs);
-
-    EXPECT_TRUE(Parse({"--help"}).options.help);
-    EXPECT_TRUE(Parse({"--version"}).options.version);
-    // Without --headless the window opens.
-    EXPECT_TRUE(Parse({}).error.empty());
-    const ParsedOptions c =
-        Parse({"--server", "[::1]:3000", "--headless", "--serial=/dev/ttyUSB0"});
-    EXPECT_TRUE(c.error.empty());
-    EXPECT_EQ(c.options.server, "[::1]:3000");
-    EXPECT_EQ(c.options.serialPort, "/dev/ttyUSB0");
-    EXPECT_TRUE(Parse({"--server", "localhost", "--serial", "3"}).error.empty());
-}
-
-TEST(ParseOptions, RejectedCommandLines) {
-    const std::vector<std::vector<std::string_view>> bad = {
-        {"--bogus"},
-        {"--headless"},
-        {"--headless", "--replay"},
-        {"--headless", "--replay="},
-        {"--headless", "--replay", "f", "--locator"},
-        {"--replay", "f"},
-        {"--headless", "--server"},
-        {"--headless", "--server", "h", "--replay", "f"},
-        {"--headless", "--replay", "f", "extra"},
-    };
-    for (const auto& args : bad) {
-        const ParsedOptions p = ParseOptions(args);
-        EXPECT_FALSE(p.error.empty()) << (args.empty() ? "" : args.front());
-    }
-}
-
 TEST(FormatReplayLine, StartCaptionsInTheFixedOrder) {
     EXPECT_EQ(FormatReplayLine(1, Displays{}),
               "record=1\trxstatlb=-\tutclb=--:--:--\tsatlb=-\tubatlb=--.-V\ttbatlb=-\ttauslb=-\t"

@@ -25,7 +25,7 @@
 
 #include "common/locator.h"
 #include "mbtiles_file.h"
-#include "monitor/core/chase_plots.h"
+#include "monitor/chase/chase_plots.h"
 #include "monitor/io/tile_loader.h"
 #include "qt_wait.h"
 #include "records.h"

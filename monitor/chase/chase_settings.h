@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "monitor/core/car.h"
-#include "monitor/core/chase_alarms.h"
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/car.h"
+#include "monitor/chase/chase_alarms.h"
+#include "monitor/chase/flight_analytics.h"
 
 namespace monitor {
 

@@ -1,4 +1,4 @@
-#include "monitor/core/map_view.h"
+#include "monitor/chase/map_view.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "monitor/core/chase_alarms.h"
+#include "monitor/chase/chase_alarms.h"
 
 #include <cmath>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/flight_analytics.h"
 
 namespace monitor {
 

@@ -1,6 +1,6 @@
 // The chase settings: the file round trip, what a hand-edited file may hold, where it lives,
 // and command-line options that hold for one run only.
-#include "monitor/core/chase_settings.h"
+#include "monitor/chase/chase_settings.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "monitor/core/replay.h"
+#include "monitor/options.h"
 #include "temp_dir.h"
 
 namespace monitor {

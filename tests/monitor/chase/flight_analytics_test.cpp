@@ -1,6 +1,6 @@
 // The chase analytics against probegen's simulated flight replayed as relayed records: burst,
 // landing time and place, and what gaps, missing positions and midnight must not disturb.
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/flight_analytics.h"
 
 #include <cmath>
 #include <functional>
@@ -381,6 +381,33 @@ TEST(FlightAnalytics, LandingAltitudeIsTheSeenLaunchSiteUnlessSet) {
     EXPECT_EQ(seen.LandingAltitudeM(), o.launchAltM);
     EXPECT_EQ(joined.LandingAltitudeM(), 0);
     EXPECT_EQ(set.LandingAltitudeM(), 420);
+}
+
+// The landing's distance and bearing from the locator's home, against a spherical reference
+// (within its 0.5 % of the ellipsoid): a home south-west of the landing and one east of it.
+TEST(FlightAnalytics, LandingDistanceAndBearingFromTheLocatorsHome) {
+    const probegen::FlightOptions o = Flight(30);
+    const auto frames = probegen::SimulateFlight(o);
+    for (const char* home : {"JN49EA", "JO60AA"}) {
+        FlightAnalytics a({}, home);
+        for (const auto& f : frames) {
+            std::string r = testing::RelayedRecord(f);
+            r.pop_back();
+            a.AddRecord(r);
+        }
+        ASSERT_TRUE(a.State().landing) << home;
+        const LandingEstimate& l = *a.State().landing;
+        const LatLonDeg h = a.Home();
+        constexpr double kRad = std::numbers::pi / 180;
+        const double p1 = h.lat * kRad, p2 = l.point.lat * kRad, dl = (l.point.lon - h.lon) * kRad;
+        const double bearing =
+            std::atan2(std::sin(dl) * std::cos(p2),
+                       std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dl)) /
+            kRad;
+        const double km = testing::DistanceKm(h.lat, h.lon, l.point.lat, l.point.lon);
+        EXPECT_NEAR(l.bearingDeg, bearing < 0 ? bearing + 360 : bearing, 0.5) << home;
+        EXPECT_NEAR(l.homeKm, km, km * 0.005) << home;
+    }
 }
 
 TEST(FormatEstimateLine, EveryFieldInItsPlaceEmptyWhenUnknown) {

@@ -1,4 +1,4 @@
-#include "monitor/core/estimate_printer.h"
+#include "monitor/chase/estimate_printer.h"
 
 #include <ostream>
 

@@ -7,7 +7,7 @@
 #include <iosfwd>
 #include <string_view>
 
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/flight_analytics.h"
 #include "monitor/core/stream_reader.h"
 
 namespace monitor {

@@ -1,5 +1,5 @@
 // Alarms fire once per event, the data age follows the wall clock whatever the GPS time does.
-#include "monitor/core/chase_alarms.h"
+#include "monitor/chase/chase_alarms.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "monitor/core/chase_plots.h"
+#include "monitor/chase/chase_plots.h"
 
 #include <algorithm>
 #include <cmath>

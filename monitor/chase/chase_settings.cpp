@@ -1,4 +1,4 @@
-#include "monitor/core/chase_settings.h"
+#include "monitor/chase/chase_settings.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Web Mercator tiles against tiles looked up by hand, the MBTiles row flip, and a map view that
 // pans, zooms about the pointer, covers its window with tiles and measures true kilometres.
-#include "monitor/core/map_view.h"
+#include "monitor/chase/map_view.h"
 
 #include <algorithm>
 #include <cmath>

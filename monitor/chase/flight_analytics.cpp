@@ -1,4 +1,4 @@
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/flight_analytics.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // The car's figures: geodesy on the ellipsoid against GeographicLib's direct problem and a
 // hand-computed elevation, the fix's age, the car= line, the waypoint sentence, and the car as
 // home for the record displays and the landing estimate.
-#include "monitor/core/car.h"
+#include "monitor/chase/car.h"
 
 #include <GeographicLib/Geodesic.hpp>
 

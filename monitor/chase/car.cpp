@@ -1,4 +1,4 @@
-#include "monitor/core/car.h"
+#include "monitor/chase/car.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // Geometry of the chase pictures: north up, east right, rings that hold everything, the burst
 // and the landing where they belong on the altitude plot.
-#include "monitor/core/chase_plots.h"
+#include "monitor/chase/chase_plots.h"
 
 #include <cmath>
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "common/geo.h"
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/flight_analytics.h"
 
 namespace monitor {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "monitor/core/chase_plots.h"
-#include "monitor/core/flight_analytics.h"
+#include "monitor/chase/chase_plots.h"
+#include "monitor/chase/flight_analytics.h"
 
 namespace monitor {
 
