@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <array>
 #include <cerrno>
@@ -15,19 +16,20 @@ namespace monitor {
 
 namespace {
 
+constexpr int kTickMs = 1000;
+
 // What the window shows in msglb and its status bar, as lines on standard error.
 class HeadlessLiveView : public LiveLinkView {
   public:
-    HeadlessLiveView(StreamReader& reader, RecordPrinter& printer, std::ostream& err)
-        : reader_(reader), printer_(printer), err_(err) {}
+    HeadlessLiveView(const StreamHandler& handler, std::ostream& err)
+        : handler_(handler), err_(err) {}
     LiveLink* link = nullptr;
+    int retryMs = kRetryIntervalMs;
 
     void tcpclientConnecting() override {}
     void tcpclientConnect(const QString&) override {
         err_ << "pelmora: connected to " << Where() << '\n';
-        if (const std::size_t dropped = reader_.StartStream())
-            err_ << "pelmora: dropped " << dropped
-                 << " bytes of an unfinished record of the last connection\n";
+        if (handler_.started) handler_.started();
         err_.flush();
     }
     void tcpclientError(const QString& detail, bool) override {
@@ -36,10 +38,8 @@ class HeadlessLiveView : public LiveLinkView {
         err_.flush();
     }
     void tcpclientRead(const QByteArray& bytes) override {
-        printer_.Print(reader_.Feed(
-            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
+        handler_.bytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     }
-    int retryMs = kRetryIntervalMs;
 
   private:
     std::string Where() const {
@@ -47,23 +47,32 @@ class HeadlessLiveView : public LiveLinkView {
         const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
         return shown + ":" + std::to_string(link->Port());
     }
-    StreamReader& reader_;
-    RecordPrinter& printer_;
+    const StreamHandler& handler_;
     std::ostream& err_;
 };
 
+// The reader's own lines: one per record, its messages and errors to `err`.
+StreamHandler Printing(StreamReader& reader, RecordPrinter& printer, std::ostream& err) {
+    StreamHandler h;
+    h.started = [&reader, &err] {
+        if (const std::size_t dropped = reader.StartStream())
+            err << "pelmora: dropped " << dropped
+                << " bytes of an unfinished record of the last connection\n";
+    };
+    h.bytes = [&reader, &printer](std::string_view bytes) { printer.Print(reader.Feed(bytes)); };
+    return h;
+}
+
 }  // namespace
 
-int RunLive(QCoreApplication& app, const std::string& serverText, StreamReader& reader,
-            std::ostream& out, std::ostream& err, const RecordHook& onRecord, int retryMs) {
+int RunLive(QCoreApplication& app, const std::string& serverText, const StreamHandler& handler,
+            std::ostream& err, int retryMs) {
     common::QuitOnSignals quitOnSignals(app);
     if (!quitOnSignals.Ok()) {
         err << "pelmora: cannot set up signal handling\n";
         return 1;
     }
-
-    RecordPrinter printer(out, err, onRecord);
-    HeadlessLiveView view(reader, printer, err);
+    HeadlessLiveView view(handler, err);
     LiveLink link(view);
     view.link = &link;
     view.retryMs = retryMs;
@@ -74,15 +83,17 @@ int RunLive(QCoreApplication& app, const std::string& serverText, StreamReader& 
         err << "pelmora: " << error.toStdString() << '\n';
         return 2;
     }
+    QTimer ticker;
+    if (handler.tick) {
+        QObject::connect(&ticker, &QTimer::timeout, &app, handler.tick);
+        ticker.start(kTickMs);
+    }
     app.exec();
     link.Disconnect();
-    err << "pelmora: stopped after " << printer.Count() << " records\n";
     return 0;
 }
 
-std::size_t RunPipeReplay(QCoreApplication& app, int fd, StreamReader& reader, std::ostream& out,
-                          std::ostream& err, const RecordHook& onRecord) {
-    RecordPrinter printer(out, err, onRecord);
+void RunPipe(QCoreApplication& app, int fd, const StreamHandler& handler, std::ostream& err) {
     QSocketNotifier input(fd, QSocketNotifier::Read);
     std::array<char, 4096> buf{};
     QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
@@ -94,9 +105,23 @@ std::size_t RunPipeReplay(QCoreApplication& app, int fd, StreamReader& reader, s
             app.quit();
             return;
         }
-        printer.Print(reader.Feed(std::string_view(buf.data(), static_cast<std::size_t>(n))));
+        handler.bytes(std::string_view(buf.data(), static_cast<std::size_t>(n)));
     });
     app.exec();
+}
+
+int RunLive(QCoreApplication& app, const std::string& serverText, StreamReader& reader,
+            std::ostream& out, std::ostream& err, const RecordHook& onRecord, int retryMs) {
+    RecordPrinter printer(out, err, onRecord);
+    const int rc = RunLive(app, serverText, Printing(reader, printer, err), err, retryMs);
+    if (rc == 0) err << "pelmora: stopped after " << printer.Count() << " records\n";
+    return rc;
+}
+
+std::size_t RunPipeReplay(QCoreApplication& app, int fd, StreamReader& reader, std::ostream& out,
+                          std::ostream& err, const RecordHook& onRecord) {
+    RecordPrinter printer(out, err, onRecord);
+    RunPipe(app, fd, Printing(reader, printer, err), err);
     ReportUnfinished(reader, err);
     out.flush();
     return printer.Count();

@@ -17,12 +17,8 @@ std::int64_t SteadyMs() {
 
 }  // namespace
 
-HeadlessCar::HeadlessCar(QCoreApplication& app, std::ostream& out, std::ostream& err,
-                         FlightAnalytics* shared, const AnalyticsSettings& settings)
-    : out_(out),
-      err_(err),
-      own_(shared ? nullptr : std::make_unique<FlightAnalytics>(settings)),
-      analytics_(shared ? shared : own_.get()),
+HeadlessCar::HeadlessCar(QCoreApplication& app, std::ostream& err)
+    : err_(err),
       clock_(SteadyMs),
       source_(
           [&app](std::function<void()> job) {
@@ -32,37 +28,29 @@ HeadlessCar::HeadlessCar(QCoreApplication& app, std::ostream& out, std::ostream&
                               [this](const std::string& text) {
                                   err_ << "pelmora: " << text << '\n';
                                   err_.flush();
-                              }}) {
-    analytics_->SetHomeSource(Home());
-}
+                              }}) {}
 
 HeadlessCar::~HeadlessCar() {
     source_.Stop();
-    analytics_->SetHomeSource({});
 }
 
 void HeadlessCar::Start(const GpsServer& server, const std::string& ignoredDevice, int retryMs) {
     source_.Start(server, ignoredDevice, retryMs);
 }
 
-HomeSource HeadlessCar::Home() {
+std::optional<CarFix> HeadlessCar::Current() const {
+    return tracker_.Current(clock_());
+}
+
+HomeSource HeadlessCar::Home() const {
     return [this]() -> std::optional<LatLonDeg> {
-        const auto fix = tracker_.Current(clock_());
+        const auto fix = Current();
         return fix ? std::optional(fix->position) : std::nullopt;
     };
 }
 
-HeadlessCar::Hook HeadlessCar::After(Hook inner) {
-    return [this, inner = std::move(inner)](const RecordResult& r) {
-        if (inner) inner(r);
-        Record(r);
-    };
-}
-
-void HeadlessCar::Record(const RecordResult& record) {
-    if (own_) own_->AddRecord(record.record);
-    out_ << FormatCarLine(++count_, MakeCarFigures(tracker_.Current(clock_()), analytics_->State()))
-         << std::flush;
+std::string HeadlessCar::Line(std::size_t recordNumber, const FlightState& probe) const {
+    return FormatCarLine(recordNumber, MakeCarFigures(Current(), probe));
 }
 
 }  // namespace monitor

@@ -1,5 +1,5 @@
-// The chase car in a headless run: follows gpsd on the event loop, makes the car home for the
-// record and estimate lines, and prints a car= line after each record's lines.
+// The chase car in a headless run: follows gpsd on the event loop, is home for the record and
+// estimate lines while it has a fix, and gives the car= line's figures.
 #pragma once
 
 #include <QCoreApplication>
@@ -7,50 +7,39 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
-#include <memory>
 #include <string>
 
 #include "monitor/chase/car.h"
 #include "monitor/chase/flight_analytics.h"
-#include "monitor/core/stream_reader.h"
 #include "monitor/io/gps_source.h"
 
 namespace monitor {
 
 class HeadlessCar {
   public:
-    using Hook = std::function<void(const RecordResult&)>;
     using Clock = std::function<std::int64_t()>;  // milliseconds, monotonic
 
-    // `shared` is the analytics of the estimate lines when they are printed (the car's landing
-    // figures are theirs), else null and the car keeps analytics of its own with `settings`.
-    HeadlessCar(QCoreApplication& app, std::ostream& out, std::ostream& err,
-                FlightAnalytics* shared, const AnalyticsSettings& settings);
+    // Connection messages go to `err`.
+    HeadlessCar(QCoreApplication& app, std::ostream& err);
     ~HeadlessCar();
 
     // Starts following gpsd; reports of `ignoredDevice` are not the car's.
     void Start(const GpsServer& server, const std::string& ignoredDevice,
                int retryMs = kGpsRetryMs);
-    // The car's position while it has a fix no older than kCarFixMaxAgeMs.
-    HomeSource Home();
-    // A record hook that runs `inner` (when set) and then prints the car line.
-    Hook After(Hook inner);
+    // The car's fix while it is no older than kCarFixMaxAgeMs, and its position as home.
+    std::optional<CarFix> Current() const;
+    HomeSource Home() const;
+    // car=N with the car's figures towards `probe`.
+    std::string Line(std::size_t recordNumber, const FlightState& probe) const;
 
     const CarTracker& Tracker() const { return tracker_; }
-    const FlightAnalytics& Analytics() const { return *analytics_; }
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
   private:
-    void Record(const RecordResult& record);
-
-    std::ostream& out_;
     std::ostream& err_;
-    std::unique_ptr<FlightAnalytics> own_;
-    FlightAnalytics* analytics_;
     CarTracker tracker_;
     Clock clock_;
     GpsSource source_;
-    std::size_t count_ = 0;
 };
 
 }  // namespace monitor

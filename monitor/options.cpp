@@ -1,5 +1,6 @@
 #include "monitor/options.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "monitor/chase/car.h"
@@ -44,11 +45,14 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
             o.version = true;
         } else if (a == "--waypoint") {
             o.waypoint = true;
+        } else if (a == "--no-record-log") {
+            o.recordLog = false;
         } else if (TakeValue(args, i, "--replay", o.replayPath, p.error) ||
                    TakeValue(args, i, "--server", o.server, p.error) ||
                    TakeValue(args, i, "--locator", o.locator, p.error) ||
                    TakeValue(args, i, "--serial", o.serialPort, p.error) ||
                    TakeValue(args, i, "--gpsd", o.gpsd, p.error) ||
+                   TakeValue(args, i, "--flight", o.flight, p.error) ||
                    TakeChaseOption(args, i, o.chase, p.error)) {
         } else {
             p.error = "unknown argument \"" + std::string(a) + "\"";
@@ -63,6 +67,9 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         p.error = "--replay works only with --headless";
     else if (!o.headless && o.chase.estimates)
         p.error = "--estimates works only with --headless";
+    else if (!IsFlightChoice(o.flight))
+        p.error =
+            "--flight needs auto or a flight id (A, B, ..., AA, ...), not \"" + o.flight + "\"";
     else if (!o.gpsd.empty())
         ParseGpsServer(o.gpsd, p.error);
     return p;
@@ -70,12 +77,14 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
 
 std::string UsageText() {
     return "Usage: pelmora [--server HOST[:PORT]] [--locator LOC] [--ms] [--serial PORT]\n"
-           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
+           "               [--gpsd HOST[:PORT]] [--waypoint] [--flight auto|ID]\n"
+           "               [--no-record-log]\n"
            "       pelmora --headless --server HOST[:PORT] [--locator LOC] [--ms] [--serial PORT]\n"
-           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
+           "               [--gpsd HOST[:PORT]] [--waypoint] [--flight auto|ID]\n"
+           "               [--no-record-log]\n"
            "       pelmora --headless --replay FILE|- [--locator LOC] [--ms] [--serial PORT]\n"
-           "               [--gpsd HOST[:PORT]] [--waypoint]\n"
-           "Shows the telemetry of a weather-balloon probe relayed by a collecting server.\n"
+           "               [--gpsd HOST[:PORT]] [--waypoint] [--flight auto|ID]\n"
+           "Shows the telemetry of weather-balloon probes relayed by a collecting server.\n"
            "\n"
            "  --server HOST    the collecting server, HOST or HOST:PORT (port 3000 unless\n"
            "                   given; an IPv6 address with a port in brackets: [::1]:3000).\n"
@@ -94,10 +103,23 @@ std::string UsageText() {
            "                   and estimates are measured from it, and headless prints a\n"
            "                   car= line after each record's lines. Retried every 10 s\n"
            "                   while gpsd is away; a fix older than 10 s counts as none\n"
+           "  --flight ID      the flight the displays, the chase figures and the serial\n"
+           "                   port follow: auto (the default) takes the one nearest to\n"
+           "                   home when the first appears or the followed one ends; or\n"
+           "                   a flight's id (A, B, ..., AA, ...: in order of first arrival)\n"
+           "  --no-record-log  do not keep the records received in the record log\n"
+           "                   ($XDG_STATE_HOME/pelmora, one file a day), which a window or\n"
+           "                   --server run reads back at start (the last 6 hours)\n"
            "  --help           show this text\n"
            "  --version        show the version\n"
            "\n" +
            ChaseUsageText();
+}
+
+bool IsFlightChoice(std::string_view choice) {
+    if (choice == "auto") return true;
+    return !choice.empty() && choice.size() <= 3 &&
+           std::all_of(choice.begin(), choice.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
 std::string NormaliseLocator(std::string_view locator) {

@@ -19,9 +19,11 @@ struct Options {
     std::string server;      // HOST[:PORT] to follow live; empty when not given
     std::string locator = std::string(kDefaultLocator);
     bool speedMs = false;
-    std::string serialPort;  // port number or device path for the GPS sentences; empty: none
-    std::string gpsd;        // HOST[:PORT] of the car's GPS daemon; empty: no car position
-    bool waypoint = false;   // the landing estimate as a waypoint sentence after each GGA
+    std::string serialPort;       // port number or device path for the GPS sentences; empty: none
+    std::string gpsd;             // HOST[:PORT] of the car's GPS daemon; empty: no car position
+    bool waypoint = false;        // the landing estimate as a waypoint sentence after each GGA
+    std::string flight = "auto";  // the flight the displays follow: auto or its id
+    bool recordLog = true;        // keep every record received in the record log
     ChaseOptions chase;
 };
 
@@ -33,6 +35,9 @@ struct ParsedOptions {
 // `args` without the program name.
 ParsedOptions ParseOptions(std::span<const std::string_view> args);
 std::string UsageText();
+
+// "auto" or a flight id: one to three capital letters.
+bool IsFlightChoice(std::string_view choice);
 
 // Upper case, as the window's locator edit forces it.
 std::string NormaliseLocator(std::string_view locator);

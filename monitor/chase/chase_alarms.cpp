@@ -34,7 +34,7 @@ std::string DataAge::Text(std::optional<double> seconds) {
 
 std::vector<Alarm> ChaseAlarms::OnRecord(const FlightState& state) {
     std::vector<Alarm> fired;
-    noDataArmed_ = true;
+    OnData();
     if (state.bursts > burstsSeen_) {
         burstsSeen_ = state.bursts;
         if (settings_.burstOn)

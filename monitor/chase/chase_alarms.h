@@ -58,6 +58,8 @@ class ChaseAlarms {
     // After each record the analytics took or not. An alarm that is off consumes its event
     // silently: switching it on later does not sound an old burst.
     std::vector<Alarm> OnRecord(const FlightState& state);
+    // A record came: the no-data alarm may sound again once records stop.
+    void OnData() { noDataArmed_ = true; }
     // Every second or so, with the current data age (empty before any record).
     std::vector<Alarm> OnTick(std::optional<double> dataAgeS);
     // The user disconnected: silence is what they asked for, so the no-data alarm waits for

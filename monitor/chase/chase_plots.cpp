@@ -73,10 +73,7 @@ GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<Fli
         v.ringRadiiPx.push_back(r * v.ringStepKm * v.pxPerKm);
         v.ringLabels.push_back(PlainNumber(r * v.ringStepKm) + " km");
     }
-    auto px = [&](const LatLonDeg& p) {
-        const PlotPoint k = km(p);
-        return PlotPoint{v.home.x + k.x * v.pxPerKm, v.home.y - k.y * v.pxPerKm};
-    };
+    auto px = [&](const LatLonDeg& p) { return GroundTrackPixel(v, home, p); };
     for (const FlightPoint& f : track)
         if (f.position) v.track.push_back(px(*f.position));
     if (last) v.last = px(*last);
@@ -88,6 +85,11 @@ GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<Fli
         v.carHeadingDeg = car->headingDeg;
     }
     return v;
+}
+
+PlotPoint GroundTrackPixel(const GroundTrackView& v, const LatLonDeg& home, const LatLonDeg& p) {
+    const common::EastNorthM d = common::PlaneOffset(home, p);
+    return {v.home.x + d.east / 1000 * v.pxPerKm, v.home.y - d.north / 1000 * v.pxPerKm};
 }
 
 AltitudeView MakeAltitudeView(const std::vector<FlightPoint>& track, const FlightState& state,

@@ -51,6 +51,9 @@ GroundTrackView MakeGroundTrackView(const LatLonDeg& home, const std::vector<Fli
                                     const std::optional<LatLonDeg>& landing, double widthPx,
                                     double heightPx, const std::optional<CarOnPlot>& car = {});
 
+// Where `p` lies on a plot made by MakeGroundTrackView around `home`.
+PlotPoint GroundTrackPixel(const GroundTrackView& v, const LatLonDeg& home, const LatLonDeg& p);
+
 struct AxisTick {
     double px = 0;  // x for time ticks, y for altitude ticks
     std::string label;

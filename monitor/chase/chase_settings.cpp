@@ -22,6 +22,7 @@ constexpr Range kBurstDropM{10, 10000};
 constexpr Range kLandingAltM{-500, 9000};
 constexpr Range kAlarmKm{0.1, 1000};
 constexpr Range kNoDataS{1, 86400};
+constexpr Range kFlightEndMin{1, 1440};
 constexpr std::string_view kAuto = "auto";
 
 std::optional<double> InRange(std::string_view text, Range r) {
@@ -126,6 +127,8 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
                 ok = false;
         } else if (name == "waypoint") {
             flag(s.gps.waypoint);
+        } else if (name == "flight_end_min") {
+            number(s.flightEndMin, kFlightEndMin);
         } else {
             ok = false;
         }
@@ -155,6 +158,7 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += std::string("gps=") + flag(s.gps.on) + "\n";
     t += "gps_server=" + s.gps.server + "\n";
     t += std::string("waypoint=") + flag(s.gps.waypoint) + "\n";
+    t += "flight_end_min=" + Number(s.flightEndMin) + "\n";
     return t;
 }
 
@@ -208,6 +212,7 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
     if (landingAltM) s.analytics.landingAltM = *landingAltM;
     if (alarmKm) s.alarms.landingKm = *alarmKm;
     if (noDataS) s.alarms.noDataS = *noDataS;
+    if (flightEndMin) s.flightEndMin = *flightEndMin;
     if (tilesUrl) s.tilesUrl = *tilesUrl;
     if (mbtilesPath) s.mbtilesPath = *mbtilesPath;
     if (gpsServer) {
@@ -254,6 +259,7 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
     if (name == "--burst-drop") return number(o.burstDropM, kBurstDropM);
     if (name == "--alarm-km") return number(o.alarmKm, kAlarmKm);
     if (name == "--no-data") return number(o.noDataS, kNoDataS);
+    if (name == "--flight-end") return number(o.flightEndMin, kFlightEndMin);
     if (name == "--tiles") {
         const std::string_view v = value();
         if (IsTileUrl(v))
@@ -300,6 +306,8 @@ std::string ChaseUsageText() {
            "                   the monitor saw it, else 0 (default auto)\n"
            "  --alarm-km KM    landing alarm when the estimate is this close to home (10)\n"
            "  --no-data S      no-data alarm after this many seconds without a record (60)\n"
+           "  --flight-end MIN a flight ends this many minutes after its newest fix came\n"
+           "                   (in a replay: by the records' GPS time; default 30)\n"
            "  --tiles URL      map tiles under the ground track from this tile server, with\n"
            "                   {z}, {x} and {y} in it, or none (default: the OpenStreetMap\n"
            "                   standard tile server,\n"

@@ -40,6 +40,7 @@ struct ChaseSettings {
     std::string tilesUrl = kDefaultTileUrl;  // kNoTiles: no tile server
     std::string mbtilesPath;                 // empty: no file
     GpsSettings gps;
+    double flightEndMin = 30;  // a flight ends this long after its newest fix came
 
     bool operator==(const ChaseSettings&) const = default;
 };
@@ -71,6 +72,7 @@ struct ChaseOptions {
     std::optional<double> noDataS;
     std::optional<std::string> tilesUrl;
     std::optional<std::string> mbtilesPath;
+    std::optional<double> flightEndMin;
     std::optional<std::string> gpsServer;  // --gpsd: GPS on with this server
     bool waypoint = false;                 // --waypoint
 

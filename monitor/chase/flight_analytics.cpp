@@ -28,6 +28,14 @@ constexpr int kRejectsBeforeRestart = 3;
 // the monitor joined in flight and the ground is not known.
 constexpr double kLaunchSiteCeilingM = 1000;
 
+// Fixes further apart than this leave a gap: a rate across it says nothing, and a highest point
+// beside it may not be the top of the climb.
+constexpr double kMaxGapS = 120;
+// A probe lying still this little above the landing altitude after a gap is down.
+constexpr double kNearGroundM = 3000;
+// Fixes kept for working late ones in: a day at one a second.
+constexpr std::size_t kMaxFixes = 86400;
+
 // Winds are kept per altitude band of the ascent; bands above the top are not kept.
 constexpr double kBandM = 250;
 constexpr int kBands = 240;  // 60 km
@@ -94,6 +102,7 @@ void FlightAnalytics::StartFlight() {
     state_ = FlightState{};
     state_.bursts = bursts;
     track_.clear();
+    fixes_.clear();
     recent_.clear();
     recentPositions_.clear();
     bands_.assign(kBands, Band{});
@@ -101,6 +110,7 @@ void FlightAnalytics::StartFlight() {
     launchSeen_ = false;
     ascentSeen_ = false;
     landed_ = false;
+    gapSinceAscent_ = false;
     vrateSeaLevelMps_.reset();
     beforeMax_.reset();
     maxPoint_.reset();
@@ -138,8 +148,33 @@ bool FlightAnalytics::AddRecord(const common::RelayedRecord& record) {
     rejectedInRow_ = 0;
     dayOffsetS_ = offset;
     lastSecondOfDay_ = sod;
+    Keep(p);
     Take(p);
     return true;
+}
+
+void FlightAnalytics::AddFix(const FlightPoint& p) {
+    Keep(p);
+    Take(p);
+}
+
+void FlightAnalytics::AddLateFix(const FlightPoint& p) {
+    auto at = std::upper_bound(fixes_.begin(), fixes_.end(), p.timeS,
+                               [](double t, const FlightPoint& f) { return t < f.timeS; });
+    fixes_.insert(at, p);
+    std::vector<FlightPoint> fixes = std::move(fixes_);
+    StartFlight();
+    state_.bursts = 0;
+    for (const FlightPoint& f : fixes) {
+        Keep(f);
+        Take(f, false);
+    }
+    EstimateLanding();
+}
+
+void FlightAnalytics::Keep(const FlightPoint& p) {
+    if (fixes_.size() >= kMaxFixes) fixes_.erase(fixes_.begin());
+    fixes_.push_back(p);
 }
 
 bool FlightAnalytics::Plausible(const FlightPoint& p) const {
@@ -154,8 +189,15 @@ bool FlightAnalytics::Plausible(const FlightPoint& p) const {
     return true;
 }
 
-void FlightAnalytics::Take(const FlightPoint& p) {
+void FlightAnalytics::Take(const FlightPoint& p, bool estimate) {
     if (!firstAltM_) firstAltM_ = p.altitudeM;
+    if (state_.last && p.timeS - state_.last->timeS > kMaxGapS) {
+        // What comes after a gap is judged on its own: no rate across it, the phase anew.
+        recent_.clear();
+        recentPositions_.clear();
+        if (ascentSeen_ && !state_.burstAltM) gapSinceAscent_ = true;
+        if (state_.phase != FlightPhase::Ground || !landed_) state_.phase = FlightPhase::Unknown;
+    }
     if (p.position && !recentPositions_.empty() && state_.phase == FlightPhase::Ascent)
         RecordAscentWind(recentPositions_.back(), p);
 
@@ -182,7 +224,7 @@ void FlightAnalytics::Take(const FlightPoint& p) {
     AddToTrack(p);
     UpdatePhase();
     if (state_.burstAltM) RefineBurst();
-    EstimateLanding();
+    if (estimate) EstimateLanding();
 }
 
 void FlightAnalytics::AddToTrack(const FlightPoint& p) {
@@ -236,13 +278,20 @@ void FlightAnalytics::UpdatePhase() {
         case FlightPhase::Unknown:
             if (*rate > kMovingMps) {
                 state_.phase = FlightPhase::Ascent;
+                launchSeen_ = launchSeen_ || (!ascentSeen_ && *firstAltM_ < kLaunchSiteCeilingM);
                 ascentSeen_ = true;
-                launchSeen_ = launchSeen_ || *firstAltM_ < kLaunchSiteCeilingM;
             } else if (*rate < -kMovingMps) {
                 state_.phase = FlightPhase::Descent;
+            } else if (gapSinceAscent_) {
+                // Still after a gap that hid the top: down, if it lies near the ground.
+                state_.phase = FlightPhase::Ground;
+                if (p.altitudeM < LandingAltitudeM() + kNearGroundM) {
+                    landed_ = true;
+                    state_.burstNotSeen = true;
+                }
             } else {
                 state_.phase = FlightPhase::Ground;
-                launchSeen_ = true;
+                launchSeen_ = launchSeen_ || !ascentSeen_;
             }
             break;
         case FlightPhase::Ground:
@@ -262,7 +311,7 @@ void FlightAnalytics::UpdatePhase() {
             break;
         case FlightPhase::Ascent:
             if (ascentSeen_ && *state_.maxAltM - p.altitudeM > settings_.burstDropM &&
-                *rate < kBurstRateMps) {
+                *rate < kBurstRateMps && TopSeenWhole()) {
                 state_.phase = FlightPhase::Descent;
                 state_.burstAltM = maxPoint_->altitudeM;
                 state_.burstTimeS = maxPoint_->timeS;
@@ -273,9 +322,17 @@ void FlightAnalytics::UpdatePhase() {
             if (std::abs(*rate) < kStillMps) {
                 state_.phase = FlightPhase::Ground;
                 landed_ = true;
+                state_.burstNotSeen = gapSinceAscent_ && !state_.burstAltM;
             }
             break;
     }
+}
+
+// A highest point with a fix less than a gap before and after it is the top of the climb; beside
+// a gap it may be any point below the real top.
+bool FlightAnalytics::TopSeenWhole() const {
+    return beforeMax_ && !afterMax_.empty() && maxPoint_->timeS - beforeMax_->timeS <= kMaxGapS &&
+           afterMax_.front().timeS - maxPoint_->timeS <= kMaxGapS;
 }
 
 // With sparse fixes the highest one seen can lie well below the burst: where the climb before

@@ -65,6 +65,8 @@ struct FlightState {
     std::optional<LatLonDeg> lastPosition;
     // Counts bursts detected since start-up, so a listener sees each one once.
     int bursts = 0;
+    // Landed after a gap in the fixes that hid the top of the climb: no burst altitude is known.
+    bool burstNotSeen = false;
 };
 
 class FlightAnalytics {
@@ -93,6 +95,12 @@ class FlightAnalytics {
     bool AddRecord(const common::RelayedRecord& record);
     // The same from the record's text (without its "#").
     bool AddRecord(std::string_view record);
+    // A fix that something else has already placed in this flight, on a clock that runs on
+    // across midnight: newer than every fix so far.
+    void AddFix(const FlightPoint& p);
+    // An older fix that came late (another station's, one held back by an outage): it goes into
+    // the track in time order and every figure is worked out again as if it had come in time.
+    void AddLateFix(const FlightPoint& p);
 
     const FlightState& State() const { return state_; }
     // Every fix taken in this flight, thinned when long.
@@ -113,8 +121,10 @@ class FlightAnalytics {
 
     bool Plausible(const FlightPoint& p) const;
     void StartFlight();
-    void Take(const FlightPoint& p);
+    void Keep(const FlightPoint& p);
+    void Take(const FlightPoint& p, bool estimate = true);
     void UpdatePhase();
+    bool TopSeenWhole() const;
     void RefineBurst();
     void RecordAscentWind(const FlightPoint& from, const FlightPoint& to);
     std::optional<double> AverageRate(double& meanAltM) const;
@@ -128,6 +138,8 @@ class FlightAnalytics {
     HomeSource homeSource_;
     FlightState state_;
     std::vector<FlightPoint> track_;
+    // Every fix taken, in time order: what a late fix is worked in with.
+    std::vector<FlightPoint> fixes_;
     // Fixes of the longer of the two windows (at least two), all and those with a position.
     std::deque<FlightPoint> recent_;
     std::deque<FlightPoint> recentPositions_;
@@ -139,6 +151,7 @@ class FlightAnalytics {
     bool launchSeen_ = false;          // the first fix was the probe on the ground
     bool ascentSeen_ = false;
     bool landed_ = false;
+    bool gapSinceAscent_ = false;  // a gap after the climb was seen: the burst may be hidden
     std::optional<double> vrateSeaLevelMps_;  // the averaged rate at sea-level density
     // The highest fix, the one before it and the first two after it, for the burst.
     std::optional<FlightPoint> beforeMax_, maxPoint_;

@@ -43,7 +43,16 @@ void StreamReader::SetHomeLocator(std::string_view locator) {
 }
 
 FeedResult StreamReader::Feed(std::string_view bytes) {
+    SplitResult split = Split(bytes);
     FeedResult result;
+    result.messages = std::move(split.messages);
+    for (const std::string& record : split.records)
+        result.records.push_back(Show(common::ReadRelayedRecord(record)));
+    return result;
+}
+
+SplitResult StreamReader::Split(std::string_view bytes) {
+    SplitResult result;
     if (skipping_) {
         const std::size_t hash = bytes.find('#');
         if (hash == std::string_view::npos) {
@@ -61,9 +70,7 @@ FeedResult StreamReader::Feed(std::string_view bytes) {
     for (std::size_t end; (end = pending_.find('#', start)) != std::string::npos; start = end + 1) {
         const std::string_view record =
             TrimLineEnds(std::string_view(pending_).substr(start, end - start));
-        if (record.empty()) continue;
-        RecordResult& out = result.records.emplace_back();
-        ProcessRecord(record, out);
+        if (!record.empty()) result.records.emplace_back(record);
     }
     pending_.erase(0, start);
     // Line ends after a record belong to no record; dropping them now keeps PendingBytes honest.
@@ -75,6 +82,26 @@ FeedResult StreamReader::Feed(std::string_view bytes) {
         skipping_ = true;
     }
     return result;
+}
+
+RecordResult StreamReader::Show(const common::RelayedRecord& record) {
+    RecordResult out;
+    out.record = record;
+    ProcessRecord(out);
+    return out;
+}
+
+RecordResult StreamReader::PassBy(const common::RelayedRecord& record) const {
+    RecordResult out;
+    out.record = record;
+    out.nmeaLine = record.sentence + "\r\n";
+    out.displays = displays_;
+    return out;
+}
+
+void StreamReader::Reprime() {
+    track_.firstRecord = true;
+    hasPrevAltitude_ = false;
 }
 
 // Empty when the probe sent no altitude (no GPS fix): that is no reading, not 0 m.
@@ -102,8 +129,7 @@ bool StreamReader::ShowHousekeeping(const common::DataLine& data, std::string& e
     return true;
 }
 
-void StreamReader::ProcessRecord(std::string_view text, RecordResult& out) {
-    out.record = common::ReadRelayedRecord(text);
+void StreamReader::ProcessRecord(RecordResult& out) {
     const common::RelayedRecord& record = out.record;
     displays_.rxstatlb = record.station + "  in  " + record.locator;
     lastNmeaLine_ = record.sentence + "\r\n";

@@ -57,6 +57,12 @@ struct FeedResult {
     std::vector<std::string> messages;  // stream-level trouble, e.g. a dropped tail
 };
 
+// The complete records in the bytes received so far, without their "#".
+struct SplitResult {
+    std::vector<std::string> records;
+    std::vector<std::string> messages;
+};
+
 class StreamReader {
   public:
     // An unfinished record longer than this cannot be a real one (call sign and locator of up
@@ -84,6 +90,13 @@ class StreamReader {
     // Processes every complete record in the bytes received so far, in order, and keeps
     // the unfinished tail for the next call.
     FeedResult Feed(std::string_view bytes);
+    // The same in two steps, for a caller that decides which records move the displays: the
+    // complete records, then each one shown, or passed by with the displays as they are.
+    SplitResult Split(std::string_view bytes);
+    RecordResult Show(const common::RelayedRecord& record);
+    RecordResult PassBy(const common::RelayedRecord& record) const;
+    // The next record shown primes the displays as the first one did (another probe follows).
+    void Reprime();
 
     const Displays& CurrentDisplays() const { return displays_; }
     const std::string& LastNmeaLine() const { return lastNmeaLine_; }
@@ -93,7 +106,7 @@ class StreamReader {
     const LatLonRad& Home() const { return track_.home; }
 
   private:
-    void ProcessRecord(std::string_view record, RecordResult& out);
+    void ProcessRecord(RecordResult& out);
     std::optional<double> ReadAltitude(const common::CountedFields& fix) const;
     bool ShowHousekeeping(const common::DataLine& data, std::string& error);
 

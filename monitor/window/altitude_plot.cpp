@@ -19,15 +19,15 @@ QString Q(const std::string& s) {
 
 }  // namespace
 
-AltitudePlot::AltitudePlot(const FlightAnalytics& analytics, QWidget* parent)
-    : QWidget(parent), analytics_(analytics) {
+AltitudePlot::AltitudePlot(const MonitorCore& core, QWidget* parent)
+    : QWidget(parent), core_(core) {
     setMinimumSize(200, 120);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
 void AltitudePlot::paintEvent(QPaintEvent*) {
-    const AltitudeView v =
-        MakeAltitudeView(analytics_.Track(), analytics_.State(), width(), height());
+    const FlightAnalytics& followed = core_.FollowedAnalytics();
+    const AltitudeView v = MakeAltitudeView(followed.Track(), followed.State(), width(), height());
     const PlotColours c(*this);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);

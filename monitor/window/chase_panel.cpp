@@ -27,6 +27,7 @@
 #include "monitor/io/tile_loader.h"
 #include "monitor/window/altitude_plot.h"
 #include "monitor/window/fit_label.h"
+#include "monitor/window/flights_list.h"
 
 namespace monitor {
 
@@ -58,6 +59,11 @@ QString Coordinate(double deg, char positive, char negative) {
     return Fixed(std::abs(deg), 5) + QLatin1Char(' ') + QLatin1Char(deg < 0 ? negative : positive);
 }
 
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 std::int64_t SteadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -66,17 +72,18 @@ std::int64_t SteadyMs() {
 
 }  // namespace
 
-ChasePanel::ChasePanel(const ChaseSettings& fileSettings, const ChaseOptions& run,
-                       std::string settingsPath, QWidget* parent)
+ChasePanel::ChasePanel(MonitorCore& core, const ChaseSettings& fileSettings,
+                       const ChaseOptions& run, std::string settingsPath, QWidget* parent)
     : QWidget(parent),
       file_(fileSettings),
       effective_(run.AppliedTo(fileSettings)),
       settingsPath_(std::move(settingsPath)),
-      analytics_(effective_.analytics),
-      alarms_(effective_.alarms),
+      core_(core),
       clock_(SteadyMs),
+      wallClock_(WallSeconds),
       beep_([] { QApplication::beep(); }) {
     setObjectName(QStringLiteral("chasepanel"));
+    ApplySettings();
     BuildControls();
     MakeTiles();
     timer_ = new QTimer(this);
@@ -91,6 +98,11 @@ void ChasePanel::BuildControls() {
     outer->setContentsMargins(4, 4, 4, 4);
     AddAlarmBanner(*outer);
     AddValues(*outer);
+    flightslist_ = new FlightsList(
+        core_, [this] { return wallClock_(); }, this);
+    flightslist_->setObjectName(QStringLiteral("flights"));
+    connect(flightslist_, &FlightsList::followChosen, this, &ChasePanel::UpdateDisplays);
+    outer->addWidget(flightslist_);
     AddPlots(*outer);
 
     auto* controls = new QGridLayout;
@@ -102,6 +114,7 @@ void ChasePanel::BuildControls() {
     AddFollowRow(*controls, 4);
     AddTileServerRow(*controls, 5);
     AddMbtilesRow(*controls, 6);
+    AddFlightEndRow(*controls, 7);
     outer->addLayout(controls);
     AddMessageLine(*outer);
 }
@@ -153,9 +166,9 @@ void ChasePanel::AddValues(QVBoxLayout& outer) {
 
 void ChasePanel::AddPlots(QVBoxLayout& outer) {
     auto* plots = new QHBoxLayout;
-    trackimg_ = new GroundTrackPlot(analytics_, this);
+    trackimg_ = new GroundTrackPlot(core_, this);
     trackimg_->setObjectName(QStringLiteral("trackimg"));
-    altimg_ = new AltitudePlot(analytics_, this);
+    altimg_ = new AltitudePlot(core_, this);
     altimg_->setObjectName(QStringLiteral("altimg"));
     plots->addWidget(trackimg_, 1);
     plots->addWidget(altimg_, 1);
@@ -321,6 +334,21 @@ void ChasePanel::AddMbtilesRow(QGridLayout& controls, int row) {
     });
 }
 
+void ChasePanel::AddFlightEndRow(QGridLayout& controls, int row) {
+    flightended_ = new QSpinBox(this);
+    flightended_->setObjectName(QStringLiteral("flightended"));
+    flightended_->setRange(1, 1440);
+    flightended_->setSuffix(QStringLiteral(" min"));
+    flightended_->setToolTip(QStringLiteral("So lange nach dem letzten Fix endet ein Flug"));
+    flightended_->setValue(static_cast<int>(std::lround(effective_.flightEndMin)));
+    controls.addWidget(new QLabel(QStringLiteral("Flugende nach"), this), row, 0);
+    controls.addWidget(flightended_, row, 1);
+    connect(flightended_, &QSpinBox::valueChanged, this, [this](int min) {
+        file_.flightEndMin = effective_.flightEndMin = min;
+        UserChanged();
+    });
+}
+
 void ChasePanel::AddMessageLine(QVBoxLayout& outer) {
     chasemsglb_ = new QLabel(this);
     chasemsglb_->setObjectName(QStringLiteral("chasemsglb"));
@@ -362,9 +390,14 @@ void ChasePanel::showEvent(QShowEvent* event) {
     themeApplied_ = true;
 }
 
+void ChasePanel::ApplySettings() {
+    core_.SetAlarmSettings(effective_.alarms);
+    core_.SetAnalyticsSettings(effective_.analytics);
+    core_.SetTrackerSettings(TrackerSettings{effective_.flightEndMin * 60});
+}
+
 void ChasePanel::UserChanged() {
-    alarms_.SetSettings(effective_.alarms);
-    analytics_.SetSettings(effective_.analytics);
+    ApplySettings();
     UpdateDisplays();
     if (settingsPath_.empty()) return;
     std::string error;
@@ -376,18 +409,13 @@ void ChasePanel::ShowMessage(const QString& text) {
     chasemsglb_->setVisible(!text.isEmpty());
 }
 
-void ChasePanel::SetHomeLocator(std::string_view locator) {
-    analytics_.SetHomeLocator(locator);
+void ChasePanel::SetHomeLocator(std::string_view) {
     UpdateDisplays();
 }
 
 void ChasePanel::SetCar(CarFixSource current, const CarTracker* tracker) {
     carFix_ = std::move(current);
     carTracker_ = tracker;
-    analytics_.SetHomeSource([this]() -> std::optional<LatLonDeg> {
-        const auto fix = carFix_ ? carFix_() : std::nullopt;
-        return fix ? std::optional(fix->position) : std::nullopt;
-    });
     trackimg_->SetCarSource([this]() -> std::optional<CarOnPlot> {
         const auto fix = carFix_ ? carFix_() : std::nullopt;
         if (!fix) return std::nullopt;
@@ -403,7 +431,7 @@ void ChasePanel::SetCar(CarFixSource current, const CarTracker* tracker) {
 void ChasePanel::CarMoved() {
     const auto fix = carFix_ ? carFix_() : std::nullopt;
     SetCarPosition(fix ? std::optional(fix->position) : std::nullopt);
-    analytics_.HomeMoved();
+    core_.HomeMoved();
     UpdateDisplays();
 }
 
@@ -422,11 +450,10 @@ void ChasePanel::SetWaypoint(bool on) {
     UserChanged();
 }
 
-void ChasePanel::OnRecord(const common::RelayedRecord& record) {
+void ChasePanel::OnRecord(const RecordOutcome& record) {
     age_.OnRecord(clock_());
-    analytics_.AddRecord(record);
     UpdateDisplays();
-    Fire(alarms_.OnRecord(analytics_.State()));
+    Fire(record.alarms);
     Tick();
 }
 
@@ -435,12 +462,23 @@ void ChasePanel::Tick() {
     agelb_->setText(Q(DataAge::Text(age)));
     agelb_->setStyleSheet(age && *age > kStaleDataS ? QStringLiteral("color: #e00000;")
                                                     : QString());
-    Fire(alarms_.OnTick(age));
+    std::vector<std::string> dropped;
+    const auto alarms = core_.Tick(wallClock_(), age, &dropped);
+    for (const std::string& id : dropped)
+        ShowMessage(QStringLiteral("Flug %1 verworfen: kein weiterer Fix und keine zweite Station")
+                        .arg(Q(id)));
+    flightslist_->Refresh(Home());
+    Fire(alarms);
 }
 
-void ChasePanel::Fire(const std::vector<Alarm>& alarms) {
+LatLonDeg ChasePanel::Home() const {
+    const auto fix = carFix_ ? carFix_() : std::nullopt;
+    return fix ? fix->position : Analytics().Home();
+}
+
+void ChasePanel::Fire(const std::vector<FlightAlarm>& alarms) {
     constexpr qsizetype kBannerLines = 3;
-    for (const Alarm& a : alarms) {
+    for (const FlightAlarm& a : alarms) {
         // Unacknowledged alarms stay on the banner, the newest on top.
         QStringList lines =
             alarmbt_->isHidden() ? QStringList() : alarmbt_->text().split(QLatin1Char('\n'));
@@ -453,7 +491,7 @@ void ChasePanel::Fire(const std::vector<Alarm>& alarms) {
 }
 
 void ChasePanel::UpdateDisplays() {
-    const FlightState& s = analytics_.State();
+    const FlightState& s = Analytics().State();
     const std::string_view phase = PhaseCaption(s.phase);
     phaselb_->setText(QString::fromUtf8(phase.data(), static_cast<qsizetype>(phase.size())));
     vavgcap_->setText(QStringLiteral("Vertikal Ø %1 s").arg(effective_.analytics.vrateWindowS));
@@ -463,7 +501,8 @@ void ChasePanel::UpdateDisplays() {
                                  : QStringLiteral("-"));
     burstlb_->setText(s.burstAltM ? Fixed(*s.burstAltM, 0) + QStringLiteral(" m um ") +
                                         TimeOfDay(*s.burstTimeS) + QStringLiteral(" UTC")
-                                  : QStringLiteral("-"));
+                      : s.burstNotSeen ? QStringLiteral("burst not seen")
+                                       : QStringLiteral("-"));
     if (const auto& l = s.landing) {
         const int left = static_cast<int>(std::lround(l->secondsToLanding));
         tlandlb_->setText(s.phase == FlightPhase::Ground
@@ -502,6 +541,7 @@ void ChasePanel::UpdateDisplays() {
         moving = QStringLiteral("Fix");
     }
     carlb_->setText(moving);
+    flightslist_->Refresh(Home());
     trackimg_->Refresh();
     altimg_->update();
 }

@@ -1,7 +1,8 @@
-// The chase panel of the monitor window: the analytics' values, the ground-track and altitude
-// plots, the alarm banner, the alarm and landing-altitude controls and the night-theme switch.
-// It sits beside the record displays and is fed the same records; it owns the analytics, the
-// alarms and the data age, and keeps what the user changes here in pelmora.ini.
+// The chase panel of the monitor window: the followed flight's analytics, the flights list, the
+// ground-track and altitude plots, the alarm banner, the alarm and landing-altitude controls and
+// the night-theme switch. It sits beside the record displays and shows what the window's core
+// made of each record; it keeps the data age, sets the core's chase settings, and keeps what the
+// user changes here in pelmora.ini.
 #pragma once
 
 #include <QWidget>
@@ -15,6 +16,7 @@
 #include "monitor/chase/chase_alarms.h"
 #include "monitor/chase/chase_settings.h"
 #include "monitor/chase/flight_analytics.h"
+#include "monitor/flights/monitor_core.h"
 #include "monitor/window/ground_track_plot.h"
 
 class QCheckBox;
@@ -31,6 +33,7 @@ class QVBoxLayout;
 namespace monitor {
 
 class AltitudePlot;
+class FlightsList;
 class TileLoader;
 
 class ChasePanel : public QWidget {
@@ -39,12 +42,15 @@ class ChasePanel : public QWidget {
     using Clock = std::function<std::int64_t()>;  // milliseconds, monotonic
     using Beep = std::function<void()>;
 
-    // `fileSettings` as read from `settingsPath` (empty: nothing is saved), `run` the command
-    // line's overrides for this run.
-    ChasePanel(const ChaseSettings& fileSettings, const ChaseOptions& run, std::string settingsPath,
-               QWidget* parent = nullptr);
+    using WallClock = std::function<double()>;  // seconds, the records' receive clock
+
+    // `core` is the window's; `fileSettings` as read from `settingsPath` (empty: nothing is
+    // saved), `run` the command line's overrides for this run. The core takes the settings.
+    ChasePanel(MonitorCore& core, const ChaseSettings& fileSettings, const ChaseOptions& run,
+               std::string settingsPath, QWidget* parent = nullptr);
 
     void SetClock(Clock clock) { clock_ = std::move(clock); }
+    void SetWallClock(WallClock clock) { wallClock_ = std::move(clock); }
     void SetBeep(Beep beep) { beep_ = std::move(beep); }
     void SetHomeLocator(std::string_view locator);
     // The chase car's own position from its GPS, or none; lets "Folgen" choose "Auto".
@@ -59,14 +65,13 @@ class ChasePanel : public QWidget {
     void SetGpsServer(const std::string& server);
     void SetWaypoint(bool on);
 
-    // Each record as the stream reader read it.
-    void OnRecord(const common::RelayedRecord& record);
-    // The work of the one-second timer: data age and the no-data alarm.
+    // Each record as the core took it.
+    void OnRecord(const RecordOutcome& record);
+    // The work of the one-second timer: data age, flights that end, the no-data alarm.
     void Tick();
-    // The user's own disconnect: no no-data alarm until records come again.
-    void UserDisconnected() { alarms_.UserDisconnected(); }
 
-    const FlightAnalytics& Analytics() const { return analytics_; }
+    // The followed flight's analytics.
+    const FlightAnalytics& Analytics() const { return core_.FollowedAnalytics(); }
     const ChaseSettings& Settings() const { return effective_; }
     // A line under the controls, e.g. trouble with pelmora.ini; empty hides it.
     void ShowMessage(const QString& text);
@@ -87,6 +92,7 @@ class ChasePanel : public QWidget {
     void AddAlarmBanner(QVBoxLayout& outer);
     void AddValues(QVBoxLayout& outer);
     void AddPlots(QVBoxLayout& outer);
+    void AddFlightEndRow(QGridLayout& controls, int row);
     // Each settings row changes only its own setting, so a command-line value of another one is
     // never written to the file.
     void AddBurstAlarmRow(QGridLayout& controls, int row);
@@ -99,18 +105,21 @@ class ChasePanel : public QWidget {
     void AddMbtilesRow(QGridLayout& controls, int row);
     void AddMessageLine(QVBoxLayout& outer);
     void UpdateDisplays();
-    void Fire(const std::vector<Alarm>& alarms);
+    void Fire(const std::vector<FlightAlarm>& alarms);
+    LatLonDeg Home() const;
     void UserChanged();
+    // The settings in effect to the core.
+    void ApplySettings();
     // A new loader for the tile settings in effect.
     void MakeTiles();
 
     ChaseSettings file_;
     ChaseSettings effective_;
     std::string settingsPath_;
-    FlightAnalytics analytics_;
-    ChaseAlarms alarms_;
+    MonitorCore& core_;
     DataAge age_;
     Clock clock_;
+    WallClock wallClock_;
     Beep beep_;
     bool themeApplied_ = false;
 
@@ -130,6 +139,7 @@ class ChasePanel : public QWidget {
     QLabel* carlb_ = nullptr;
     CarFixSource carFix_;
     const CarTracker* carTracker_ = nullptr;
+    FlightsList* flightslist_ = nullptr;
     GroundTrackPlot* trackimg_ = nullptr;
     AltitudePlot* altimg_ = nullptr;
     QCheckBox* burstcb_ = nullptr;
@@ -138,6 +148,7 @@ class ChasePanel : public QWidget {
     QCheckBox* nodatacb_ = nullptr;
     QSpinBox* nodataed_ = nullptr;
     QSpinBox* landalted_ = nullptr;
+    QSpinBox* flightended_ = nullptr;
     QCheckBox* nightcb_ = nullptr;
     QComboBox* followcb_ = nullptr;
     QLineEdit* tilesed_ = nullptr;

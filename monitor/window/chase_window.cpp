@@ -15,7 +15,7 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
     std::string error;
     std::vector<std::string> problems;
     LoadChaseSettings(settingsPath, file, error, problems);
-    auto* panel = new ChasePanel(file, run, settingsPath, window.centralWidget());
+    auto* panel = new ChasePanel(window.Core(), file, run, settingsPath, window.centralWidget());
     if (!error.empty()) problems.insert(problems.begin(), error);
     if (!problems.empty())
         panel->ShowMessage(QString::fromStdString(settingsPath + ": " + problems.front()));
@@ -52,11 +52,10 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
         return landing ? std::optional(landing->point) : std::nullopt;
     };
 
-    window.OnUserDisconnect = [panel] { panel->UserDisconnected(); };
     auto shown = std::move(window.OnRecordShown);
-    window.OnRecordShown = [panel, shown = std::move(shown)](const RecordResult& r) {
+    window.OnRecordShown = [panel, shown = std::move(shown)](const RecordOutcome& r) {
         if (shown) shown(r);
-        panel->OnRecord(r.record);
+        panel->OnRecord(r);
     };
     const QSize hint = panel->sizeHint();
     window.resize(window.width() + hint.width(), std::max(window.height(), hint.height() + 40));

@@ -29,8 +29,8 @@ QString Q(const std::string& s) {
 
 }  // namespace
 
-GroundTrackPlot::GroundTrackPlot(const FlightAnalytics& analytics, QWidget* parent)
-    : QWidget(parent), analytics_(analytics) {
+GroundTrackPlot::GroundTrackPlot(const MonitorCore& core, QWidget* parent)
+    : QWidget(parent), core_(core) {
     setMinimumSize(160, 160);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
@@ -77,7 +77,7 @@ void GroundTrackPlot::SetCar(const std::optional<LatLonDeg>& car) {
 }
 
 std::optional<LatLonDeg> GroundTrackPlot::FollowTarget() const {
-    if (follow_ == Follow::Probe) return analytics_.State().lastPosition;
+    if (follow_ == Follow::Probe) return Followed().State().lastPosition;
     if (follow_ == Follow::Car) return car_;
     return std::nullopt;
 }
@@ -85,13 +85,13 @@ std::optional<LatLonDeg> GroundTrackPlot::FollowTarget() const {
 void GroundTrackPlot::Refresh() {
     if (HasTileSource() && width() > 0 && height() > 0) {
         view_.Resize(width(), height());
-        if (!viewPlaced_) view_.SetCentre(analytics_.Home());
+        if (!viewPlaced_) view_.SetCentre(Followed().Home());
         viewPlaced_ = true;
         if (const auto target = FollowTarget()) view_.SetCentre(*target);
         if (autoZoom_) {
             // Home, the track's corners, the landing estimate and the car in view.
-            std::vector<LatLonDeg> points = {analytics_.Home()};
-            const auto& track = analytics_.Track();
+            std::vector<LatLonDeg> points = {Followed().Home()};
+            const auto& track = Followed().Track();
             std::optional<LatLonDeg> lo, hi;
             for (const FlightPoint& f : track) {
                 if (!f.position) continue;
@@ -102,7 +102,7 @@ void GroundTrackPlot::Refresh() {
                                std::max(hi->lon, f.position->lon)};
             }
             if (lo) points.insert(points.end(), {*lo, *hi});
-            if (const auto& l = analytics_.State().landing) points.push_back(l->point);
+            if (const auto& l = Followed().State().landing) points.push_back(l->point);
             if (car_) points.push_back(*car_);
             view_.SetZoom(std::min(
                 kMaxAutoZoom, FitZoom(view_.Centre(), points, width(), height(), kMapMarginPx)));
@@ -238,8 +238,36 @@ void GroundTrackPlot::PaintScaleAndAttribution(QPainter& p, const QStringList& a
     p.drawText(r, Qt::AlignCenter, shown);
 }
 
+void GroundTrackPlot::PaintOtherFlights(QPainter& p,
+                                        const std::function<PlotPoint(const LatLonDeg&)>& px) {
+    const PlotColours c(*this);
+    const Flight* followed = core_.Followed();
+    QColor dim = c.text;
+    dim.setAlpha(110);
+    p.save();
+    for (const auto& f : core_.Tracker().Flights()) {
+        if (f.get() == followed) continue;
+        QPolygonF line;
+        for (const FlightPoint& t : f->analytics.Track())
+            if (t.position) {
+                const PlotPoint q = px(*t.position);
+                line << QPointF(q.x, q.y);
+            }
+        p.setPen(QPen(dim, 1.5, f->ended ? Qt::DotLine : Qt::SolidLine));
+        p.setBrush(Qt::NoBrush);
+        if (line.size() > 1) p.drawPolyline(line);
+        const PlotPoint at = px(*f->newest.position);
+        p.setPen(Qt::NoPen);
+        p.setBrush(dim);
+        p.drawEllipse(QPointF(at.x, at.y), 3, 3);
+        p.setPen(dim);
+        p.drawText(QPointF(at.x + 5, at.y - 4), QString::fromStdString(f->id));
+    }
+    p.restore();
+}
+
 void GroundTrackPlot::paintEvent(QPaintEvent*) {
-    const FlightState& s = analytics_.State();
+    const FlightState& s = Followed().State();
     std::optional<LatLonDeg> landing;
     if (s.landing) landing = s.landing->point;
     const auto car = carSource_ ? carSource_() : std::nullopt;
@@ -258,17 +286,21 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
     const bool map = MapShown();
     if (map) {
         attributions = PaintTiles(p);
-        v = MakeMapTrackView(view_, analytics_.EffectiveHome(), analytics_.Track(), landing);
+        v = MakeMapTrackView(view_, Followed().EffectiveHome(), Followed().Track(), landing);
         if (car) {
             for (const LatLonDeg& q : car->track) v.carTrack.push_back(view_.ToScreen(q));
             v.car = view_.ToScreen(car->position);
             v.carHeadingDeg = car->headingDeg;
         }
     } else {
-        v = MakeGroundTrackView(analytics_.EffectiveHome(), analytics_.Track(), landing, width(),
+        v = MakeGroundTrackView(Followed().EffectiveHome(), Followed().Track(), landing, width(),
                                 height(), car);
     }
 
+    const LatLonDeg homePoint = Followed().EffectiveHome();
+    PaintOtherFlights(p, [&](const LatLonDeg& q) {
+        return map ? view_.ToScreen(q) : GroundTrackPixel(v, homePoint, q);
+    });
     const QPointF home(v.home.x, v.home.y);
     p.setPen(QPen(c.grid, 1));
     p.setBrush(Qt::NoBrush);

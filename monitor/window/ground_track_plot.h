@@ -10,6 +10,7 @@
 #include "monitor/chase/chase_plots.h"
 #include "monitor/chase/flight_analytics.h"
 #include "monitor/chase/map_view.h"
+#include "monitor/flights/monitor_core.h"
 
 namespace monitor {
 
@@ -25,7 +26,7 @@ class GroundTrackPlot : public QWidget {
     Q_OBJECT
   public:
     using CarSource = std::function<std::optional<CarOnPlot>()>;
-    explicit GroundTrackPlot(const FlightAnalytics& analytics, QWidget* parent = nullptr);
+    explicit GroundTrackPlot(const MonitorCore& core, QWidget* parent = nullptr);
     QSize sizeHint() const override { return {240, 240}; }
     // The car as drawn: its fix, heading and own track; empty without a fix.
     void SetCarSource(CarSource source) { carSource_ = std::move(source); }
@@ -68,7 +69,12 @@ class GroundTrackPlot : public QWidget {
     void PaintScaleAndAttribution(QPainter& p, const QStringList& attributions);
     std::optional<LatLonDeg> FollowTarget() const;
 
-    const FlightAnalytics& analytics_;
+    // The followed flight's analytics, empty ones while none is followed.
+    const FlightAnalytics& Followed() const { return core_.FollowedAnalytics(); }
+    // The other flights' tracks, dimmed, each with its id at its newest fix.
+    void PaintOtherFlights(QPainter& p, const std::function<PlotPoint(const LatLonDeg&)>& px);
+
+    const MonitorCore& core_;
     TileLoader* tiles_ = nullptr;
     MapView view_;
     bool viewPlaced_ = false;

@@ -68,6 +68,7 @@ QColor FromRgb(std::uint32_t rgb) {
 
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent),
+      core_(kDefaultLocator),
       link_(*this),
       output_(SerComm1),
       gps_(
@@ -258,9 +259,9 @@ void TForm1::BuildControls() {
 }
 
 void TForm1::FormCreate() {
-    reader_ = StreamReader(myloced->text().toStdString());  // fresh: the first record primes
-    reader_.SetSpeedKmh(true);
-    reader_.SetHomeSource(CarHome());
+    core_ = MonitorCore(myloced->text().toStdString());  // fresh: the first record primes
+    core_.Reader().SetSpeedKmh(true);
+    core_.SetHomeSource(CarHome());
     courseW_ = kursimg->width();
     courseH_ = kursimg->height();
     DrawCourseLetters();
@@ -274,10 +275,11 @@ void TForm1::conbtnClick() {
         link_.Disconnect();
         msglb->setText(QStringLiteral("disconnected"));
         conbtn->setText(QStringLiteral("connect"));
+        core_.UserDisconnected();
         if (OnUserDisconnect) OnUserDisconnect();
         return;
     }
-    reader_.ResetTotalDistance();
+    core_.Reader().ResetTotalDistance();
     QString error;
     if (!link_.Connect(servercombo->currentText(), error)) {
         msglb->setText(QStringLiteral("Fehler bei der Verbindung"));
@@ -293,7 +295,7 @@ void TForm1::tcpclientConnecting() {
 void TForm1::tcpclientConnect(const QString& host) {
     msglb->setText(QStringLiteral("verbunden mit ") + host);
     statusBar()->clearMessage();
-    if (const std::size_t dropped = reader_.StartStream())
+    if (const std::size_t dropped = core_.Reader().StartStream())
         ShowMessage(
             QStringLiteral("dropped %1 bytes of an unfinished record of the last connection")
                 .arg(dropped));
@@ -308,13 +310,19 @@ void TForm1::tcpclientError(const QString& detail, bool retrying) {
 }
 
 void TForm1::tcpclientRead(const QByteArray& bytes) {
-    const FeedResult result =
-        reader_.Feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    for (const std::string& m : result.messages) ShowMessage(Composed(m));
-    for (const RecordResult& record : result.records) ShowRecord(record);
+    const SplitResult split = core_.Reader().Split(
+        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    for (const std::string& m : split.messages) ShowMessage(Composed(m));
+    for (const std::string& record : split.records) {
+        const double now =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        ShowRecord(core_.Take(record, now));
+    }
 }
 
-void TForm1::ShowRecord(const RecordResult& r) {
+void TForm1::ShowRecord(const RecordOutcome& outcome) {
+    const RecordResult& r = outcome.shown;
     const Displays& d = r.displays;
     // Received texts and numbers of any length: the labels cut them, and a number too long to
     // be a reading shows as "-"; the headless lines keep them whole.
@@ -336,10 +344,12 @@ void TForm1::ShowRecord(const RecordResult& r) {
     if (d.courseDrawn) DrawCourse(d.courseDeg);
     if (!r.error.empty())
         ShowMessage(QStringLiteral("record not shown in full: ") + Composed(r.error));
+    if (!outcome.firstRefusal.empty()) ShowMessage(Composed(outcome.firstRefusal));
     QString line = Received(r.record.text);
     line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     LogMemo1->AppendLine(line);
-    if (OnRecordShown) OnRecordShown(r);
+    if (OnRecordShown) OnRecordShown(outcome);
+    if (!outcome.toDevice) return;
     // After the panels took the record, so the waypoint is this record's landing estimate.
     const auto landing = LandingPoint ? LandingPoint() : std::nullopt;
     try {
@@ -351,7 +361,7 @@ void TForm1::ShowRecord(const RecordResult& r) {
 
 void TForm1::mylocedChange(const QString& text) {
     typedLocator_ = text;
-    reader_.SetHomeLocator(text.toStdString());
+    core_.SetHomeLocator(text.toStdString());
 }
 
 void TForm1::gpscbClick(bool on) {
@@ -409,9 +419,9 @@ void TForm1::ShowCarLocator() {
 }
 
 void TForm1::Panel9Click() {
-    reader_.SetSpeedKmh(!reader_.SpeedKmh());
-    Label6->setText(reader_.SpeedKmh() ? QStringLiteral("Geschwindigkeit (km/h)")
-                                       : QStringLiteral("Geschwindigkeit (m/s)"));
+    core_.Reader().SetSpeedKmh(!core_.Reader().SpeedKmh());
+    Label6->setText(core_.Reader().SpeedKmh() ? QStringLiteral("Geschwindigkeit (km/h)")
+                                              : QStringLiteral("Geschwindigkeit (m/s)"));
 }
 
 void TForm1::FormDestroy() {

@@ -21,6 +21,7 @@
 #include "monitor/chase/car.h"
 #include "monitor/core/course_image.h"
 #include "monitor/core/stream_reader.h"
+#include "monitor/flights/monitor_core.h"
 #include "monitor/io/gps_source.h"
 #include "monitor/io/live_link.h"
 #include "monitor/io/nmea_output.h"
@@ -62,15 +63,16 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     void gpscbClick(bool on);
     void gpsFix(const CarFix& fix);
 
-    StreamReader& Reader() { return reader_; }
+    StreamReader& Reader() { return core_.Reader(); }
+    MonitorCore& Core() { return core_; }
     LiveLink& Link() { return link_; }
     common::TSerComm& SerComm() { return SerComm1; }
     const QPixmap& CourseImage() const { return course_; }
 
     // Room for further panels (plots, alarms) to the right of the displays; empty as built.
     QVBoxLayout* PanelArea() { return panelArea_; }
-    // Called after each record is shown, with what the reader made of it.
-    std::function<void(const RecordResult&)> OnRecordShown;
+    // Called after each record is shown, with what the core made of it.
+    std::function<void(const RecordOutcome&)> OnRecordShown;
     // The current landing estimate, for the waypoint sentence after each GPS sentence.
     std::function<std::optional<LatLonDeg>()> LandingPoint;
     // Called when the car's fix changed: a new one, none any more, GPS switched.
@@ -97,13 +99,13 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     FitLabel* ValueLabel(const char* name, const QString& caption, QWidget* parent,
                          QGridLayout* grid, int row, int col, int chars = kValueChars,
                          int span = 1);
-    void ShowRecord(const RecordResult& record);
+    void ShowRecord(const RecordOutcome& record);
     void ShowMessage(const QString& text);
     void DrawCourseLetters();
     void DrawCourse(double courseDeg);
     void ShowCarLocator();
 
-    StreamReader reader_;
+    MonitorCore core_;
     LiveLink link_;
     common::TSerComm SerComm1;
     NmeaOutput output_;

@@ -146,8 +146,15 @@ TEST(CarGps, CarLinesFollowTheRouteAndSurviveGpsdGoingAway) {
     std::ostringstream out, err;
     QCoreApplication& app = *QCoreApplication::instance();
     StreamReader reader;
-    HeadlessCar car(app, out, err, nullptr, {});
+    HeadlessCar car(app, err);
     reader.SetHomeSource(car.Home());
+    FlightAnalytics analytics;
+    analytics.SetHomeSource(car.Home());
+    std::size_t carCount = 0;
+    auto carLine = [&](const RecordResult& r) {
+        analytics.AddRecord(r.record);
+        out << car.Line(++carCount, analytics.State()) << std::flush;
+    };
     const GpsServer server{"127.0.0.1", port};
     car.Start(server, "", 200);
 
@@ -209,7 +216,7 @@ TEST(CarGps, CarLinesFollowTheRouteAndSurviveGpsdGoingAway) {
     });
     script.start();
     QTimer::singleShot(60000, &app, [&] { ::close(fds[1]); });  // a hang fails, never blocks
-    RunPipeReplay(app, fds[0], reader, out, err, car.After({}));
+    RunPipeReplay(app, fds[0], reader, out, err, carLine);
     ::close(fds[0]);
     ignoring.Stop();
     gps->Stop();

@@ -35,9 +35,10 @@ namespace {
 
 using test_support::WaitFor;
 
-// Fix n going due north; the GPS sentence carries a valid checksum, as a GPS client demands.
+// Fix n going due north, a second a fix; the GPS sentence carries a valid checksum, as a GPS client
+// demands.
 struct Flight {
-    static double LatMinutes(int n) { return 4900.0 + 0.6 * n; }
+    static double LatMinutes(int n) { return 4900.0 + 0.06 * n; }  // 111 m a second
     static double AltM(int n) { return 1000.0 + 20 * n; }
     static std::string Time(int n) {
         char buf[16];

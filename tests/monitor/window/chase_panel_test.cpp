@@ -43,11 +43,17 @@ class ChasePanelTest : public ::testing::Test {
         // Tests never reach out to a tile server.
         ChaseOptions offline = run;
         if (!offline.tilesUrl) offline.tilesUrl = kNoTiles;
-        panel_ = std::make_unique<ChasePanel>(file, offline, path);
+        panel_ = std::make_unique<ChasePanel>(core_, file, offline, path);
         panel_->SetClock([this] { return nowMs_; });
+        panel_->SetWallClock([this] { return nowMs_ / 1000.0; });
         panel_->SetBeep([this] { ++beeps_; });
         panel_->resize(620, 560);
     }
+    void SetHome(const std::string& locator) {
+        core_.SetHomeLocator(locator);
+        panel_->SetHomeLocator(locator);
+    }
+    void Feed(const std::string& record) { panel_->OnRecord(core_.Take(record, nowMs_ / 1000.0)); }
     QString Text(const char* name) const {
         return panel_->findChild<QLabel*>(QLatin1String(name))->text();
     }
@@ -63,7 +69,7 @@ class ChasePanelTest : public ::testing::Test {
             std::string r = testing::RelayedRecord(frames_[i]);
             r.pop_back();
             nowMs_ += 1000;
-            panel_->OnRecord(common::ReadRelayedRecord(r));
+            Feed(r);
             fed_ = i + 1;
         }
     }
@@ -72,6 +78,7 @@ class ChasePanelTest : public ::testing::Test {
         if (dir) panel_->grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
     }
 
+    MonitorCore core_{kDefaultLocator};
     std::unique_ptr<ChasePanel> panel_;
     std::int64_t nowMs_ = 1'000'000;
     int beeps_ = 0;
@@ -84,7 +91,7 @@ TEST_F(ChasePanelTest, FollowsTheSimulatedFlightAndSoundsEachAlarmOnce) {
     frames_ = probegen::SimulateFlight(o);
     const testing::FlightTruth t = testing::Truth(o);
     Make();
-    panel_->SetHomeLocator(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
+    SetHome(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
     panel_->show();
     EXPECT_EQ(Text("phaselb"), "-");
     EXPECT_EQ(Text("agelb"), "-");
@@ -104,11 +111,11 @@ TEST_F(ChasePanelTest, FollowsTheSimulatedFlightAndSoundsEachAlarmOnce) {
     EXPECT_TRUE(Banner()->isVisible());
     const QStringList lines = Banner()->text().split('\n');
     ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(
-        lines[0].contains(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d UTC  LANDUNG \\d+\\.\\d km "
-                                             "vom eigenen Standort \\([A-Z]{2}\\d\\d[A-Z]{2}\\)$")))
+    EXPECT_TRUE(lines[0].contains(
+        QRegularExpression("^\\d\\d:\\d\\d:\\d\\d UTC  Flug A: LANDUNG \\d+\\.\\d km "
+                           "vom eigenen Standort \\([A-Z]{2}\\d\\d[A-Z]{2}\\)$")))
         << lines[0].toStdString();
-    EXPECT_TRUE(lines[1].endsWith("  PLATZER in 30000 m")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("  Flug A: PLATZER in 30000 m")) << lines[1].toStdString();
     // Beside UTC values, the banner's own time is UTC too, and says so.
     const QDateTime utc = QDateTime::currentDateTimeUtc();
     EXPECT_TRUE(lines[0].startsWith(utc.toString("hh:mm")) ||
@@ -137,7 +144,7 @@ TEST_F(ChasePanelTest, DataAgeRunsOnTheWallClockTurnsRedAndWarnsOnce) {
     testing::Fix fix;
     std::string r = testing::Record(fix);
     r.pop_back();
-    panel_->OnRecord(common::ReadRelayedRecord(r));
+    Feed(r);
     nowMs_ += 30'000;
     panel_->Tick();
     EXPECT_EQ(Text("agelb"), "30 s");
@@ -155,7 +162,7 @@ TEST_F(ChasePanelTest, DataAgeRunsOnTheWallClockTurnsRedAndWarnsOnce) {
     EXPECT_TRUE(Banner()->text().endsWith("KEINE DATEN seit 1 min 00 s"));
 
     // The same record again (a repeat the analytics leave out) is still data.
-    panel_->OnRecord(common::ReadRelayedRecord(r));
+    Feed(r);
     EXPECT_EQ(Text("agelb"), "0 s");
     EXPECT_TRUE(panel_->findChild<QLabel*>("agelb")->styleSheet().isEmpty());
     nowMs_ += 60'000;
@@ -261,7 +268,7 @@ TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAn
     const testing::FlightTruth t = testing::Truth(o);
     test_support::TempDir dir;
     Make({}, {}, (dir.path / "pelmora.ini").string());
-    panel_->SetHomeLocator(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
+    SetHome(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
     panel_->show();
     Fly(o, t.landingTimeS - 900);
     auto* plot = Control<GroundTrackPlot>("trackimg");
@@ -373,7 +380,7 @@ TEST_F(ChasePanelTest, WithNoTileToBeHadThePlotIsThePlainOneAndWaitsForNothing) 
     frames_ = probegen::SimulateFlight(o);
     const testing::FlightTruth t = testing::Truth(o);
     Make();
-    panel_->SetHomeLocator(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
+    SetHome(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
     Fly(o, t.landingTimeS - 900);
     const FlightAnalytics& a = panel_->Analytics();
 
@@ -385,7 +392,7 @@ TEST_F(ChasePanelTest, WithNoTileToBeHadThePlotIsThePlainOneAndWaitsForNothing) 
     sources.userAgent = TileUserAgent();
     server.Close();  // nobody listens on its port now, and the cache is empty
     TileLoader none({}), gone(sources);
-    GroundTrackPlot plain(a), offline(a);
+    GroundTrackPlot plain(core_), offline(core_);
     plain.SetTiles(&none);
     offline.SetTiles(&gone);
     for (GroundTrackPlot* p : {&plain, &offline}) {

@@ -63,11 +63,11 @@ struct Server {
     }
 };
 
-// Fix n of a flight going due north, 0.01 degree (about 1.11 km) per fix, 4 s apart.
+// Fix n of a flight going due north, 0.01 degree (about 1.11 km) per fix, 40 s apart.
 std::string Fix(int n, const std::string& call = "DL1ABC") {
     monitor::testing::Fix f;
     char buf[32];
-    std::snprintf(buf, sizeof buf, "1200%02d.00", 4 * n);
+    std::snprintf(buf, sizeof buf, "12%02d%02d.00", 40 * n / 60, 40 * n % 60);
     f.time = buf;
     std::snprintf(buf, sizeof buf, "%.4f", 4900.0 + 0.6 * n);
     f.lat = buf;
@@ -94,7 +94,9 @@ class MonitorWindowTest : public ::testing::Test {
         win_ = std::make_unique<monitor::TForm1>();
         win_->FormCreate();
         win_->Link().SetRetryIntervalMs(100);
-        win_->OnRecordShown = [this](const monitor::RecordResult& r) { shown_.push_back(r); };
+        win_->OnRecordShown = [this](const monitor::RecordOutcome& r) {
+            shown_.push_back(r.shown);
+        };
     }
     void ConnectTo(const QString& address) {
         Child<QComboBox>("servercombo")->setCurrentText(address);
@@ -226,7 +228,7 @@ TEST_F(MonitorWindowTest, ReconnectKeepsTotalDropsTailUserConnectResets) {
     for (const auto& r : shown_) EXPECT_NE(r.record.text + "#", cut) << "glued across connections";
     EXPECT_EQ(shown_.back().record.text + "#", Fix(5));
     EXPECT_EQ(Text("tacholb"), "4.4 km ");  // the automatic reconnect kept the total
-    EXPECT_EQ(Text("utclb"), "12:00:20");
+    EXPECT_EQ(Text("utclb"), "12:03:20");
 
     // The user's own connect starts the total afresh; the next record is no first record.
     conbtn->click();
@@ -280,7 +282,7 @@ TEST_F(MonitorWindowTest, BadInputFromTheServer) {
     shown_.clear();
     server.Send(Fix(1));
     ASSERT_TRUE(WaitForRecords(1));
-    EXPECT_EQ(Text("utclb"), "12:00:04");
+    EXPECT_EQ(Text("utclb"), "12:00:40");
     EXPECT_LE(peak, monitor::StreamReader::kMaxTailBytes);
     EXPECT_LE(win_->Reader().PendingBytes(), monitor::StreamReader::kMaxTailBytes);
     auto* memo = Child<common::LogMemo>("LogMemo1");
@@ -295,7 +297,7 @@ TEST_F(MonitorWindowTest, BadInputFromTheServer) {
     // Station texts are received bytes: Latin-1, a NUL does not end them.
     server.Send(Fix(3, std::string("D\0L\xE4", 4)));
     ASSERT_TRUE(WaitForRecords(2));
-    EXPECT_EQ(Text("utclb"), "12:00:12");
+    EXPECT_EQ(Text("utclb"), "12:02:00");
     EXPECT_EQ(Text("rxstatlb"), QString::fromLatin1("D\0L\xE4  in  JN49EA", 16));
 }
 
@@ -431,7 +433,7 @@ TEST_F(MonitorWindowTest, GpsSentencesToTheSerialPort) {
     server.Send(Fix(1));
     ASSERT_TRUE(WaitForRecords(1));
     const std::string line =
-        "$GPGGA,120004.00,4900.6000,N,00820.1234,E,1,07,1.0,1020.0,M,47.0,M,,*5C\r\n";
+        "$GPGGA,120040.00,4900.6000,N,00820.1234,E,1,07,1.0,1020.0,M,47.0,M,,*5C\r\n";
     std::string got;
     ASSERT_TRUE(WaitFor([&] {
         got += pty.Receive(line.size() - got.size(), 10);

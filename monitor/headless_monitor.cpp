@@ -1,0 +1,187 @@
+#include "monitor/headless_monitor.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <ostream>
+
+#include "common/serial/qt_dispatcher.h"
+#include "monitor/headless_car.h"
+#include "monitor/io/nmea_output.h"
+
+namespace monitor {
+
+// The GPS sentences of a headless run go to a serial port. Writing never waits for the device;
+// a file replay waits for each record's sentences so it goes no faster than the line.
+class SerialForward {
+  public:
+    SerialForward(QCoreApplication& app, std::ostream& err) : output_(comm_), err_(err) {
+        comm_.SetDispatcher(common::MakeQtDispatcher(&app));
+        comm_.OnError = [this](common::TSerCustomComm&, int errors) {
+            err_ << "pelmora: serial port error (line status " << errors << ")\n";
+        };
+        comm_.OnClose = [this](common::TSerCustomComm&) {
+            err_ << "pelmora: serial port closed, GPS sentences are no longer passed on\n";
+        };
+        output_.OnNotice = [this](const std::string& text) { err_ << "pelmora: " << text << '\n'; };
+    }
+    ~SerialForward() {
+        comm_.OnClose = nullptr;
+        comm_.Close();
+    }
+
+    void SetWaypointOn(bool on) { output_.SetWaypointOn(on); }
+
+    bool Open(const std::string& port) {
+        try {
+            ConfigureNmeaPort(comm_, port);
+            comm_.Open();
+            return true;
+        } catch (const std::exception& e) {
+            err_ << "pelmora: " << e.what() << '\n';
+            return false;
+        }
+    }
+
+    // `waypoint` is where the followed flight is expected down; `paced` waits until the
+    // sentences went out, so a file replay goes no faster than the line.
+    void Send(const std::string& line, const std::optional<LatLonDeg>& waypoint, bool paced) {
+        try {
+            output_.SetLine(line, waypoint ? LandingWaypointSentence(*waypoint) : "");
+            if (paced && output_.Sending()) {
+                // The port's write thread hands its notifications to this thread and waits
+                // for them, so the wait must keep this thread's events running.
+                QEventLoop loop;
+                QTimer::singleShot(output_.SendTimeMs(), &loop, &QEventLoop::quit);
+                output_.OnSent = [&loop] { loop.quit(); };
+                loop.exec();
+                output_.OnSent = nullptr;
+            }
+        } catch (const std::exception& e) {
+            err_ << "pelmora: " << e.what() << '\n';
+        }
+    }
+
+  private:
+    common::TSerComm comm_;
+    NmeaOutput output_;
+    std::ostream& err_;
+};
+
+HeadlessMonitor::HeadlessMonitor(QCoreApplication& app, const Options& o,
+                                 const std::string& locator, const ChaseSettings& chase,
+                                 std::ostream& out, std::ostream& err)
+    : app_(app),
+      options_(o),
+      out_(out),
+      err_(err),
+      core_(locator, chase.analytics, chase.alarms, TrackerSettings{chase.flightEndMin * 60}) {
+    core_.Reader().SetSpeedKmh(!o.speedMs);
+    core_.Follow(o.flight);
+}
+
+HeadlessMonitor::~HeadlessMonitor() = default;
+
+bool HeadlessMonitor::OpenSerial() {
+    serial_ = std::make_unique<SerialForward>(app_, err_);
+    if (!serial_->Open(options_.serialPort)) return false;
+    serial_->SetWaypointOn(options_.waypoint);
+    return true;
+}
+
+void HeadlessMonitor::StartCar() {
+    std::string error;
+    const auto server = ParseGpsServer(options_.gpsd, error);
+    car_ = std::make_unique<HeadlessCar>(app_, err_);
+    core_.SetHomeSource(car_->Home());
+    const std::string& port = options_.serialPort;
+    car_->Start(*server, port.empty() || port.front() != '/' ? std::string() : port);
+}
+
+void HeadlessMonitor::UseReplayClock(bool paced) {
+    replay_ = true;
+    paced_ = paced;
+    core_.UseGpsClock();
+}
+
+StreamHandler HeadlessMonitor::Handler() {
+    StreamHandler h;
+    h.started = [this] {
+        if (const std::size_t dropped = core_.Reader().StartStream())
+            err_ << "pelmora: dropped " << dropped
+                 << " bytes of an unfinished record of the last connection\n";
+    };
+    h.bytes = [this](std::string_view bytes) { Feed(bytes); };
+    if (!replay_) h.tick = [this] { Tick(); };
+    return h;
+}
+
+double HeadlessMonitor::ReceiveClockS() const {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void HeadlessMonitor::Feed(std::string_view bytes) {
+    const SplitResult split = core_.Reader().Split(bytes);
+    for (const auto& m : split.messages) err_ << "pelmora: " << m << '\n';
+    if (!split.records.empty()) lastRecord_ = std::chrono::steady_clock::now();
+    for (const std::string& record : split.records) Print(core_.Take(record, ReceiveClockS()));
+}
+
+void HeadlessMonitor::Print(const RecordOutcome& r) {
+    const std::size_t n = r.number;
+    if (!r.shown.error.empty()) err_ << "pelmora: record " << n << ": " << r.shown.error << '\n';
+    if (!r.firstRefusal.empty()) err_ << "pelmora: " << r.firstRefusal << '\n';
+    out_ << FormatReplayLine(n, r.shown.displays);
+    const FlightState& followed = core_.FollowedAnalytics().State();
+    if (options_.chase.estimates) out_ << FormatEstimateLine(n, followed);
+    // A file is read in one go: the car's fixes and the port's answers that came meanwhile are
+    // let in per record.
+    if (paced_ && (car_ || serial_)) QCoreApplication::processEvents();
+    if (car_) out_ << car_->Line(n, followed);
+    if (options_.chase.estimates) {
+        out_ << FormatFlightLine(r, core_.Tracker());
+        PrintAlarms(r.alarms);
+    }
+    out_.flush();
+    SayDropped(r.dropped);
+    // After the record's lines: its waypoint is this record's estimate.
+    if (serial_ && r.toDevice) {
+        const auto& landing = followed.landing;
+        serial_->Send(r.shown.nmeaLine, landing ? std::optional(landing->point) : std::nullopt,
+                      paced_);
+    }
+}
+
+void HeadlessMonitor::PrintAlarms(const std::vector<FlightAlarm>& alarms) {
+    for (const FlightAlarm& a : alarms) out_ << FormatAlarmLine(core_.Records(), a);
+}
+
+void HeadlessMonitor::SayDropped(const std::vector<std::string>& ids) {
+    for (const std::string& id : ids)
+        err_ << "pelmora: candidate flight " << id
+             << " dropped: no later fix and no second station within "
+             << core_.Tracker().Settings().candidateS / 60 << " min\n";
+}
+
+void HeadlessMonitor::Tick() {
+    std::optional<double> age;
+    if (lastRecord_)
+        age =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - *lastRecord_).count();
+    std::vector<std::string> dropped;
+    const auto alarms = core_.Tick(ReceiveClockS(), age, &dropped);
+    SayDropped(dropped);
+    if (options_.chase.estimates) PrintAlarms(alarms);
+    out_.flush();
+}
+
+void HeadlessMonitor::Finish(bool live) {
+    ReportUnfinished(core_.Reader(), err_);
+    if (const std::string summary = core_.SummaryText(); !summary.empty())
+        err_ << "pelmora: " << summary << '\n';
+    if (live) err_ << "pelmora: stopped after " << core_.Records() << " records\n";
+    out_.flush();
+}
+
+}  // namespace monitor
