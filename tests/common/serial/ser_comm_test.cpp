@@ -369,6 +369,25 @@ TEST_F(CommOnPty, UnreadInputIsReportedAgainOnlyWhenMoreArrives) {
     EXPECT_EQ(std::string(buf, 3), "abc");
 }
 
+// Bytes that arrive while the owner handles the last ones are new, even when exactly as many
+// arrive as it read: they raise RxChar of their own.
+TEST_F(CommOnPty, BytesArrivingWhileTheOwnerReadsRaiseRxCharAgain) {
+    std::atomic<int> calls{0};
+    std::string got;  // the event thread's alone until calls reaches 2
+    comm.OnRxChar = [&](TSerCustomComm& sender, int) {
+        std::string text;
+        sender.ReadText(text);
+        got += text;
+        if (++calls > 1) return;
+        pty.Send("y");
+        WaitUntil([&] { return sender.InQueCount() == 1; });
+    };
+    comm.Open();
+    pty.Send("x");
+    ASSERT_TRUE(WaitUntil([&] { return calls.load() == 2; }));
+    EXPECT_EQ(got, "xy");
+}
+
 TEST_F(CommOnPty, EventCharRaisesRxFlag) {
     comm.SetMonitorEvents({ceRxChar, ceRxFlag, ceError});
     comm.EventChars().SetEventChar('\n');
