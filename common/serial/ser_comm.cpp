@@ -232,6 +232,7 @@ int TSerCustomComm::ReadBuf(void* buffer, int count) {
         if (errno == EAGAIN) return 0;  // nothing queued: reads return at once
         throw ESerCommError(SerSysMessage("Read error ", errno));
     }
+    if (got > 0 && session_) session_->bytes_read.fetch_add(static_cast<std::uint64_t>(got));
     if (got > 0 && session_ && (session_->mask & kEvRxFlag) &&
         std::memchr(buffer, session_->event_char, static_cast<std::size_t>(got)) != nullptr) {
         session_->Kick(kEvRxFlag);

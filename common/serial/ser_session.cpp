@@ -57,6 +57,7 @@ struct TSerSession::EventWatch {
     int last_lines = 0;
     bool rx_unread = false;  // bytes were left unread after OnRxChar: wait for more, not for any
     int rx_seen = 0;
+    int rx_told = 0;  // bytes queued when OnRxChar was last raised
 };
 
 TSerSession::TSerSession(int device, std::uint32_t event_mask, char event_character,
@@ -278,9 +279,10 @@ void TSerSession::EventLoop() {
         w |= CheckModemLines(watch);
         w &= mask;
         if (w == 0) continue;
+        const std::uint64_t read_before = bytes_read.load();
         RunOnOwner(w);
         if (Stopping()) return;
-        if (w & kEvRxChar) NoteUnreadInput(watch);
+        if (w & kEvRxChar) NoteUnreadInput(watch, bytes_read.load() != read_before);
     }
     // The port is closing, or the owner could not be reached: nothing is left to watch.
     SleepUnlessStopped(-1);
@@ -316,7 +318,10 @@ std::uint32_t TSerSession::CheckInput(EventWatch& watch) {
     int queued = 0;
     if (ioctl(fd, FIONREAD, &queued) != 0) return 0;
     std::uint32_t w = 0;
-    if (queued > 0 && (!watch.rx_unread || queued > watch.rx_seen)) w |= kEvRxChar;
+    if (queued > 0 && (!watch.rx_unread || queued > watch.rx_seen)) {
+        w |= kEvRxChar;
+        watch.rx_told = queued;
+    }
     if (watch.rx_unread && queued < watch.rx_seen) watch.rx_seen = queued;
     if (queued == 0) watch.rx_unread = false;
     return w;
@@ -365,12 +370,12 @@ std::uint32_t TSerSession::CheckModemLines(EventWatch& watch) {
     return w;
 }
 
-void TSerSession::NoteUnreadInput(EventWatch& watch) {
-    int left = 0;
-    if (ioctl(fd, FIONREAD, &left) == 0) {
-        watch.rx_unread = left > 0;
-        watch.rx_seen = left;
-    }
+// A count of queued bytes cannot tell bytes the owner left from bytes that came after it read.
+// An owner that read is told about whatever is queued at the next wait; one that read nothing
+// is told again only when more is queued than it was told about.
+void TSerSession::NoteUnreadInput(EventWatch& watch, bool owner_read) {
+    watch.rx_unread = !owner_read;
+    watch.rx_seen = watch.rx_told;
 }
 
 void TSerSession::WriteLoop() {

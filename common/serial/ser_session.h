@@ -42,7 +42,8 @@ struct TSerSession : std::enable_shared_from_this<TSerSession> {
     int write_kick_fd = -1;  // eventfd, wakes a write thread waiting for the device
     std::atomic<std::uint32_t> line_errors{0};
     std::atomic<std::uint32_t> pending_events{0};
-    std::atomic<bool> line_lost{false};  // the loss was reported; the port is being closed
+    std::atomic<bool> line_lost{false};        // the loss was reported; the port is being closed
+    std::atomic<std::uint64_t> bytes_read{0};  // by the owner, since the port opened
 
     std::recursive_mutex owner_mutex;
     TSerCustomComm* owner = nullptr;
@@ -129,7 +130,7 @@ struct TSerSession : std::enable_shared_from_this<TSerSession> {
     std::uint32_t CheckInput(EventWatch& watch);
     std::uint32_t CheckCounters(EventWatch& watch);
     std::uint32_t CheckModemLines(EventWatch& watch);
-    void NoteUnreadInput(EventWatch& watch);
+    void NoteUnreadInput(EventWatch& watch, bool owner_read);
 };
 
 }  // namespace common

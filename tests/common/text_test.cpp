@@ -87,3 +87,17 @@ TEST(SplitHostPort, NamesIPv4AndBracketedOrBareIPv6) {
          {"", "host:", "host:0", "host:65536", "host:3x", ":3000", "[::1", "[::1]3000", "[]:3000"})
         EXPECT_FALSE(common::SplitHostPort(bad, hp)) << bad;
 }
+
+TEST(SplitHostPort, TakesEveryPortFromOneTo65535) {
+    common::HostPort hp;
+    for (const char* text : {"host:1", "[::1]:1"}) {
+        ASSERT_TRUE(common::SplitHostPort(text, hp)) << text;
+        EXPECT_EQ(hp.port, 1) << text;
+    }
+    for (const char* text : {"host:65535", "[::1]:65535"}) {
+        ASSERT_TRUE(common::SplitHostPort(text, hp)) << text;
+        EXPECT_EQ(hp.port, 65535) << text;
+    }
+    for (const char* text : {"host:0", "[::1]:0", "host:65536", "[::1]:65536"})
+        EXPECT_FALSE(common::SplitHostPort(text, hp)) << text;
+}

@@ -16,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -113,6 +114,18 @@ struct Pty {
 
     int keep_slave = -1;
 };
+
+// Runs `calls` while the far end of `pty` reads nothing. A call that waited for the device would
+// wait for good: past `limit` the far end reads again, so the test can end, and the answer is
+// false. How long the calls take is for the benchmarks to say.
+inline bool ReturnWhileTheDeviceStalls(const Pty& pty, const std::function<void()>& calls,
+                                       std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto done = std::async(std::launch::async, calls);
+    if (done.wait_for(limit) == std::future_status::ready) return true;
+    while (done.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+        pty.Receive(1 << 20, 50);
+    return false;
+}
 
 // Two ptys joined by a socat process; each end is a device path.
 struct SocatPair {

@@ -30,6 +30,7 @@ TEST(MapTiles, PlacesFallInTheTilesLookedUpByHand) {
         {"south-west of 0/0, close", {-0.001, -0.001}, {18, 131071, 131072}},
         {"anywhere at zoom 0", {-60, 170}, {0, 0, 0}},
         {"beyond Mercator's edge", {89.9, -179.99}, {5, 0, 0}},
+        {"beyond Mercator's other edge", {-89.9, 179.99}, {5, 31, 31}},
     };
     for (const Case& c : cases) {
         const TileId t = TileAt(c.p, c.tile.z);
@@ -118,8 +119,16 @@ TEST(MapView, WrapsRoundTheDateLineAndStopsAtThePoles) {
     for (const PlacedTile& t : tiles) EXPECT_TRUE(t.id.x >= 0 && t.id.x < 4);
     EXPECT_LT(v.ToScreen({0.0, 179.9}).x, 200);
 
-    const MapView polar({85.0, 0.0}, 1, 400, 400);
-    for (const PlacedTile& t : polar.VisibleTiles()) EXPECT_TRUE(t.id.y >= 0 && t.id.y < 2);
+    // Each pole's own row shows and nothing beyond it.
+    for (const double lat : {85.0, -85.0}) {
+        const MapView polar({lat, 0.0}, 1, 400, 400);
+        const auto rows = polar.VisibleTiles();
+        const int edge = lat > 0 ? 0 : 1;
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const PlacedTile& t) {
+            return t.id.y == edge;
+        })) << lat;
+        for (const PlacedTile& t : rows) EXPECT_TRUE(t.id.y >= 0 && t.id.y < 2) << lat;
+    }
 }
 
 TEST(MapView, RingsAndScaleBarInTrueKilometresAndAZoomThatHoldsThePoints) {

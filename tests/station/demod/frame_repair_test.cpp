@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "station/demod/crc16.h"
 #include "station/demod/decoder_paths.h"
 #include "tools/probegen/flight.h"
 #include "tools/probegen/frame.h"
@@ -131,6 +132,45 @@ TEST(FrameRepair, ThreeStrongErrorsAreLeftAlone) {
             Receive(bytes, {{data + 20 + a, 1}, {data + 26, 3}, {data + 28, 6}}, weak);
         EXPECT_FALSE(FrameRepair().Repair(r.frame, r.soft, kSecond));
     }
+}
+
+// Two sets of flips that both make the checksum match are two frames the CRC cannot choose
+// between. CRC-16/ARC catches every odd number of wrong bits, so such sets are two pairs: the
+// wrong data bits a and b, and right ones c and d whose flips change the checksum as a's and b's
+// do. Either repair would pass every other check (the data words carry none).
+TEST(FrameRepair, TwoMatchingCandidatesAreNoRepair) {
+    const auto c = Content(3);
+    const auto bytes = Bytes(c);
+    const std::size_t first = probegen::kSyncBytes.size(), data = bytes.size() - 34,
+                      check = bytes.size() - 2;
+    const std::string covered(bytes.begin() + static_cast<std::ptrdiff_t>(first),
+                              bytes.begin() + static_cast<std::ptrdiff_t>(check));
+    std::vector<std::uint16_t> change;  // per data bit, 8 * byte + bit
+    for (std::size_t i = 0; i < 32 * 8; ++i) {
+        std::string flipped = covered;
+        flipped[data - first + i / 8] ^= static_cast<char>(1u << (i % 8));
+        change.push_back(demod::Crc16Arc(flipped) ^ demod::Crc16Arc(covered));
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> pairBy(1 << 16);  // by its change
+    std::vector<std::size_t> abcd;
+    for (std::size_t j = 0; j < change.size() && abcd.empty(); ++j)
+        for (std::size_t k = j + 1; k < change.size() && abcd.empty(); ++k) {
+            auto& seen = pairBy[change[j] ^ change[k]];
+            if (seen.second > 0)
+                abcd = {seen.first, seen.second, j, k};
+            else
+                seen = {j, k};
+        }
+    ASSERT_EQ(abcd.size(), 4u);
+    std::vector<Flip> weak;
+    for (std::size_t i : abcd) weak.push_back({data + i / 8, static_cast<int>(i % 8)});
+    const std::vector<Flip> wrong(weak.begin(), weak.begin() + 2);
+
+    const Received alone = Receive(bytes, wrong, wrong);
+    ASSERT_TRUE(FrameRepair().Repair(alone.frame, alone.soft, kSecond));
+    const Received both = Receive(bytes, wrong, weak);
+    ASSERT_FALSE(both.frame.checksumOk);
+    EXPECT_FALSE(FrameRepair().Repair(both.frame, both.soft, kSecond));
 }
 
 // The checksum matches once a weak bit is flipped, but the frame was sent with a sentence

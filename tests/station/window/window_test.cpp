@@ -111,8 +111,9 @@ TEST_F(StationWindowTest, OverrunsInStatusBarAndStatistics) {
     station::StationWindow w(options_);
     w.Core().AudioOverruns(2);
     EXPECT_EQ(w.statusBar()->currentMessage(), "audio overrun (2)");
+    // The statistics are renewed every second: ten times that.
     ASSERT_TRUE(
-        WaitFor([&] { return Child<QLabel>(w, "statslb")->text().contains("overruns 2"); }, 3000));
+        WaitFor([&] { return Child<QLabel>(w, "statslb")->text().contains("overruns 2"); }, 10000));
 }
 
 // Received bytes are shown escaped: a NUL does not cut the value short, nor a line end split it.
