@@ -8,6 +8,7 @@
 #include "common/serial/qt_dispatcher.h"
 #include "monitor/headless_car.h"
 #include "monitor/io/nmea_output.h"
+#include "monitor/io/record_log.h"
 
 namespace monitor {
 
@@ -98,6 +99,20 @@ void HeadlessMonitor::StartCar() {
     car_->Start(*server, port.empty() || port.front() != '/' ? std::string() : port);
 }
 
+void HeadlessMonitor::UseRecordLog(std::unique_ptr<RecordLog> log) {
+    log_ = std::move(log);
+    std::vector<std::string> problems;
+    const double now = ReceiveClockS();
+    const auto records = log_->ReadSince(now - kRecordLogReadBackS, problems);
+    for (const std::string& p : problems) err_ << "pelmora: record log: " << p << '\n';
+    for (const LoggedRecord& r : records) core_.Take(r.record, r.receivedS, false);
+    core_.Tick(now, std::nullopt);
+    if (!records.empty())
+        err_ << "pelmora: read back " << records.size() << " records of the last "
+             << kRecordLogReadBackS / 3600 << " h from " << log_->Folder() << " ("
+             << core_.Tracker().Flights().size() << " flights)\n";
+}
+
 void HeadlessMonitor::UseReplayClock(bool paced) {
     replay_ = true;
     paced_ = paced;
@@ -125,7 +140,14 @@ void HeadlessMonitor::Feed(std::string_view bytes) {
     const SplitResult split = core_.Reader().Split(bytes);
     for (const auto& m : split.messages) err_ << "pelmora: " << m << '\n';
     if (!split.records.empty()) lastRecord_ = std::chrono::steady_clock::now();
-    for (const std::string& record : split.records) Print(core_.Take(record, ReceiveClockS()));
+    for (const std::string& record : split.records) {
+        const double now = ReceiveClockS();
+        Print(core_.Take(record, now));
+        std::string problem;
+        if (log_ && !log_->Append({now, record}, problem) && log_->Failed() == 1)
+            err_ << "pelmora: record log: " << problem
+                 << " (records are followed on, not kept; counted from here on)\n";
+    }
 }
 
 void HeadlessMonitor::Print(const RecordOutcome& r) {
@@ -180,6 +202,8 @@ void HeadlessMonitor::Finish(bool live) {
     ReportUnfinished(core_.Reader(), err_);
     if (const std::string summary = core_.SummaryText(); !summary.empty())
         err_ << "pelmora: " << summary << '\n';
+    if (log_ && log_->Failed() > 0)
+        err_ << "pelmora: record log: " << log_->Failed() << " records not kept\n";
     if (live) err_ << "pelmora: stopped after " << core_.Records() << " records\n";
     out_.flush();
 }

@@ -20,6 +20,7 @@
 namespace monitor {
 
 class HeadlessCar;
+class RecordLog;
 class SerialForward;
 
 class HeadlessMonitor {
@@ -34,6 +35,8 @@ class HeadlessMonitor {
     // Follows the car's gpsd of --gpsd.
     void StartCar();
 
+    // Keeps every record received in `log`, after reading back what it holds of the last hours.
+    void UseRecordLog(std::unique_ptr<RecordLog> log);
     // A replay's times are its records' own GPS times; `paced`: read from a file, which would
     // outrun the serial line and the car's fixes, so each record waits for them.
     void UseReplayClock(bool paced);
@@ -60,6 +63,7 @@ class HeadlessMonitor {
     MonitorCore core_;
     std::unique_ptr<HeadlessCar> car_;
     std::unique_ptr<SerialForward> serial_;
+    std::unique_ptr<RecordLog> log_;
     bool replay_ = false;
     bool paced_ = false;
     std::optional<std::chrono::steady_clock::time_point> lastRecord_;

@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "common/locator.h"
 #include "monitor/headless.h"
 #include "monitor/headless_monitor.h"
+#include "monitor/io/record_log.h"
 #include "monitor/options.h"
 #include "monitor/window/chase_window.h"
 #include "monitor/window/main_window.h"
@@ -65,6 +67,9 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
     if (!o.gpsd.empty()) run.StartCar();
     if (!o.serialPort.empty() && !run.OpenSerial()) return kExitInputError;
     if (!o.server.empty()) {
+        if (o.recordLog)
+            run.UseRecordLog(
+                std::make_unique<monitor::RecordLog>(monitor::DefaultRecordLogFolder()));
         const int rc = monitor::RunLive(app, o.server, run.Handler(), std::cerr);
         if (rc == 0) run.Finish(true);
         return rc;
@@ -125,6 +130,9 @@ int RunWindow(char* program, const std::vector<char*>& qtArgs, const monitor::Op
     }
     // After the serial port, so a gpsd reading it is known for what it is.
     monitor::AddChasePanel(w, chase);
+    w.Core().Follow(o.flight);
+    if (o.recordLog)
+        w.UseRecordLog(std::make_unique<monitor::RecordLog>(monitor::DefaultRecordLogFolder()));
     if (!o.server.empty()) {
         w.findChild<QComboBox*>(QStringLiteral("servercombo"))
             ->setCurrentText(QString::fromStdString(o.server));

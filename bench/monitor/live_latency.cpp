@@ -98,7 +98,7 @@ Run OneRun() {
         ::close(pty.keep_slave);
         std::freopen("/dev/null", "w", stderr);
         ::execl(PELMORA_EXECUTABLE, "pelmora", "--headless", "--server", server.c_str(), "--serial",
-                pty.slave_path.c_str(), static_cast<char*>(nullptr));
+                pty.slave_path.c_str(), "--no-record-log", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(out[1]);

@@ -18,6 +18,7 @@
 #include "common/locator.h"
 #include "common/numbers.h"
 #include "common/serial/qt_dispatcher.h"
+#include "monitor/io/record_log.h"
 
 namespace monitor {
 
@@ -50,6 +51,11 @@ class UpperCase : public QValidator {
         return Acceptable;
     }
 };
+
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 std::int64_t SteadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -314,11 +320,28 @@ void TForm1::tcpclientRead(const QByteArray& bytes) {
         std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     for (const std::string& m : split.messages) ShowMessage(Composed(m));
     for (const std::string& record : split.records) {
-        const double now =
-            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-                .count();
+        const double now = WallSeconds();
         ShowRecord(core_.Take(record, now));
+        std::string problem;
+        if (recordLog_ && !recordLog_->Append({now, record}, problem) &&
+            recordLog_->Failed() == 1)
+            ShowMessage(QStringLiteral("record log: ") + Composed(problem));
     }
+}
+
+void TForm1::UseRecordLog(std::unique_ptr<RecordLog> log) {
+    recordLog_ = std::move(log);
+    std::vector<std::string> problems;
+    const double now = WallSeconds();
+    const auto records = recordLog_->ReadSince(now - kRecordLogReadBackS, problems);
+    for (const std::string& p : problems) ShowMessage(QStringLiteral("record log: ") + Composed(p));
+    for (const LoggedRecord& r : records) core_.Take(r.record, r.receivedS, false);
+    core_.Tick(now, std::nullopt);
+    if (!records.empty())
+        ShowMessage(QStringLiteral("%1 records of the last %2 h read back (%3 flights)")
+                        .arg(records.size())
+                        .arg(kRecordLogReadBackS / 3600)
+                        .arg(core_.Tracker().Flights().size()));
 }
 
 void TForm1::ShowRecord(const RecordOutcome& outcome) {

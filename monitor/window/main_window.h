@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "common/serial/ser_comm.h"
@@ -29,6 +30,9 @@
 
 namespace common {
 class LogMemo;
+}
+namespace monitor {
+class RecordLog;
 }
 class QCheckBox;
 class QTimer;
@@ -86,6 +90,9 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     const QString& TypedLocator() const { return typedLocator_; }
     // Called when the user disconnects from the server.
     std::function<void()> OnUserDisconnect;
+    // Keeps every record received in `log`, after reading back what it holds of the last hours:
+    // the flights, tracks and estimates come back, the displays start afresh.
+    void UseRecordLog(std::unique_ptr<RecordLog> log);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -106,6 +113,7 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     void ShowCarLocator();
 
     MonitorCore core_;
+    std::unique_ptr<RecordLog> recordLog_;
     LiveLink link_;
     common::TSerComm SerComm1;
     NmeaOutput output_;

@@ -84,7 +84,11 @@ std::string Field(const std::string& line, const std::string& name) {
 struct Pelmora {
     QProcess p;
     std::string out, err;
+    test_support::TempDir state{"state"};  // its own record log
     explicit Pelmora(const QStringList& args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_STATE_HOME"), QString::fromStdString(state.path.string()));
+        p.setProcessEnvironment(env);
         QObject::connect(&p, &QProcess::readyReadStandardOutput,
                          [this] { out += p.readAllStandardOutput().toStdString(); });
         QObject::connect(&p, &QProcess::readyReadStandardError,

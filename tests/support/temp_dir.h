@@ -1,4 +1,4 @@
-// A fresh folder per test, removed afterwards.
+// A fresh folder per test (and per `name` within one), removed afterwards.
 #pragma once
 
 #include <unistd.h>
@@ -11,12 +11,13 @@
 namespace test_support {
 
 struct TempDir {
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("tavrin-test-" + std::to_string(::getpid()) + "-" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    TempDir() {
+    std::filesystem::path path;
+    explicit TempDir(const std::string& name = {})
+        : path(std::filesystem::temp_directory_path() /
+               ("tavrin-test-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                (name.empty() ? "" : "-" + name))) {
         std::filesystem::remove_all(path);
         std::filesystem::create_directories(path);
     }

@@ -382,7 +382,6 @@ TEST_F(ChasePanelTest, WithNoTileToBeHadThePlotIsThePlainOneAndWaitsForNothing) 
     Make();
     SetHome(*common::LatLonToLocator(t.landingLon + 0.05, t.landingLat + 0.03));
     Fly(o, t.landingTimeS - 900);
-    const FlightAnalytics& a = panel_->Analytics();
 
     test_support::TempDir dir;
     test_support::TileServer server;

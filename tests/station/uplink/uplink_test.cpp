@@ -444,7 +444,8 @@ TEST(HeadlessStation, CallSignBeyondAsciiRefusedEndToEnd) {
     ASSERT_TRUE(relay.Start());
     QProcess monitor;
     monitor.start(PELMORA_EXECUTABLE,
-                  {"--headless", "--server", "127.0.0.1:" + QString::number(relay.MonitorPort())});
+                  {"--headless", "--server", "127.0.0.1:" + QString::number(relay.MonitorPort()),
+                   "--no-record-log"});
     ASSERT_TRUE(relay.WaitForLog("monitor ", std::chrono::seconds(30))) << relay.Log();
     const QString server = "127.0.0.1:" + QString::number(relay.StationPort());
 
