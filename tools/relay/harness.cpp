@@ -83,6 +83,19 @@ std::size_t RelayProcess::CountInLog(std::string_view text) const {
     return count;
 }
 
+std::map<std::string, std::uint64_t> RelayProcess::Counts() const {
+    const std::string log = Log();
+    std::map<std::string, std::uint64_t> counts;
+    const auto at = log.rfind("counts: ");
+    if (at == std::string::npos) return counts;
+    const std::string line = log.substr(at, log.find('\n', at) - at);
+    // "N name" pieces between ":", ";" and ",".
+    const std::regex figure(R"(([0-9]+) ([^,;:]+))");
+    for (std::sregex_iterator it(line.begin(), line.end(), figure), end; it != end; ++it)
+        counts[(*it)[2]] = std::stoull((*it)[1]);
+    return counts;
+}
+
 long RelayProcess::PeakMemoryKiB() const {
     std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
     std::string line;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -30,6 +31,9 @@ class RelayProcess {
     std::string Log() const;  // standard error so far
     bool WaitForLog(std::string_view text, std::chrono::milliseconds timeout) const;
     std::size_t CountInLog(std::string_view text) const;
+    // The figures of the last "counts:" line by name ("records", "stalled monitors", ...);
+    // the relay writes one when it stops.
+    std::map<std::string, std::uint64_t> Counts() const;
     long PeakMemoryKiB() const;  // VmHWM; -1 if unknown
 
     // Sends the signal and waits; the exit status as from waitpid, or -1 on timeout (then killed).

@@ -29,6 +29,7 @@ const char* DropReasonName(DropReason reason);
 struct Drop {
     DropReason reason;
     std::size_t bytes;  // length of what was dropped, "#" or ";" included
+    bool operator==(const Drop&) const = default;
 };
 
 struct StreamEvents {

@@ -2,14 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
+using relay::Drop;
 using relay::DropReason;
 using relay::kMaxRecordBytes;
 using relay::StationStream;
 using relay::StreamEvents;
+
+namespace relay {
+void PrintTo(const Drop& drop, std::ostream* os) {
+    *os << DropReasonName(drop.reason) << " " << drop.bytes << " bytes";
+}
+}  // namespace relay
 
 namespace {
 
@@ -21,7 +29,7 @@ struct Result {
     std::string call, locator;
     bool hasLogin = false;
     std::vector<std::string> records;
-    std::vector<DropReason> drops;
+    std::vector<Drop> drops;
     std::size_t maxPending = 0;
 };
 
@@ -44,7 +52,7 @@ Result FeedInPieces(const std::string& stream, const std::vector<std::size_t>& c
     result.call = parser.Call();
     result.locator = parser.Locator();
     result.records = events.records;
-    for (const auto& d : events.drops) result.drops.push_back(d.reason);
+    result.drops = events.drops;
     return result;
 }
 
@@ -53,7 +61,7 @@ struct StreamCase {
     std::string bytes;
     bool hasLogin;
     std::vector<std::string> records;
-    std::vector<DropReason> drops;
+    std::vector<Drop> drops;  // sizes in bytes, "#" included
 };
 
 std::vector<StreamCase> Cases() {
@@ -74,34 +82,38 @@ std::vector<StreamCase> Cases() {
          login + longest + "x#" + kRecord,
          true,
          {kRecord},
-         {DropReason::Overlong}},
+         {{DropReason::Overlong, kMaxRecordBytes + 1}}},
         {"HugeRecordDropped",
          login + std::string(100000, 'y') + "#" + kRecord,
          true,
          {kRecord},
-         {DropReason::Overlong}},
+         {{DropReason::Overlong, 100001}}},
         {"BinaryGarbageDropped",
          login + std::string("ab\0\xff\r\n;x#", 9) + kRecord,
          true,
          {kRecord},
-         {DropReason::Garbage}},
+         {{DropReason::Garbage, 9}}},
         {"EmptyRecordsDropped",
          login + "##" + kRecord,
          true,
          {kRecord},
-         {DropReason::Empty, DropReason::Empty}},
-        {"HashInsideLogin", "DL1ABC#" + kRecord, false, {kRecord}, {DropReason::BadLogin}},
+         {{DropReason::Empty, 1}, {DropReason::Empty, 1}}},
+        {"HashInsideLogin", "DL1ABC#" + kRecord, false, {kRecord}, {{DropReason::BadLogin, 7}}},
         {"OverlongLoginResyncs",
          std::string(5000, 'z') + "#" + kRecord,
          false,
          {kRecord},
-         {DropReason::BadLogin}},
+         {{DropReason::BadLogin, 5001}}},
         {"OverlongLocatorResyncs",
          "DL1ABC;" + std::string(300, 'L') + ";rest#" + kRecord,
          false,
          {kRecord},
-         {DropReason::BadLogin}},
+         {{DropReason::BadLogin, 7 + 300 + 6}}},
     };
+}
+
+void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 }  // namespace

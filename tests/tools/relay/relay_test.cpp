@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -171,6 +172,7 @@ TEST(RelayRecords, GarbageAndOverlongInputIsDroppedAndTheStreamResumes) {
     std::mt19937 rng(7);
     std::string garbage(3000, '\0');
     for (char& c : garbage) c = static_cast<char>(rng() & 0xff);
+    std::replace(garbage.begin(), garbage.end(), '#', '\0');  // one garbage record
     ASSERT_TRUE(SendAll(station, Record("DL1ABC", 1)));
     ASSERT_TRUE(SendAll(station, garbage + "#"));
     ASSERT_TRUE(SendAll(station, std::string(64 * 1024, 'x') + "#"));
@@ -181,9 +183,11 @@ TEST(RelayRecords, GarbageAndOverlongInputIsDroppedAndTheStreamResumes) {
     const std::string expected = Record("DL1ABC", 1) + Record("DL1ABC", 3);
     ASSERT_TRUE(Pump(monitors, got, [&] { return got[0].size() >= expected.size(); }));
     EXPECT_EQ(got[0], expected);
-    EXPECT_TRUE(WaitUntil([&] { return relay.CountInLog("overlong record of") == 2; }))
-        << relay.Log();
     EXPECT_EQ(::kill(relay.Pid(), 0), 0) << "relay still running";
+    ASSERT_TRUE(WIFEXITED(relay.Stop(SIGTERM)));
+    auto counts = relay.Counts();
+    EXPECT_EQ(counts["overlong"], 2u) << relay.Log();
+    EXPECT_EQ(counts["garbage"], 1u) << relay.Log();
 }
 
 TEST(RelayRecords, StationThatVanishesMidRecordRelaysNothingOfIt) {
@@ -236,6 +240,10 @@ TEST(RelayMonitors, StalledMonitorIsDroppedWhileReadingMonitorsGetEverything) {
     }
     EXPECT_LT(Clock::now(), deadline);
     EXPECT_LT(drained.size(), expected.size());
+    ASSERT_TRUE(WIFEXITED(relay.Stop(SIGTERM)));
+    auto counts = relay.Counts();
+    EXPECT_EQ(counts["stalled monitors"], 1u) << relay.Log();
+    EXPECT_EQ(counts["monitors open"], 1u) << relay.Log();
 }
 
 TEST(RelayMonitors, ConnectionsBeyondTheCapAreRefusedAndServiceGoesOn) {
