@@ -57,6 +57,8 @@ RunResult RunRelay(const std::vector<std::string>& args);
 
 // A connected non-blocking loopback socket, or -1.
 int ConnectLoopback(std::uint16_t port, int receiveBufferBytes = 0);
+// The same from another loopback address (127.0.0.2 and up), as a host of its own.
+int ConnectLoopbackFrom(const char* sourceAddress, std::uint16_t port);
 // Writes everything, waiting for room up to `timeout`; false on error or timeout.
 bool SendAll(int fd, std::string_view data,
              std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -196,4 +197,27 @@ TEST(StationStream, RandomBytesNeverBreakTheInvariants) {
             for (unsigned char c : record) ASSERT_TRUE(c >= 26 && c <= 126);
         }
     }
+}
+
+// Only a station's own, well-formed records pass: the login it gave, both fields filled and
+// clean, and four ";" fields.
+TEST(Screen, OnlyOwnFourFieldRecordsAfterAGoodLogin) {
+    const auto loginOf = [](const std::string& bytes) {
+        StationStream parser;
+        StreamEvents events;
+        parser.Feed(bytes, events);
+        return relay::LoginText(parser);
+    };
+    EXPECT_EQ(loginOf("DL1ABC;JN49EA;"), "DL1ABC;JN49EA;");
+    for (const char* bad : {"DL1ABC;JN49EA", ";JN49EA;", "DL1ABC;;", "DL1ABC#", "DL\x01;JN49EA;"})
+        EXPECT_EQ(loginOf(bad), "") << bad;
+
+    const std::string login = "DL1ABC;JN49EA;";
+    EXPECT_EQ(relay::Screen(login, kRecord), std::nullopt);
+    EXPECT_EQ(relay::Screen("", kRecord), DropReason::NoLogin);
+    for (const char* other : {"hello world#", "DL1ABC;JN49EB;g;d#", "DL1AB;JN49EA;g;d#",
+                              "DL1ABCD;JN49EA;g;d#", "XDL1ABC;JN49EA;g;d#"})
+        EXPECT_EQ(relay::Screen(login, other), DropReason::NotOwn) << other;
+    for (const char* fields : {"DL1ABC;JN49EA;three#", "DL1ABC;JN49EA;a;b;c#"})
+        EXPECT_EQ(relay::Screen(login, fields), DropReason::Fields) << fields;
 }
