@@ -1,5 +1,6 @@
 // Relay throughput: records per second delivered to every monitor on loopback, and the relay's
-// peak resident memory. Prints figures; it is not a pass/fail test.
+// peak resident memory; then the same records kept as history (--history) and replayed to a
+// monitor that connects afterwards. Prints figures; it is not a pass/fail test.
 //   relay_bench [--stations N] [--monitors N] [--records N (per station)] [--pad BYTES]
 #include "tools/relay/harness.h"
 
@@ -7,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -59,12 +61,71 @@ void ReadAll(const std::vector<int>& fds, std::vector<std::size_t>& got, int wai
     }
 }
 
+// The same uploads into a relay that keeps an hour of history (as much as its memory bound
+// allows), then one monitor that connects once they are all in: how fast it gets the flight so
+// far. A live record sent as it connects comes after the whole history and ends the count.
+bool Replay(const Options& o, const std::vector<std::string>& outbox) {
+    RelayProcess relay;
+    if (!relay.Start({"--max-per-address", "0", "--history", "60"})) {
+        std::fprintf(stderr, "relay_bench: cannot start the relay\n%s", relay.Log().c_str());
+        return false;
+    }
+    for (int s = 0; s < o.stations; ++s) {
+        const int fd = ConnectLoopback(relay.StationPort());
+        if (!SendAll(fd, "ST" + std::to_string(s) + ";JN49EA;" + outbox[s],
+                     std::chrono::seconds(120))) {
+            std::fprintf(stderr, "relay_bench: station %d could not send\n", s);
+            return false;
+        }
+        ::close(fd);
+    }
+    // Each station's disconnect is logged once all it sent has been read.
+    const auto deadline = Clock::now() + std::chrono::seconds(120);
+    while (relay.CountInLog(" disconnected (") < static_cast<std::size_t>(o.stations)) {
+        if (Clock::now() > deadline) {
+            std::fprintf(stderr, "relay_bench: the uploads were not read within 120 s\n");
+            return false;
+        }
+        ::usleep(10000);
+    }
+    const long kept = relay.PeakMemoryKiB();
+    const int live = ConnectLoopback(relay.StationPort());
+    const std::string last = Record(-1, 0, 0);
+    SendAll(live, "ST-1;JN49EA;");
+    const auto start = Clock::now();
+    const int late = ConnectLoopback(relay.MonitorPort());
+    SendAll(live, last);
+    std::string got;
+    std::size_t records = 0, counted = 0;
+    while (got.size() < last.size() || got.compare(got.size() - last.size(), last.size(), last)) {
+        if (Clock::now() > start + std::chrono::seconds(120)) {
+            std::fprintf(stderr, "relay_bench: the history did not arrive within 120 s\n");
+            return false;
+        }
+        pollfd p{late, POLLIN, 0};
+        ::poll(&p, 1, 10);
+        ReadAvailable(late, got);
+        records += static_cast<std::size_t>(std::count(got.begin() + counted, got.end(), '#'));
+        counted = got.size();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf(
+        "  history replayed:   %10.0f records per second to a late monitor (%zu in %.3f s)\n",
+        static_cast<double>(records - 1) / seconds, records - 1, seconds);
+    std::printf("  relay peak memory:  %10ld KiB VmHWM keeping them, %ld KiB after the replay\n",
+                kept, relay.PeakMemoryKiB());
+    ::close(late);
+    ::close(live);
+    relay.Stop(SIGTERM);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options o = Parse(argc, argv);
     RelayProcess relay;
-    if (!relay.Start()) {
+    if (!relay.Start({"--max-per-address", "0"})) {
         std::fprintf(stderr, "relay_bench: cannot start the relay\n%s", relay.Log().c_str());
         return 1;
     }
@@ -76,7 +137,7 @@ int main(int argc, char** argv) {
         SendAll(stations.back(), "ST" + std::to_string(s) + ";JN49EA;");
     }
     // Wait until the relay has taken every monitor on: a probe record must reach them all.
-    const std::string probe = "PROBE;AA00AA;x#";
+    const std::string probe = Record(0, -1, 0);
     for (bool all = false; !all;) {
         SendAll(stations[0], probe);
         ReadAll(monitors, got, 50);
@@ -135,5 +196,5 @@ int main(int argc, char** argv) {
     for (int fd : monitors) ::close(fd);
     for (int fd : stations) ::close(fd);
     relay.Stop(SIGTERM);
-    return 0;
+    return Replay(o, outbox) ? 0 : 1;
 }

@@ -83,6 +83,19 @@ std::size_t RelayProcess::CountInLog(std::string_view text) const {
     return count;
 }
 
+std::map<std::string, std::uint64_t> RelayProcess::Counts() const {
+    const std::string log = Log();
+    std::map<std::string, std::uint64_t> counts;
+    const auto at = log.rfind("counts: ");
+    if (at == std::string::npos) return counts;
+    const std::string line = log.substr(at, log.find('\n', at) - at);
+    // "N name" pieces between ":", ";" and ",".
+    const std::regex figure(R"(([0-9]+) ([^,;:]+))");
+    for (std::sregex_iterator it(line.begin(), line.end(), figure), end; it != end; ++it)
+        counts[(*it)[2]] = std::stoull((*it)[1]);
+    return counts;
+}
+
 long RelayProcess::PeakMemoryKiB() const {
     std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
     std::string line;
@@ -146,11 +159,22 @@ RunResult RunRelay(const std::vector<std::string>& args) {
     return result;
 }
 
-int ConnectLoopback(std::uint16_t port, int receiveBufferBytes) {
+namespace {
+
+int Connect(std::uint16_t port, int receiveBufferBytes, const char* sourceAddress) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     if (receiveBufferBytes > 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+    if (sourceAddress != nullptr) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, sourceAddress, &from.sin_addr) != 1 ||
+            ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -161,6 +185,16 @@ int ConnectLoopback(std::uint16_t port, int receiveBufferBytes) {
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     return fd;
+}
+
+}  // namespace
+
+int ConnectLoopback(std::uint16_t port, int receiveBufferBytes) {
+    return Connect(port, receiveBufferBytes, nullptr);
+}
+
+int ConnectLoopbackFrom(const char* sourceAddress, std::uint16_t port) {
+    return Connect(port, 0, sourceAddress);
 }
 
 bool SendAll(int fd, std::string_view data, std::chrono::milliseconds timeout) {

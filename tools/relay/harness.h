@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -30,6 +31,9 @@ class RelayProcess {
     std::string Log() const;  // standard error so far
     bool WaitForLog(std::string_view text, std::chrono::milliseconds timeout) const;
     std::size_t CountInLog(std::string_view text) const;
+    // The figures of the last "counts:" line by name ("records", "stalled monitors", ...);
+    // the relay writes one when it stops.
+    std::map<std::string, std::uint64_t> Counts() const;
     long PeakMemoryKiB() const;  // VmHWM; -1 if unknown
 
     // Sends the signal and waits; the exit status as from waitpid, or -1 on timeout (then killed).
@@ -53,6 +57,8 @@ RunResult RunRelay(const std::vector<std::string>& args);
 
 // A connected non-blocking loopback socket, or -1.
 int ConnectLoopback(std::uint16_t port, int receiveBufferBytes = 0);
+// The same from another loopback address (127.0.0.2 and up), as a host of its own.
+int ConnectLoopbackFrom(const char* sourceAddress, std::uint16_t port);
 // Writes everything, waiting for room up to `timeout`; false on error or timeout.
 bool SendAll(int fd, std::string_view data,
              std::chrono::milliseconds timeout = std::chrono::seconds(10));

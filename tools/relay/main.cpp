@@ -1,4 +1,5 @@
 // relay: a private collecting server. Stations upload on one port, monitors receive on another.
+#include "tools/relay/log.h"
 #include "tools/relay/relay_server.h"
 
 #include "common/net/quit_on_signal.h"
@@ -8,6 +9,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,18 +21,29 @@
 namespace {
 
 constexpr int kExitUsage = 2;
+constexpr long long kMaxConnections = 100000;
+constexpr long long kMaxHistoryMinutes = 1440;
 
 void PrintHelp() {
     std::printf(
         "usage: relay [--bind ADDR] [--station-port PORT] [--monitor-port PORT]\n"
-        "             [--max-connections N] [--monitor-queue BYTES]\n"
+        "             [--max-stations N] [--max-monitors N] [--max-connections N]\n"
+        "             [--max-per-address N] [--monitor-queue BYTES] [--history MINUTES]\n"
         "Relays every \"#\"-ended record that stations upload to every connected monitor.\n"
         "  --bind ADDR           address to listen on (default 127.0.0.1; 0.0.0.0 for all)\n"
         "  --station-port PORT   port for stations (default 3001; 0 picks a free one)\n"
         "  --monitor-port PORT   port for monitors (default 3000; 0 picks a free one)\n"
-        "  --max-connections N   stations and monitors together (default 1000)\n"
+        "  --max-stations N      station connections (default 2000)\n"
+        "  --max-monitors N      monitor connections (default 500)\n"
+        "  --max-connections N   stations and monitors together (default 2500)\n"
+        "  --max-per-address N   connections from one address (default 50; 0 for no limit)\n"
         "  --monitor-queue BYTES a monitor with more unsent bytes is dropped (default 1048576)\n"
+        "  --history MINUTES     a monitor that connects first gets the records of the last\n"
+        "                        MINUTES (default 0: none; up to 1440; at most 64 MiB kept)\n"
         "  --help, --version\n"
+        "A station must send its login line \"CALL;LOCATOR;\" within 10 s; only its records\n"
+        "that start with it and hold four \";\" fields are relayed. There is no\n"
+        "authentication: listen on loopback or behind a firewall.\n"
         "Log lines go to standard error; SIGINT or SIGTERM end the relay with its counts.\n");
 }
 
@@ -62,9 +75,10 @@ relay::RelayConfig ParseArguments(int argc, char** argv) {
             std::printf("relay %s\n", RELAY_VERSION);
             std::exit(0);
         }
-        const bool takesValue = arg == "--bind" || arg == "--station-port" ||
-                                arg == "--monitor-port" || arg == "--max-connections" ||
-                                arg == "--monitor-queue";
+        const bool takesValue =
+            arg == "--bind" || arg == "--station-port" || arg == "--monitor-port" ||
+            arg == "--max-connections" || arg == "--max-stations" || arg == "--max-monitors" ||
+            arg == "--max-per-address" || arg == "--monitor-queue" || arg == "--history";
         if (!takesValue) Usage("unknown argument \"" + std::string(arg) + "\"");
         if (i + 1 >= argc) Usage(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
@@ -76,10 +90,21 @@ relay::RelayConfig ParseArguments(int argc, char** argv) {
             } else if (!config.bind.setAddress(text)) {
                 Usage("--bind wants a numeric address, not \"" + std::string(value) + "\"");
             }
-        } else if (arg == "--max-connections") {
-            const auto n = ParseNumber(value, 1, 100000);
-            if (!n) Usage("--max-connections wants a number from 1 to 100000");
-            config.maxConnections = static_cast<int>(*n);
+        } else if (arg == "--max-connections" || arg == "--max-stations" ||
+                   arg == "--max-monitors") {
+            const auto n = ParseNumber(value, 1, kMaxConnections);
+            if (!n) Usage(std::string(arg) + " wants a number from 1 to 100000");
+            (arg == "--max-connections" ? config.maxConnections
+             : arg == "--max-stations"  ? config.maxStations
+                                        : config.maxMonitors) = static_cast<int>(*n);
+        } else if (arg == "--max-per-address") {
+            const auto n = ParseNumber(value, 0, kMaxConnections);
+            if (!n) Usage("--max-per-address wants a number from 0 to 100000");
+            config.maxPerAddress = static_cast<int>(*n);
+        } else if (arg == "--history") {
+            const auto n = ParseNumber(value, 0, kMaxHistoryMinutes);
+            if (!n) Usage("--history wants minutes from 0 to 1440");
+            config.historyMinutes = static_cast<int>(*n);
         } else if (arg == "--monitor-queue") {
             const auto n = ParseNumber(value, 4096, 1LL << 32);
             if (!n) Usage("--monitor-queue wants a byte count from 4096 to 4294967296");
@@ -109,7 +134,7 @@ void RaiseDescriptorLimit(int wanted) {
 
 int main(int argc, char** argv) {
     const relay::RelayConfig config = ParseArguments(argc, argv);
-    RaiseDescriptorLimit(config.maxConnections);
+    RaiseDescriptorLimit(std::min(config.maxConnections, config.maxStations + config.maxMonitors));
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
 
@@ -122,14 +147,14 @@ int main(int argc, char** argv) {
     relay::RelayServer server(config);
     QString error;
     if (!server.Start(&error)) {
-        std::fprintf(stderr, "relay: %s\n", qUtf8Printable(error));
+        relay::Log("%s", qUtf8Printable(error));
         return 1;
     }
     const QString bind = config.bind.toString();
-    std::fprintf(stderr, "relay: stations on %s:%u, monitors on %s:%u\n", qUtf8Printable(bind),
-                 server.StationPort(), qUtf8Printable(bind), server.MonitorPort());
+    relay::Log("stations on %s:%u, monitors on %s:%u", qUtf8Printable(bind), server.StationPort(),
+               qUtf8Printable(bind), server.MonitorPort());
     const int rc = app.exec();
     server.LogCounts();
-    std::fprintf(stderr, "relay: stopped\n");
+    relay::Log("stopped");
     return rc;
 }

@@ -23,8 +23,29 @@ const char* DropReasonName(DropReason reason) {
             return "empty";
         case DropReason::BadLogin:
             return "bad login";
+        case DropReason::NoLogin:
+            return "no login";
+        case DropReason::NotOwn:
+            return "not own login";
+        case DropReason::Fields:
+            return "not four fields";
     }
     return "?";
+}
+
+std::string LoginText(const StationStream& stream) {
+    const auto good = [](const std::string& field) {
+        return !field.empty() && std::none_of(field.begin(), field.end(), IsGarbage);
+    };
+    if (!stream.HasLogin() || !good(stream.Call()) || !good(stream.Locator())) return {};
+    return stream.Call() + ";" + stream.Locator() + ";";
+}
+
+std::optional<DropReason> Screen(std::string_view loginText, std::string_view record) {
+    if (loginText.empty()) return DropReason::NoLogin;
+    if (!record.starts_with(loginText)) return DropReason::NotOwn;
+    if (std::count(record.begin(), record.end(), ';') != 3) return DropReason::Fields;
+    return std::nullopt;
 }
 
 std::size_t StationStream::LoginBytes() const {

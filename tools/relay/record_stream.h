@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,13 +23,18 @@ enum class DropReason : std::uint8_t {
     Empty,     // "#" with nothing before it
     BadLogin,  // a login field too long or ended by "#": no login for this connection; the
                // stream goes on with records after the next "#"
+    NoLogin,   // a record on a connection without a good login (see LoginText)
+    NotOwn,    // a record that does not start with its connection's login text
+    Fields,    // a record without exactly four ";" fields
 };
+inline constexpr std::size_t kDropReasons = 7;
 
 const char* DropReasonName(DropReason reason);
 
 struct Drop {
     DropReason reason;
     std::size_t bytes;  // length of what was dropped, "#" or ";" included
+    bool operator==(const Drop&) const = default;
 };
 
 struct StreamEvents {
@@ -41,6 +47,18 @@ struct StreamEvents {
         drops.clear();
     }
 };
+
+class StationStream;
+
+// "CALL;LOCATOR;" of a completed login with both fields filled and clean; empty for any other
+// (none yet, failed, a field left empty or holding a byte no record may hold), which no record
+// is forwarded under.
+std::string LoginText(const StationStream& stream);
+
+// Why a complete record is not forwarded to monitors, or nothing when it is: it must start
+// with its connection's own login text (a good one) and hold exactly four ";" fields, as a
+// station's "CALL;LOCATOR;GPS;DATA#" does.
+std::optional<DropReason> Screen(std::string_view loginText, std::string_view record);
 
 class StationStream {
   public:

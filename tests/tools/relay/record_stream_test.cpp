@@ -2,14 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
+using relay::Drop;
 using relay::DropReason;
 using relay::kMaxRecordBytes;
 using relay::StationStream;
 using relay::StreamEvents;
+
+namespace relay {
+void PrintTo(const Drop& drop, std::ostream* os) {
+    *os << DropReasonName(drop.reason) << " " << drop.bytes << " bytes";
+}
+}  // namespace relay
 
 namespace {
 
@@ -21,7 +30,7 @@ struct Result {
     std::string call, locator;
     bool hasLogin = false;
     std::vector<std::string> records;
-    std::vector<DropReason> drops;
+    std::vector<Drop> drops;
     std::size_t maxPending = 0;
 };
 
@@ -44,7 +53,7 @@ Result FeedInPieces(const std::string& stream, const std::vector<std::size_t>& c
     result.call = parser.Call();
     result.locator = parser.Locator();
     result.records = events.records;
-    for (const auto& d : events.drops) result.drops.push_back(d.reason);
+    result.drops = events.drops;
     return result;
 }
 
@@ -53,7 +62,7 @@ struct StreamCase {
     std::string bytes;
     bool hasLogin;
     std::vector<std::string> records;
-    std::vector<DropReason> drops;
+    std::vector<Drop> drops;  // sizes in bytes, "#" included
 };
 
 std::vector<StreamCase> Cases() {
@@ -74,34 +83,38 @@ std::vector<StreamCase> Cases() {
          login + longest + "x#" + kRecord,
          true,
          {kRecord},
-         {DropReason::Overlong}},
+         {{DropReason::Overlong, kMaxRecordBytes + 1}}},
         {"HugeRecordDropped",
          login + std::string(100000, 'y') + "#" + kRecord,
          true,
          {kRecord},
-         {DropReason::Overlong}},
+         {{DropReason::Overlong, 100001}}},
         {"BinaryGarbageDropped",
          login + std::string("ab\0\xff\r\n;x#", 9) + kRecord,
          true,
          {kRecord},
-         {DropReason::Garbage}},
+         {{DropReason::Garbage, 9}}},
         {"EmptyRecordsDropped",
          login + "##" + kRecord,
          true,
          {kRecord},
-         {DropReason::Empty, DropReason::Empty}},
-        {"HashInsideLogin", "DL1ABC#" + kRecord, false, {kRecord}, {DropReason::BadLogin}},
+         {{DropReason::Empty, 1}, {DropReason::Empty, 1}}},
+        {"HashInsideLogin", "DL1ABC#" + kRecord, false, {kRecord}, {{DropReason::BadLogin, 7}}},
         {"OverlongLoginResyncs",
          std::string(5000, 'z') + "#" + kRecord,
          false,
          {kRecord},
-         {DropReason::BadLogin}},
+         {{DropReason::BadLogin, 5001}}},
         {"OverlongLocatorResyncs",
          "DL1ABC;" + std::string(300, 'L') + ";rest#" + kRecord,
          false,
          {kRecord},
-         {DropReason::BadLogin}},
+         {{DropReason::BadLogin, 7 + 300 + 6}}},
     };
+}
+
+void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 }  // namespace
@@ -184,4 +197,27 @@ TEST(StationStream, RandomBytesNeverBreakTheInvariants) {
             for (unsigned char c : record) ASSERT_TRUE(c >= 26 && c <= 126);
         }
     }
+}
+
+// Only a station's own, well-formed records pass: the login it gave, both fields filled and
+// clean, and four ";" fields.
+TEST(Screen, OnlyOwnFourFieldRecordsAfterAGoodLogin) {
+    const auto loginOf = [](const std::string& bytes) {
+        StationStream parser;
+        StreamEvents events;
+        parser.Feed(bytes, events);
+        return relay::LoginText(parser);
+    };
+    EXPECT_EQ(loginOf("DL1ABC;JN49EA;"), "DL1ABC;JN49EA;");
+    for (const char* bad : {"DL1ABC;JN49EA", ";JN49EA;", "DL1ABC;;", "DL1ABC#", "DL\x01;JN49EA;"})
+        EXPECT_EQ(loginOf(bad), "") << bad;
+
+    const std::string login = "DL1ABC;JN49EA;";
+    EXPECT_EQ(relay::Screen(login, kRecord), std::nullopt);
+    EXPECT_EQ(relay::Screen("", kRecord), DropReason::NoLogin);
+    for (const char* other : {"hello world#", "DL1ABC;JN49EB;g;d#", "DL1AB;JN49EA;g;d#",
+                              "DL1ABCD;JN49EA;g;d#", "XDL1ABC;JN49EA;g;d#"})
+        EXPECT_EQ(relay::Screen(login, other), DropReason::NotOwn) << other;
+    for (const char* fields : {"DL1ABC;JN49EA;three#", "DL1ABC;JN49EA;a;b;c#"})
+        EXPECT_EQ(relay::Screen(login, fields), DropReason::Fields) << fields;
 }

@@ -5,14 +5,18 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,22 @@ bool Pump(const std::vector<int>& fds, std::vector<std::string>& got,
     }
 }
 
+// Raises the soft limit on open files to `wanted`; false if the hard limit is lower.
+bool RaiseDescriptorLimit(rlim_t wanted) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max < wanted) return false;
+    if (limit.rlim_cur >= wanted) return true;
+    limit.rlim_cur = wanted;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+// How many of `fds` the relay has closed.
+int Closed(const std::vector<int>& fds) {
+    std::string ignored;
+    return static_cast<int>(
+        std::count_if(fds.begin(), fds.end(), [&](int fd) { return !ReadAvailable(fd, ignored); }));
+}
+
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
     const auto deadline = Clock::now() + timeout;
     while (!done()) {
@@ -62,20 +82,21 @@ struct Fds {
 };
 
 // Connects `count` monitors and returns once the relay delivers to every one of them, so records
-// sent afterwards cannot race the relay's accepting. The probe records are stripped again.
-std::vector<int> ConnectMonitors(RelayProcess& relay, int station, int count, Fds& owner,
-                                 std::vector<std::string>& got) {
+// sent afterwards cannot race the relay's accepting. The probe records, sent by `station`
+// logged in as `call`, are stripped again.
+std::vector<int> ConnectMonitors(RelayProcess& relay, int station, const std::string& call,
+                                 int count, Fds& owner, std::vector<std::string>& got) {
     std::vector<int> fds;
     for (int i = 0; i < count; ++i) fds.push_back(owner.Add(ConnectLoopback(relay.MonitorPort())));
     got.assign(fds.size(), "");
     for (int probe = 0;; ++probe) {
-        const std::string record = "PROBE;AA00AA;" + std::to_string(probe) + "#";
+        const std::string record = call + ";JN49EA;probe;" + std::to_string(probe) + "#";
         EXPECT_TRUE(SendAll(station, record));
         const bool all = Pump(
             fds, got,
             [&] {
                 for (const auto& g : got)
-                    if (g.find("PROBE;") == std::string::npos) return false;
+                    if (g.find(";probe;") == std::string::npos) return false;
                 return true;
             },
             200ms);
@@ -125,7 +146,13 @@ INSTANTIATE_TEST_SUITE_P(
                       CliCase{"MissingValue", {"--station-port"}, 2, "needs a value"},
                       CliCase{"PortTooLarge", {"--monitor-port", "70000"}, 2, "port from 0"},
                       CliCase{"PortNotNumber", {"--station-port", "30x1"}, 2, "port from 0"},
-                      CliCase{"BindName", {"--bind", "example.org"}, 2, "numeric address"}),
+                      CliCase{"BindName", {"--bind", "example.org"}, 2, "numeric address"},
+                      CliCase{"PerAddressNotNumber",
+                              {"--max-per-address", "-1"},
+                              2,
+                              "--max-per-address wants a number from 0"},
+                      CliCase{
+                          "HistoryOverADay", {"--history", "1441"}, 2, "minutes from 0 to 1440"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RelayCommandLine, PortInUseIsAnErrorNotAHang) {
@@ -143,7 +170,7 @@ TEST(RelayRecords, SplitJoinedAndLoginInOnePacketArriveExactlyAsSent) {
     Fds owner;
     const int probeStation = StartStation(relay, owner, "PROBE");
     std::vector<std::string> got;
-    const std::vector<int> monitors = ConnectMonitors(relay, probeStation, 2, owner, got);
+    const std::vector<int> monitors = ConnectMonitors(relay, probeStation, "PROBE", 2, owner, got);
 
     const int station = owner.Add(ConnectLoopback(relay.StationPort()));
     const std::string r1 = Record("DL1ABC", 1), r2 = Record("DL1ABC", 2), r3 = Record("DL1ABC", 3);
@@ -166,11 +193,12 @@ TEST(RelayRecords, GarbageAndOverlongInputIsDroppedAndTheStreamResumes) {
     Fds owner;
     const int station = StartStation(relay, owner);
     std::vector<std::string> got;
-    const std::vector<int> monitors = ConnectMonitors(relay, station, 1, owner, got);
+    const std::vector<int> monitors = ConnectMonitors(relay, station, "DL1ABC", 1, owner, got);
 
     std::mt19937 rng(7);
     std::string garbage(3000, '\0');
     for (char& c : garbage) c = static_cast<char>(rng() & 0xff);
+    std::replace(garbage.begin(), garbage.end(), '#', '\0');  // one garbage record
     ASSERT_TRUE(SendAll(station, Record("DL1ABC", 1)));
     ASSERT_TRUE(SendAll(station, garbage + "#"));
     ASSERT_TRUE(SendAll(station, std::string(64 * 1024, 'x') + "#"));
@@ -181,9 +209,12 @@ TEST(RelayRecords, GarbageAndOverlongInputIsDroppedAndTheStreamResumes) {
     const std::string expected = Record("DL1ABC", 1) + Record("DL1ABC", 3);
     ASSERT_TRUE(Pump(monitors, got, [&] { return got[0].size() >= expected.size(); }));
     EXPECT_EQ(got[0], expected);
-    EXPECT_TRUE(WaitUntil([&] { return relay.CountInLog("overlong record of") == 2; }))
-        << relay.Log();
     EXPECT_EQ(::kill(relay.Pid(), 0), 0) << "relay still running";
+    ASSERT_TRUE(WIFEXITED(relay.Stop(SIGTERM)));
+    auto counts = relay.Counts();
+    EXPECT_EQ(counts["overlong"], 2u) << relay.Log();
+    EXPECT_EQ(counts["garbage"], 1u) << relay.Log();
+    EXPECT_EQ(counts["bytes"], garbage.size() + 1 + 64 * 1024 + 1 + 4097) << relay.Log();
 }
 
 TEST(RelayRecords, StationThatVanishesMidRecordRelaysNothingOfIt) {
@@ -192,7 +223,7 @@ TEST(RelayRecords, StationThatVanishesMidRecordRelaysNothingOfIt) {
     Fds owner;
     const int probe = StartStation(relay, owner, "PROBE");
     std::vector<std::string> got;
-    const std::vector<int> monitors = ConnectMonitors(relay, probe, 1, owner, got);
+    const std::vector<int> monitors = ConnectMonitors(relay, probe, "PROBE", 1, owner, got);
 
     const int station = ConnectLoopback(relay.StationPort());
     ASSERT_TRUE(SendAll(station, "DL1ABC;JN49EA;" + Record("DL1ABC", 1) + "DL1ABC;JN49EA;half"));
@@ -211,7 +242,7 @@ TEST(RelayMonitors, StalledMonitorIsDroppedWhileReadingMonitorsGetEverything) {
     Fds owner;
     const int station = StartStation(relay, owner);
     std::vector<std::string> got;
-    const std::vector<int> reading = ConnectMonitors(relay, station, 1, owner, got);
+    const std::vector<int> reading = ConnectMonitors(relay, station, "DL1ABC", 1, owner, got);
     const int stalled = owner.Add(ConnectLoopback(relay.MonitorPort(), 4096));
     ASSERT_TRUE(WaitUntil([&] { return relay.CountInLog(" connected") == 3; }));
 
@@ -236,34 +267,47 @@ TEST(RelayMonitors, StalledMonitorIsDroppedWhileReadingMonitorsGetEverything) {
     }
     EXPECT_LT(Clock::now(), deadline);
     EXPECT_LT(drained.size(), expected.size());
+    ASSERT_TRUE(WIFEXITED(relay.Stop(SIGTERM)));
+    auto counts = relay.Counts();
+    EXPECT_EQ(counts["stalled monitors"], 1u) << relay.Log();
+    EXPECT_EQ(counts["monitors open"], 1u) << relay.Log();
 }
 
 TEST(RelayMonitors, ConnectionsBeyondTheCapAreRefusedAndServiceGoesOn) {
     RelayProcess relay;
-    ASSERT_TRUE(relay.Start({"--max-connections", "300"}));
+    ASSERT_TRUE(relay.Start({"--max-connections", "300", "--max-per-address", "0"}));
     Fds owner;
     const int station = StartStation(relay, owner);
     std::vector<std::string> got;
-    std::vector<int> monitors = ConnectMonitors(relay, station, 20, owner, got);
-    for (int i = 0; i < 300; ++i) owner.Add(ConnectLoopback(relay.StationPort()));
-    EXPECT_TRUE(WaitUntil([&] { return relay.CountInLog(" refused: ") >= 21; }));
-    EXPECT_EQ(relay.CountInLog(" refused: "), 21u);  // 1 + 20 + 279 fit under 300
+    std::vector<int> monitors = ConnectMonitors(relay, station, "DL1ABC", 20, owner, got);
+    // Logged-in stations: none of them is given up to make room.
+    std::vector<int> more;
+    for (int i = 0; i < 300; ++i) {
+        more.push_back(owner.Add(ConnectLoopback(relay.StationPort())));
+        SendAll(more.back(), "ST" + std::to_string(i) + ";JN49EA;");
+    }
+    EXPECT_TRUE(WaitUntil([&] { return Closed(more) >= 21; }));
     ASSERT_TRUE(SendAll(station, Record("DL1ABC", 1)));
     ASSERT_TRUE(Pump(monitors, got, [&] {
         for (const auto& g : got)
             if (g != Record("DL1ABC", 1)) return false;
         return true;
     }));
+    EXPECT_EQ(Closed(more), 21);  // 1 + 20 + 279 fit under 300
+    ASSERT_TRUE(WIFEXITED(relay.Stop(SIGTERM)));
+    auto counts = relay.Counts();
+    EXPECT_EQ(counts["refused connections"], 21u) << relay.Log();
+    EXPECT_EQ(counts["evicted"], 0u) << relay.Log();
 }
 
 TEST(RelayLoad, FiftyStationsTwentyMonitorsEveryRecordOnceAndInOrder) {
     constexpr int kStations = 50, kMonitors = 20, kRecords = 40;
     RelayProcess relay;
-    ASSERT_TRUE(relay.Start());
+    ASSERT_TRUE(relay.Start({"--max-per-address", "0"}));
     Fds owner;
     const int probe = StartStation(relay, owner, "PROBE");
     std::vector<std::string> got;
-    const std::vector<int> monitors = ConnectMonitors(relay, probe, kMonitors, owner, got);
+    const std::vector<int> monitors = ConnectMonitors(relay, probe, "PROBE", kMonitors, owner, got);
     std::vector<int> stations;
     std::vector<std::string> outbox;
     for (int s = 0; s < kStations; ++s) {
@@ -332,5 +376,110 @@ TEST(RelayLifecycle, SigintAndSigtermEndItCleanlyWithCounts) {
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_NE(relay.Log().find("counts: 1 stations"), std::string::npos) << relay.Log();
         EXPECT_NE(relay.Log().find("stopped"), std::string::npos);
+        const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z relay: .*)");
+        std::istringstream lines(relay.Log());
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_TRUE(std::regex_match(line, stamped)) << line;
     }
+}
+
+// The defaults hold 2,000 station connections and 50 from one address: idle connections from
+// 40 hosts fill every station slot, and a station and a monitor still get through at once.
+TEST(RelayGuard, IdleConnectionsFromManyHostsKeepNoStationOrMonitorOut) {
+    constexpr int kHosts = 40, kPerHost = 50;
+    if (!RaiseDescriptorLimit(kHosts * kPerHost + 500))
+        GTEST_SKIP() << "the hard limit on open files is below " << kHosts * kPerHost + 500;
+    RelayProcess relay;
+    ASSERT_TRUE(relay.Start());
+    Fds owner;
+    const auto host = [](int h) { return "127.0.0." + std::to_string(2 + h); };
+    const auto start = Clock::now();
+    std::vector<int> idle, extra;
+    for (int h = 0; h < kHosts; ++h) {
+        for (int i = 0; i < kPerHost; ++i) {
+            idle.push_back(owner.Add(ConnectLoopbackFrom(host(h).c_str(), relay.StationPort())));
+            ASSERT_GE(idle.back(), 0) << host(h);
+        }
+    }
+    if (Clock::now() - start > 5s)
+        GTEST_SKIP() << "opening the connections took half the relay's 10 s login deadline";
+    // One more from each host is refused. The relay takes connections in order, so once these
+    // are closed it holds every idle one.
+    for (int h = 0; h < kHosts; ++h)
+        extra.push_back(owner.Add(ConnectLoopbackFrom(host(h).c_str(), relay.StationPort())));
+    ASSERT_TRUE(WaitUntil([&] { return Closed(extra) == kHosts; }, 100s));
+    EXPECT_EQ(Closed(idle), 0);
+
+    const int station = StartStation(relay, owner);
+    std::vector<std::string> got;
+    const std::vector<int> monitors = ConnectMonitors(relay, station, "DL1ABC", 1, owner, got);
+    EXPECT_EQ(Closed(idle), 1);  // the oldest gave its room to the station
+
+    // The login deadline closes the rest; the station, logged in and silent since, stays.
+    ASSERT_TRUE(WaitUntil([&] { return Closed(idle) == kHosts * kPerHost; }, 100s));
+    ASSERT_TRUE(SendAll(station, Record("DL1ABC", 1)));
+    ASSERT_TRUE(Pump(monitors, got, [&] { return got[0] == Record("DL1ABC", 1); })) << got[0];
+    ASSERT_TRUE(WIFEXITED(relay.Stop(SIGTERM)));
+    auto counts = relay.Counts();
+    EXPECT_EQ(counts["refused connections"], static_cast<std::uint64_t>(kHosts)) << relay.Log();
+    EXPECT_EQ(counts["evicted"], 1u);
+    EXPECT_EQ(counts["login timeouts"], static_cast<std::uint64_t>(kHosts * kPerHost - 1));
+}
+
+TEST(RelayGuard, TwentyMegabytesOfGarbageWriteAFewLogLines) {
+    RelayProcess relay;
+    ASSERT_TRUE(relay.Start());
+    std::mt19937 rng(20);
+    std::string garbage(20 << 20, '\0');
+    for (char& c : garbage) c = static_cast<char>(rng() & 0xff);
+    garbage.back() = '#';
+    const std::size_t linesBefore = relay.CountInLog("\n");
+    const int stranger = ConnectLoopback(relay.StationPort());
+    const int station = ConnectLoopback(relay.StationPort());
+    ASSERT_TRUE(SendAll(station, "DL1ABC;JN49EA;"));
+    ASSERT_TRUE(SendAll(stranger, garbage, 100s));
+    ASSERT_TRUE(SendAll(station, garbage, 100s));
+    ::close(stranger);
+    ::close(station);
+    ASSERT_TRUE(relay.WaitForLog("closed 1 station connection without", 100s)) << relay.Log();
+    ASSERT_TRUE(relay.WaitForLog(" disconnected (", 100s)) << relay.Log();
+    // The station's connect, login, first drop and disconnect; the stranger's first drop and
+    // its close.
+    EXPECT_LE(relay.CountInLog("\n") - linesBefore, 6u) << relay.Log();
+    ASSERT_TRUE(WIFEXITED(relay.Stop(SIGTERM)));
+    auto counts = relay.Counts();
+    EXPECT_EQ(counts["bytes"], 2 * garbage.size()) << relay.Log();
+}
+
+// A late monitor gets ten minutes of records, far more than its queue may hold, whole and in
+// order before live ones; monitors that read none of it cost the relay no more than their queue
+// each.
+TEST(RelayHistory, ReplayBeyondTheMonitorQueueArrivesWholeInBoundedMemory) {
+    constexpr int kStalled = 10;
+    RelayProcess relay;
+    ASSERT_TRUE(relay.Start({"--history", "10", "--monitor-queue", "65536"}));
+    Fds owner;
+    const int station = ConnectLoopback(relay.StationPort());
+    std::string flight;
+    for (int i = 0; i < 16000; ++i) flight += Record("DL1ABC", i, 500);
+    ASSERT_TRUE(SendAll(station, "DL1ABC;JN49EA;" + flight, 100s));
+    ::close(station);
+    ASSERT_TRUE(relay.WaitForLog(" disconnected (16000 records)", 100s)) << relay.Log();
+    const long memoryBefore = relay.PeakMemoryKiB();
+
+    for (int i = 0; i < kStalled; ++i) owner.Add(ConnectLoopback(relay.MonitorPort(), 4096));
+    const int late = owner.Add(ConnectLoopback(relay.MonitorPort()));
+    // Live records while it replays come after the history.
+    const int live = StartStation(relay, owner, "DL2XYZ");
+    const std::string news = Record("DL2XYZ", 1) + Record("DL2XYZ", 2);
+    ASSERT_TRUE(SendAll(live, news));
+    std::vector<std::string> got(1);
+    ASSERT_TRUE(Pump(
+        {late}, got, [&] { return got[0].size() >= flight.size() + news.size(); }, 100s));
+    EXPECT_TRUE(got[0] == flight + news) << "out of order or incomplete";
+    const long grown = relay.PeakMemoryKiB() - memoryBefore;
+    EXPECT_LT(grown, static_cast<long>(flight.size() / 1024) * kStalled / 4)
+        << "KiB for " << kStalled << " monitors that read nothing";
+    ASSERT_TRUE(WIFEXITED(relay.Stop(SIGTERM)));
+    EXPECT_EQ(relay.Counts()["stalled monitors"], 0u) << relay.Log();
 }
