@@ -323,8 +323,7 @@ void TForm1::tcpclientRead(const QByteArray& bytes) {
         const double now = WallSeconds();
         ShowRecord(core_.Take(record, now));
         std::string problem;
-        if (recordLog_ && !recordLog_->Append({now, record}, problem) &&
-            recordLog_->Failed() == 1)
+        if (recordLog_ && !recordLog_->Append({now, record}, problem) && recordLog_->Failed() == 1)
             ShowMessage(QStringLiteral("record log: ") + Composed(problem));
     }
 }

@@ -17,6 +17,7 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -24,9 +25,11 @@
 
 #include <gtest/gtest.h>
 
+#include "common/locator.h"
 #include "qt_wait.h"
 #include "records.h"
 #include "serial_test_support.h"
+#include "simulated_flight.h"
 #include "temp_dir.h"
 #include "tools/relay/harness.h"
 
@@ -199,6 +202,115 @@ TEST(HeadlessLive, EveryRecordTheStationUploadsAppearsOnceInOrder) {
         EXPECT_EQ(Field(line, "rxstatlb"), "DEMO  in  JN49EA");
     }
     EXPECT_TRUE(Field(lines.back(), "ghlb").ends_with(" m/s"));
+}
+
+// A flight day on loopback: two probes, three stations (two hear the second probe, one of them
+// later and with gaps), all through the relay, and the monitor with a navigation device on a
+// pseudo-terminal. Each record lands in its probe's flight, the near probe's landing alarms and
+// the other's does not, and the device gets one probe's fixes, each once, in time order.
+TEST(HeadlessLive, TwoProbesThreeStationsOneRelay) {
+    probegen::FlightOptions a, b;
+    b.launchLonDeg += 0.3;
+    b.burstAltM = 24000;
+    const auto fa = probegen::SimulateFlight(a), fb = probegen::SimulateFlight(b);
+    const auto tb = monitor::testing::Truth(b);
+    auto record = [](const probegen::FrameContent& f, const std::string& call) {
+        std::string r = monitor::testing::RelayedRecord(f);
+        return r.replace(0, r.find(';'), call);
+    };
+    std::string s1 = "S1;JN49EA;", s2 = "S2;JN49EA;", s3 = "S3;JN49EA;";
+    std::size_t aRecords = 0, bRecords = 0;
+    for (std::size_t i = 0; i < fa.size(); ++i) {
+        s1 += record(fa[i], "S1");
+        s2 += record(fb[i], "S2");
+        ++aRecords;
+        ++bRecords;
+        if (i >= 3 && i % 5 != 0) {
+            s3 += record(fb[i - 3], "S3");
+            ++bRecords;
+        }
+    }
+    relay::harness::RelayProcess relay;
+    ASSERT_TRUE(relay.Start());
+    serial_test::Pty device;
+    char home[8];
+    std::snprintf(home, sizeof home, "%s",
+                  common::LatLonToLocator(tb.landingLon + 0.01, tb.landingLat)->c_str());
+    Pelmora pelmora({"--headless", "--server",
+                     QStringLiteral("localhost:%1").arg(relay.MonitorPort()), "--estimates",
+                     "--serial", QString::fromStdString(device.slave_path), "--locator",
+                     QString::fromLatin1(home)});
+    ASSERT_TRUE(WaitFor([&] { return pelmora.err.find("connected to") != std::string::npos; }))
+        << pelmora.err;
+    ASSERT_TRUE(relay.WaitForLog("monitor", std::chrono::seconds(10)));
+    std::vector<int> stations;
+    for (int k = 0; k < 3; ++k) {
+        stations.push_back(relay::harness::ConnectLoopback(relay.StationPort()));
+        ASSERT_GE(stations.back(), 0);
+    }
+    // A piece of each at a time, so the probes' records come interleaved.
+    constexpr std::size_t kPiece = 2000;
+    for (std::size_t at = 0; at < s1.size() || at < s2.size(); at += kPiece) {
+        std::size_t k = 0;
+        for (const std::string* upload : {&s1, &s2, &s3}) {
+            if (at < upload->size()) {
+                ASSERT_TRUE(relay::harness::SendAll(stations[k], upload->substr(at, kPiece)));
+            }
+            ++k;
+        }
+    }
+    const std::size_t total = aRecords + bRecords;
+    std::string wire;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            wire += device.Receive(1 << 16, 0);
+            return pelmora.Records() >= total;
+        },
+        60000))
+        << pelmora.Records() << " of " << total << "\n"
+        << pelmora.err;
+    test_support::Pump(300);
+    wire += device.Receive(1 << 20, 200);
+    for (int fd : stations) ::close(fd);
+    EXPECT_EQ(pelmora.Stop(SIGINT), 0);
+
+    // Which flight each record went to, and what kind of fix it was.
+    std::map<std::string, std::map<std::string, int>> kinds;
+    std::istringstream out(pelmora.out);
+    std::vector<std::string> landingAlarms;
+    for (std::string line; std::getline(out, line);) {
+        if (line.rfind("flight=", 0) == 0) ++kinds[Field(line, "id")][Field(line, "fix")];
+        if (line.rfind("alarm=", 0) == 0 && Field(line, "kind") == "landing")
+            landingAlarms.push_back(Field(line, "id"));
+        if (line.rfind("record=", 0) == 0) {
+            EXPECT_FALSE(Field(line, "ghlb").starts_with("-") && Field(line, "ghlb") != "-")
+                << line;
+        }
+    }
+    ASSERT_EQ(kinds.size(), 2u) << pelmora.out.substr(0, 2000);
+    // The flight the second station's copies went to is the second probe's.
+    const std::string near = kinds["A"].count("copy") ? "A" : "B";
+    const std::string far = near == "A" ? "B" : "A";
+    EXPECT_EQ(kinds[far]["new"], static_cast<int>(aRecords));
+    EXPECT_EQ(kinds[far].size(), 1u);
+    EXPECT_EQ(kinds[near]["new"] + kinds[near]["late"] + kinds[near]["copy"],
+              static_cast<int>(bRecords));
+    EXPECT_GT(kinds[near]["copy"], 0);
+    EXPECT_EQ(landingAlarms, std::vector<std::string>{near});
+
+    // The device: one probe's sentences, each once, in time order.
+    std::vector<std::string> sentences;
+    for (std::size_t at = 0, end; (end = wire.find("\r\n", at)) != std::string::npos; at = end + 2)
+        sentences.push_back(wire.substr(at, end - at));
+    ASSERT_FALSE(sentences.empty());
+    const bool ofA = sentences.front() == fa.front().sentence;
+    const auto& own = ofA ? fa : fb;
+    std::size_t next = 0;
+    for (const std::string& s : sentences) {
+        while (next < own.size() && own[next].sentence != s) ++next;
+        ASSERT_LT(next, own.size()) << "not the followed probe's, or out of order: " << s;
+        ++next;
+    }
 }
 
 // A navigation device that stopped reading (its queue in the kernel full): records keep their
