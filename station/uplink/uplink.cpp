@@ -26,7 +26,7 @@ QString ConnectionProblem(common::ClientSocket::Step step, const QString& host, 
 Uplink::Uplink(UplinkView& view, quint16 defaultPort, QObject* parent)
     : QObject(parent), view_(view), defaultPort_(defaultPort) {
     modclient.SetPort(defaultPort_);
-    recontim.setInterval(kReconnectIntervalMs);
+    recontim.setInterval(retry_.IntervalMs());
     connect(&recontim, &QTimer::timeout, this, &Uplink::recontimTimer);
     modclient.OnConnect = [this] { modclientConnect(); };
     modclient.OnDisconnect = [this] { modclientDisconnect(); };
@@ -62,14 +62,22 @@ void Uplink::conbtClick() {
             view_.LogLine(QStringLiteral("call sign \"%1\" cut at the blank: \"%2\" is uploaded")
                               .arg(call.trimmed(),
                                    QString::fromStdString(common::FirstWord(call.toStdString()))));
-        recontim.start();
+        retry_.Reset();
+        recontim.start(retry_.IntervalMs());
         modclient.Open();
     }
 }
 
 void Uplink::recontimTimer() {
+    // After a step's wait the regular interval holds until the attempt has failed.
+    if (recontim.interval() != retry_.IntervalMs()) recontim.setInterval(retry_.IntervalMs());
     TakeServerText();
     if (!modclient.Connected()) modclient.Open();
+}
+
+void Uplink::SetReconnectIntervalMs(int ms) {
+    retry_.SetIntervalMs(ms);
+    recontim.setInterval(retry_.IntervalMs());
 }
 
 void Uplink::Stop() {
@@ -86,6 +94,9 @@ void Uplink::modclientConnect() {
         view_.CallText().toLatin1().toStdString(), view_.LocatorText().toLatin1().toStdString())));
     view_.SetFieldsLocked(true);
     view_.SetButtonCaption(QStringLiteral("DISONNECT"));
+    up_.start();
+    if (recontim.isActive() && recontim.interval() != retry_.IntervalMs())
+        recontim.setInterval(retry_.IntervalMs());
     // Until the look-up answers, this connection is named by the host as given, never by the
     // name of an earlier one; an answer that comes after the connection is gone is dropped.
     peerName_ = modclient.Host();
@@ -103,6 +114,13 @@ void Uplink::modclientDisconnect() {
     view_.SetButtonCaption(QStringLiteral("CONNECT"));
     view_.SetFieldsLocked(false);
     emit LinkDown();
+    // Lost while the operator wants the link: a server that blinked costs nothing.
+    if (!recontim.isActive()) return;
+    const int wait = retry_.AfterLossMs(up_.isValid() ? up_.elapsed() : 0);
+    if (wait == 0)
+        recontimTimer();
+    else
+        recontim.start(wait);
 }
 
 void Uplink::modclientError(common::ClientSocket::Step step, int& errorCode) {
@@ -113,6 +131,10 @@ void Uplink::modclientError(common::ClientSocket::Step step, int& errorCode) {
         ConnectionProblem(step, modclient.Host(), modclient.Port(), modclient.ErrorText()));
     if (!modclient.Connected()) view_.SetButtonCaption(QStringLiteral("CONNECT"));
     errorCode = 0;
+    // An attempt that failed: the next after the schedule's wait. A failure of a connection
+    // that was up is followed by its disconnect, which tries again itself.
+    if ((step == Step::Lookup || step == Step::Connect) && recontim.isActive())
+        recontim.start(retry_.NextWaitMs());
 }
 
 }  // namespace station

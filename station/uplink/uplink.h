@@ -1,7 +1,9 @@
 // The station's connection to the collecting server: login on every connect, one upload text
-// per good frame, and a retry every minute until the operator disconnects.
+// per good frame, and retries until the operator disconnects: at once after a loss, then after
+// growing waits, then every minute.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -10,10 +12,9 @@
 #include <string>
 
 #include "common/net/client_socket.h"
+#include "station/uplink/retry_schedule.h"
 
 namespace station {
-
-inline constexpr int kReconnectIntervalMs = 60000;
 
 // What the uplink reads from and shows on its front end (the window's controls, or standard
 // error when headless).
@@ -51,7 +52,8 @@ class Uplink : public QObject {
     // Sends a text unchanged if connected and the socket's queue has room; false otherwise
     // (the text is dropped, never queued for later).
     bool SendText(const std::string& text);
-    void SetReconnectIntervalMs(int ms) { recontim.setInterval(ms); }
+    // The regular retry interval; the quicker steps after a loss never wait longer.
+    void SetReconnectIntervalMs(int ms);
     bool Retrying() const { return recontim.isActive(); }
     common::ClientSocket& Socket() { return modclient; }
 
@@ -68,7 +70,9 @@ class Uplink : public QObject {
     UplinkView& view_;
     quint16 defaultPort_;
     common::ClientSocket modclient;
-    QTimer recontim;
+    QTimer recontim;  // the regular retry; runs while retrying, its next wait set by retry_
+    RetrySchedule retry_;
+    QElapsedTimer up_;  // since the connection was made
     QString peerName_;
     std::uint64_t links_ = 0;  // connections made, to match a late name look-up to its own
 };

@@ -32,13 +32,14 @@ struct FakeView : station::UplinkView {
     QString call = "DL1ABC", locator = "JN49EA", server;
     bool errVisible = false, locked = false;
     QString status, caption = "connect";
+    QStringList shown;  // every status text and caption, in order: the link comes back at once
     QString CallText() const override { return call; }
     QString LocatorText() const override { return locator; }
     QString ServerText() const override { return server; }
     void ShowMissingCallOrLocator(bool v) override { errVisible = v; }
-    void SetStatus(const QString& t) override { status = t; }
-    void SetButtonCaption(const QString& c) override { caption = c; }
-    void SetFieldsLocked(bool l) override { locked = l; }
+    void SetStatus(const QString& t) override { shown << (status = t); }
+    void SetButtonCaption(const QString& c) override { shown << (caption = c); }
+    void SetFieldsLocked(bool l) override { shown << ((locked = l) ? "locked" : "unlocked"); }
     QStringList log;
     void LogLine(const QString& t) override { log << t; }
 };
@@ -174,13 +175,38 @@ TEST(Uplink, DroppedConnectionReconnectsWithFreshLogin) {
     uplink.SetReconnectIntervalMs(100);
     uplink.conbtClick();
     ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    view.shown.clear();
     server.peer->abort();
-    ASSERT_TRUE(WaitFor([&] { return view.caption == "CONNECT"; }));
-    EXPECT_FALSE(view.locked);
-    EXPECT_TRUE(view.status.startsWith("disconnected from  ") ||
-                view.status == "Error in connection ");
+    ASSERT_TRUE(WaitFor([&] { return view.shown.contains("CONNECT"); }));
+    const auto at = view.shown.indexOf("CONNECT");
+    EXPECT_TRUE(view.shown.indexOf("unlocked") > at);
+    EXPECT_TRUE(view.shown.filter("disconnected from  ").size() == 1 ||
+                view.shown.contains("Error in connection "));
     ASSERT_TRUE(WaitFor([&] { return server.connections == 2 && uplink.Connected(); }));
     ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;DL1ABC;JN49EA;"; }));
+    EXPECT_EQ(view.caption, "DISONNECT");
+}
+
+// At the regular minute's interval: a lost connection and a refused attempt are tried again
+// after the first steps' waits (a few seconds), not a minute later.
+TEST(Uplink, LostOrRefusedServerTriedAgainSoon) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    server.peer->abort();
+    ASSERT_TRUE(WaitFor([&] { return server.connections == 2 && uplink.Connected(); }, 10000));
+
+    const quint16 port = server.tcp.serverPort();
+    server.tcp.close();
+    server.peer->abort();
+    ASSERT_TRUE(WaitFor([&] { return view.status == "Server not found: "; }, 10000));
+    Server back(port);
+    ASSERT_TRUE(back.tcp.isListening());
+    EXPECT_TRUE(WaitFor([&] { return back.got == "DL1ABC;JN49EA;"; }, 20000));
+    uplink.Stop();
 }
 
 // An IPv6 literal, with a port in brackets or bare without one, reaches the relay listening on
