@@ -202,6 +202,19 @@ void HeadlessStation::EndOfInput(const std::string& message) {
     ended_ = true;
     if (!message.empty()) Message(message);
     core_.EndOfInput();
+    drainClock_.start();
+    FinishWhenSent();
+}
+
+// Whatever was handed to the socket is given time to be acknowledged by the server before the
+// connection is closed; the summary comes once the counts are final.
+void HeadlessStation::FinishWhenSent() {
+    if (uplink_ && uplink_->Connected() && uplink_->Socket().UnacknowledgedBytes() > 0 &&
+        drainClock_.elapsed() < kDrainLimitMs) {
+        QTimer::singleShot(kDrainPollMs, this, [this] { FinishWhenSent(); });
+        return;
+    }
+    if (uplink_) uplink_->Stop();
     const int frames = core_.Frames();
     const int good = core_.GoodFrames();
     std::fprintf(out_,
@@ -212,18 +225,6 @@ void HeadlessStation::EndOfInput(const std::string& message) {
                  core_.PathGoodFrames(demod::Decoder::Sensitive), core_.losses().Unwritten(),
                  core_.RepairedFrames());
     std::fflush(out_);
-    drainClock_.start();
-    FinishWhenSent();
-}
-
-// Whatever was handed to the socket goes out before the connection is closed.
-void HeadlessStation::FinishWhenSent() {
-    if (uplink_ && uplink_->Connected() && uplink_->Socket().PendingSendBytes() > 0 &&
-        drainClock_.elapsed() < kDrainLimitMs) {
-        QTimer::singleShot(kDrainPollMs, this, [this] { FinishWhenSent(); });
-        return;
-    }
-    if (uplink_) uplink_->Stop();
     emit Finished(exitCode_);
 }
 

@@ -98,7 +98,9 @@ QString StationStartup::ServerText() const {
 
 void StationStartup::ConnectUplink(StationCore& core, Uplink& uplink) {
     core.UplinkActive = [&uplink] { return uplink.Connected(); };
-    core.UplinkSend = [&uplink](const std::string& text) { return uplink.SendText(text); };
+    core.UplinkSend = [&uplink](int number, const std::string& text) {
+        return uplink.SendFrame(number, text);
+    };
     core.UplinkWanted = [&uplink] { return uplink.Retrying(); };
 }
 

@@ -172,9 +172,10 @@ void StationCore::ausgabe(const demod::Frame& frame, demod::Decoder from, std::i
     if (frame.checksumOk && UplinkActive && UplinkSend) {
         Losses::Upload outcome = Losses::Upload::NotConnected;
         if (UplinkActive())
-            outcome = UplinkSend(UploadText(callField_, locatorField_, report.display))
-                          ? Losses::Upload::Sent
-                          : Losses::Upload::QueueFull;
+            outcome =
+                UplinkSend(report.number, UploadText(callField_, locatorField_, report.display))
+                    ? Losses::Upload::Sent
+                    : Losses::Upload::QueueFull;
         if (outcome != Losses::Upload::NotConnected || (UplinkWanted && UplinkWanted()))
             Say(losses_.Uploaded(report.number, outcome));
     }

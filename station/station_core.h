@@ -124,11 +124,11 @@ class StationCore {
     // Front-end hooks.
     std::function<void(const FrameReport&)> OnFrame;
     std::function<void(const std::string&)> OnMessage;  // problems worth telling the operator
-    // The uplink: whether it is up, and how to send one text (false: the socket's queue is
-    // full). Only good frames are offered. While UplinkWanted holds (the operator connected),
+    // The uplink: whether it is up, and how to send one frame's text (false: the socket's queue
+    // is full). Only good frames are offered. While UplinkWanted holds (the operator connected),
     // a good frame that cannot go out is counted as unsent.
     std::function<bool()> UplinkActive;
-    std::function<bool(const std::string&)> UplinkSend;
+    std::function<bool(int number, const std::string& text)> UplinkSend;
     std::function<bool()> UplinkWanted;
 
   private:

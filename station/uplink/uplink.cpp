@@ -26,8 +26,11 @@ QString ConnectionProblem(common::ClientSocket::Step step, const QString& host, 
 Uplink::Uplink(UplinkView& view, quint16 defaultPort, QObject* parent)
     : QObject(parent), view_(view), defaultPort_(defaultPort) {
     modclient.SetPort(defaultPort_);
+    modclient.SetDeadPeerTimeoutMs(kDeadPeerTimeoutMs);
     recontim.setInterval(retry_.IntervalMs());
     connect(&recontim, &QTimer::timeout, this, &Uplink::recontimTimer);
+    acknowledgePoll_.setInterval(kAcknowledgePollMs);
+    connect(&acknowledgePoll_, &QTimer::timeout, this, &Uplink::CheckAcknowledged);
     modclient.OnConnect = [this] { modclientConnect(); };
     modclient.OnDisconnect = [this] { modclientDisconnect(); };
     modclient.OnError = [this](common::ClientSocket::Step step, int& code) {
@@ -55,6 +58,8 @@ void Uplink::conbtClick() {
     TakeServerText();
     if (modclient.Connected()) {
         recontim.stop();
+        CheckAcknowledged();
+        ConnectionEnded();
         modclient.Close();
     } else {
         const QString call = view_.CallText();
@@ -82,16 +87,68 @@ void Uplink::SetReconnectIntervalMs(int ms) {
 
 void Uplink::Stop() {
     recontim.stop();
+    CheckAcknowledged();
+    ConnectionEnded();
     modclient.Close();
 }
 
+bool Uplink::Write(const QByteArray& bytes) {
+    if (!modclient.SendText(bytes)) return false;
+    if (!acknowledgePoll_.isActive()) acknowledgePoll_.start();
+    return true;
+}
+
 bool Uplink::SendText(const std::string& text) {
-    return modclient.SendText(QByteArray::fromStdString(text));
+    if (!Write(QByteArray::fromStdString(text))) return false;
+    inFlight_.Wrote(static_cast<std::int64_t>(text.size()));
+    return true;
+}
+
+bool Uplink::SendFrame(int number, const std::string& text) {
+    if (!Write(QByteArray::fromStdString(text))) return false;
+    inFlight_.Wrote(UploadFrame{number, text});
+    return true;
+}
+
+void Uplink::CheckAcknowledged() {
+    if (!modclient.Connected()) return;
+    const qint64 unacknowledged = modclient.UnacknowledgedBytes();
+    const qint64 acknowledged = inFlight_.Written() - unacknowledged;
+    inFlight_.Acknowledged(unacknowledged);
+    if (unacknowledged == 0) {
+        acknowledgePoll_.stop();
+        stall_.invalidate();
+        stallSaid_ = false;
+    } else if (!stall_.isValid() || acknowledged > acknowledged_) {
+        stall_.start();
+        stallSaid_ = false;
+    } else if (!stallSaid_ && stall_.elapsed() >= stallNoticeMs_) {
+        stallSaid_ = true;
+        view_.LogLine(QStringLiteral("server not reading for %1 s, %2 frames waiting")
+                          .arg(stallNoticeMs_ / 1000)
+                          .arg(inFlight_.Frames()));
+    }
+    acknowledged_ = acknowledged;
+}
+
+// What the connection held unacknowledged may never have reached the server. The last look
+// can be up to a poll old: the socket is gone by the time its end is told.
+void Uplink::ConnectionEnded() {
+    acknowledgePoll_.stop();
+    stall_.invalidate();
+    stallSaid_ = false;
+    acknowledged_ = 0;
+    const auto lost = inFlight_.TakeAll();
+    if (!lost.empty())
+        view_.LogLine(QStringLiteral("connection ended with %1 not acknowledged by the server")
+                          .arg(lost.size() == 1 ? QStringLiteral("1 frame")
+                                                : QStringLiteral("%1 frames").arg(lost.size())));
 }
 
 void Uplink::modclientConnect() {
-    modclient.SendText(QByteArray::fromStdString(LoginLine(
-        view_.CallText().toLatin1().toStdString(), view_.LocatorText().toLatin1().toStdString())));
+    inFlight_.Start();
+    SendText(LoginLine(view_.CallText().toLatin1().toStdString(),
+                       view_.LocatorText().toLatin1().toStdString()));
     view_.SetFieldsLocked(true);
     view_.SetButtonCaption(QStringLiteral("DISONNECT"));
     up_.start();
@@ -110,6 +167,7 @@ void Uplink::modclientConnect() {
 }
 
 void Uplink::modclientDisconnect() {
+    ConnectionEnded();
     view_.SetStatus(QStringLiteral("disconnected from  ") + peerName_);
     view_.SetButtonCaption(QStringLiteral("CONNECT"));
     view_.SetFieldsLocked(false);

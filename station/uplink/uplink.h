@@ -8,11 +8,13 @@
 #include <QString>
 #include <QTimer>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "common/net/client_socket.h"
 #include "station/uplink/retry_schedule.h"
+#include "station/uplink/upload_queue.h"
 
 namespace station {
 
@@ -40,6 +42,14 @@ QString ConnectionProblem(common::ClientSocket::Step step, const QString& host, 
 class Uplink : public QObject {
     Q_OBJECT
   public:
+    // A server that takes nothing more is given up after this long (the monitor's link keeps the
+    // socket's shorter default): a congested server is waited for, a dead one still dropped.
+    static constexpr int kDeadPeerTimeoutMs = 60000;
+    // Unacknowledged bytes that have not shrunk for this long are said once.
+    static constexpr int kStallNoticeMs = 20000;
+    // How often the socket's unacknowledged bytes are looked at while there are any.
+    static constexpr int kAcknowledgePollMs = 200;
+
     explicit Uplink(UplinkView& view, quint16 defaultPort = 3001, QObject* parent = nullptr);
 
     // Handlers, named after the control and its event.
@@ -52,6 +62,15 @@ class Uplink : public QObject {
     // Sends a text unchanged if connected and the socket's queue has room; false otherwise
     // (the text is dropped, never queued for later).
     bool SendText(const std::string& text);
+    // The same for a good frame's upload text, which then counts as in flight until the server's
+    // TCP has acknowledged it.
+    bool SendFrame(int number, const std::string& text);
+    std::size_t FramesInFlight() const { return inFlight_.Frames(); }
+    // Looks at the socket's unacknowledged bytes now (the uplink also does so on its own).
+    void CheckAcknowledged();
+    // For tests: the stall notice's delay, in whole seconds as the notice says them.
+    void SetStallNoticeMs(int ms) { stallNoticeMs_ = ms; }
+
     // The regular retry interval; the quicker steps after a loss never wait longer.
     void SetReconnectIntervalMs(int ms);
     bool Retrying() const { return recontim.isActive(); }
@@ -66,6 +85,8 @@ class Uplink : public QObject {
     void modclientDisconnect();
     void modclientError(common::ClientSocket::Step step, int& errorCode);
     void TakeServerText();
+    bool Write(const QByteArray& bytes);
+    void ConnectionEnded();
 
     UplinkView& view_;
     quint16 defaultPort_;
@@ -73,6 +94,12 @@ class Uplink : public QObject {
     QTimer recontim;  // the regular retry; runs while retrying, its next wait set by retry_
     RetrySchedule retry_;
     QElapsedTimer up_;  // since the connection was made
+    InFlight inFlight_;
+    QTimer acknowledgePoll_;
+    qint64 acknowledged_ = 0;  // bytes of this connection acknowledged at the last look
+    QElapsedTimer stall_;      // since they last grew, while some are unacknowledged
+    bool stallSaid_ = false;
+    int stallNoticeMs_ = kStallNoticeMs;
     QString peerName_;
     std::uint64_t links_ = 0;  // connections made, to match a late name look-up to its own
 };

@@ -54,7 +54,7 @@ TEST(StationCore, UploadsOnlyGoodFramesWhileActive) {
     std::vector<std::string> sent;
     bool active = false;
     core.UplinkActive = [&] { return active; };
-    core.UplinkSend = [&](const std::string& t) {
+    core.UplinkSend = [&](int, const std::string& t) {
         sent.push_back(t);
         return true;
     };
@@ -286,7 +286,7 @@ TEST(StationCoreLosses, UnsentGoodFramesAreCountedAndSaidOncePerStretch) {
     int sent = 0;
     core.UplinkActive = [&] { return connected; };
     core.UplinkWanted = [&] { return wanted; };
-    core.UplinkSend = [&](const std::string&) { return room && ++sent > 0; };
+    core.UplinkSend = [&](int, const std::string&) { return room && ++sent > 0; };
 
     core.ausgabe(GoodFrame());  // no connection asked for: nothing lost
     EXPECT_EQ(core.losses().Unsent(), 0);

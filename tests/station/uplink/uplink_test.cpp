@@ -8,9 +8,14 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -100,9 +105,9 @@ TEST(Uplink, ExactBytesOnTheWire) {
     core.SetStation(view.call.toStdString(), view.locator.toStdString());
     std::vector<std::string> sent;
     core.UplinkActive = [&] { return uplink.Connected(); };
-    core.UplinkSend = [&](const std::string& t) {
+    core.UplinkSend = [&](int number, const std::string& t) {
         sent.push_back(t);
-        return uplink.SendText(t);
+        return uplink.SendFrame(number, t);
     };
 
     Feed(core, FlightAudio(2));  // before connecting: dropped, never queued
@@ -274,6 +279,61 @@ TEST(Uplink, FullQueueRefusesTheText) {
     ASSERT_TRUE(WaitFor([&] { return server.got.endsWith("xz"); }));
     uplink.Stop();
     EXPECT_FALSE(uplink.SendText("z"));
+}
+
+// A server that accepts and never reads: its window shuts, the notice comes once the
+// acknowledged bytes stand still, and when the dead-peer limit ends the connection the frames
+// it held unacknowledged are said. A server that reads takes every frame.
+TEST(Uplink, ServerThatStopsReadingIsSaidAndItsFramesCounted) {
+    Server reading;
+    FakeView view;
+    view.server = reading.Address();
+    station::Uplink uplink(view);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); }));
+    for (int n = 1; n <= 3; ++n) ASSERT_TRUE(uplink.SendFrame(n, std::string(200, 'x') + '#'));
+    EXPECT_TRUE(WaitFor([&] { return uplink.FramesInFlight() == 0; }));
+    uplink.Stop();
+    EXPECT_TRUE(view.log.filter("not").isEmpty()) << view.log.join('\n').toStdString();
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;  // fills at once; taken before listen, so the connection has it
+    ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    view.server = "127.0.0.1:" + QString::number(ntohs(addr.sin_port));
+    view.log.clear();
+    uplink.Socket().SetDeadPeerTimeoutMs(3000);
+    uplink.SetStallNoticeMs(1000);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); }));
+    const int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    for (int n = 1; n <= 500; ++n) ASSERT_TRUE(uplink.SendFrame(n, std::string(200, 'y') + '#'));
+
+    const std::regex notice("server not reading for 1 s, (\\d+) frames waiting");
+    std::smatch m;
+    ASSERT_TRUE(WaitFor([&] { return !view.log.isEmpty(); }, 20000));
+    const std::string said = view.log[0].toStdString();
+    ASSERT_TRUE(std::regex_match(said, m, notice)) << said;
+    EXPECT_GT(std::stoi(m[1]), 400) << "4 KB taken of 100 KB";
+    ASSERT_TRUE(WaitFor([&] { return !uplink.Connected(); }, 60000))
+        << view.log.join('\n').toStdString();
+    ASSERT_TRUE(WaitFor([&] { return view.log.size() >= 3; }));
+    EXPECT_EQ(view.log.filter("server not reading").size(), 1) << "said once";
+    const QStringList ended = view.log.filter("connection ended with ");
+    ASSERT_EQ(ended.size(), 1) << view.log.join('\n').toStdString();
+    EXPECT_EQ(ended[0], QStringLiteral("connection ended with %1 frames not acknowledged by the "
+                                       "server")
+                            .arg(QString::fromStdString(m[1])));
+    uplink.Stop();
+    ::close(peer);
+    ::close(listener);
 }
 
 TEST(Uplink, ButtonWhileConnectedStopsEveryRetry) {
