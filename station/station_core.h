@@ -44,8 +44,9 @@ class History {
     std::size_t count_ = 0;
 };
 
-// "tavrin-YYYY-MM-DD.log" in a folder: every frame, good or bad, flushed as it comes, so a
-// flight outlives a crash or a lost server. A new day starts a new file.
+// "tavrin-YYYY-MM-DD.log" in a folder: every frame, good or bad, written as it comes, so a
+// flight outlives a crash or a lost server. A new day starts a new file. A frame's lines go in
+// whole or not at all: a full disk leaves no cut frame for the next one to be glued onto.
 class FlightLog {
   public:
     explicit FlightLog(std::string folder = ".");
@@ -60,9 +61,12 @@ class FlightLog {
     static std::string FileName(std::chrono::system_clock::time_point now);
 
   private:
+    void Close();
+
     std::string folder_;
     std::string openName_;
-    std::FILE* file_ = nullptr;
+    int fd_ = -1;
+    bool cut_ = false;  // the file may end inside a line (written before, or not cut back)
 };
 
 // What one frame produced, for the front end to show.
