@@ -102,6 +102,10 @@ void StationStartup::ConnectUplink(StationCore& core, Uplink& uplink) {
         return uplink.SendFrame(number, text);
     };
     core.UplinkWanted = [&uplink] { return uplink.Retrying(); };
+    core.UplinkKeep = [&uplink](int number, const std::string& text) {
+        return uplink.Keep(number, text);
+    };
+    uplink.OnDropped = [&core](int frames) { core.UplinkDropped(frames); };
 }
 
 std::string StationStartup::CaptureFailureHint() const {

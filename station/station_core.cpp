@@ -191,18 +191,25 @@ void StationCore::ausgabe(const demod::Frame& frame, demod::Decoder from, std::i
     }
     if (OnFrame) OnFrame(report);
 
-    // The one place a frame leaves the station. Nothing is queued while the uplink is down:
-    // the flight log keeps those frames.
+    // The one place a frame leaves the station. What the uplink neither sends nor keeps is
+    // counted as unsent: the flight log keeps those frames.
     if (frame.checksumOk && UplinkActive && UplinkSend) {
+        const std::string text = UploadText(callField_, locatorField_, report.display);
         Losses::Upload outcome = Losses::Upload::NotConnected;
         if (UplinkActive())
             outcome =
-                UplinkSend(report.number, UploadText(callField_, locatorField_, report.display))
-                    ? Losses::Upload::Sent
-                    : Losses::Upload::QueueFull;
-        if (outcome != Losses::Upload::NotConnected || (UplinkWanted && UplinkWanted()))
+                UplinkSend(report.number, text) ? Losses::Upload::Sent : Losses::Upload::QueueFull;
+        const int waiting =
+            outcome == Losses::Upload::Sent || !UplinkKeep ? -1 : UplinkKeep(report.number, text);
+        if (waiting >= 0)
+            Say(losses_.Kept(report.number, outcome, waiting));
+        else if (outcome != Losses::Upload::NotConnected || (UplinkWanted && UplinkWanted()))
             Say(losses_.Uploaded(report.number, outcome));
     }
+}
+
+void StationCore::UplinkDropped(int frames) {
+    Say(losses_.Dropped(frames));
 }
 
 void StationCore::AudioOverruns(int total) {

@@ -134,6 +134,10 @@ class StationCore {
     std::function<bool()> UplinkActive;
     std::function<bool(int number, const std::string& text)> UplinkSend;
     std::function<bool()> UplinkWanted;
+    // A good frame not sent may be kept for later: the frames now waiting, or -1 if not kept.
+    std::function<int(int number, const std::string& text)> UplinkKeep;
+    // From the uplink: frames its backlog let go.
+    void UplinkDropped(int frames);
 
   private:
     SignalFigures MeasureFrame(const demod::Frame& frame, std::int64_t end);

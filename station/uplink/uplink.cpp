@@ -31,6 +31,9 @@ Uplink::Uplink(UplinkView& view, quint16 defaultPort, QObject* parent)
     connect(&recontim, &QTimer::timeout, this, &Uplink::recontimTimer);
     acknowledgePoll_.setInterval(kAcknowledgePollMs);
     connect(&acknowledgePoll_, &QTimer::timeout, this, &Uplink::CheckAcknowledged);
+    pace_.setInterval(kPaceMs);
+    pace_.setTimerType(Qt::PreciseTimer);  // never early: at most 20 frames a second
+    connect(&pace_, &QTimer::timeout, this, &Uplink::Pace);
     modclient.OnConnect = [this] { modclientConnect(); };
     modclient.OnDisconnect = [this] { modclientDisconnect(); };
     modclient.OnError = [this](common::ClientSocket::Step step, int& code) {
@@ -60,6 +63,7 @@ void Uplink::conbtClick() {
         recontim.stop();
         CheckAcknowledged();
         ConnectionEnded();
+        storing_ = false;
         modclient.Close();
     } else {
         const QString call = view_.CallText();
@@ -89,6 +93,7 @@ void Uplink::Stop() {
     recontim.stop();
     CheckAcknowledged();
     ConnectionEnded();
+    storing_ = false;
     modclient.Close();
 }
 
@@ -105,16 +110,49 @@ bool Uplink::SendText(const std::string& text) {
 }
 
 bool Uplink::SendFrame(int number, const std::string& text) {
-    if (!Write(QByteArray::fromStdString(text))) return false;
-    inFlight_.Wrote(UploadFrame{number, text});
+    UploadFrame frame{number, text, Backlog::Clock::now()};
+    return WriteFrame(frame);
+}
+
+// Takes the frame only when it was written.
+bool Uplink::WriteFrame(UploadFrame& frame) {
+    if (!Write(QByteArray::fromStdString(frame.text))) return false;
+    inFlight_.Wrote(std::move(frame));
     return true;
+}
+
+int Uplink::Keep(int number, const std::string& text) {
+    if (!backlogOn_ || !storing_) return -1;
+    const auto now = Backlog::Clock::now();
+    Dropped(backlog_.Expire(now) + backlog_.Add(UploadFrame{number, text, now}));
+    if (modclient.Connected() && !pace_.isActive()) pace_.start();
+    return Waiting();
+}
+
+void Uplink::Pace() {
+    Dropped(backlog_.Expire(Backlog::Clock::now()));
+    if (!modclient.Connected() || backlog_.Empty()) {
+        pace_.stop();
+        return;
+    }
+    CheckAcknowledged();
+    if (inFlight_.Frames() >= kPaceAheadFrames) return;
+    UploadFrame oldest = backlog_.TakeOldest();
+    if (!WriteFrame(oldest)) backlog_.PutBackOldest(std::move(oldest));
+}
+
+void Uplink::Dropped(int frames) {
+    if (frames > 0 && OnDropped) OnDropped(frames);
 }
 
 void Uplink::CheckAcknowledged() {
     if (!modclient.Connected()) return;
     const qint64 unacknowledged = modclient.UnacknowledgedBytes();
     const qint64 acknowledged = inFlight_.Written() - unacknowledged;
-    inFlight_.Acknowledged(unacknowledged);
+    for (const UploadFrame& f : inFlight_.Acknowledged(unacknowledged)) {
+        ++sent_;
+        if (f.waited) ++late_;
+    }
     if (unacknowledged == 0) {
         acknowledgePoll_.stop();
         stall_.invalidate();
@@ -126,7 +164,7 @@ void Uplink::CheckAcknowledged() {
         stallSaid_ = true;
         view_.LogLine(QStringLiteral("server not reading for %1 s, %2 frames waiting")
                           .arg(stallNoticeMs_ / 1000)
-                          .arg(inFlight_.Frames()));
+                          .arg(backlog_.Size() + inFlight_.Frames()));
     }
     acknowledged_ = acknowledged;
 }
@@ -138,11 +176,15 @@ void Uplink::ConnectionEnded() {
     stall_.invalidate();
     stallSaid_ = false;
     acknowledged_ = 0;
-    const auto lost = inFlight_.TakeAll();
-    if (!lost.empty())
-        view_.LogLine(QStringLiteral("connection ended with %1 not acknowledged by the server")
-                          .arg(lost.size() == 1 ? QStringLiteral("1 frame")
-                                                : QStringLiteral("%1 frames").arg(lost.size())));
+    pace_.stop();
+    auto lost = inFlight_.TakeAll();
+    if (lost.empty()) return;
+    const bool keep = backlogOn_ && storing_;
+    view_.LogLine(QStringLiteral("connection ended with %1 not acknowledged by the server%2")
+                      .arg(lost.size() == 1 ? QStringLiteral("1 frame")
+                                            : QStringLiteral("%1 frames").arg(lost.size()),
+                           keep ? QStringLiteral("; back in the backlog") : QString()));
+    if (keep) Dropped(backlog_.Return(std::move(lost)));
 }
 
 void Uplink::modclientConnect() {
@@ -152,6 +194,8 @@ void Uplink::modclientConnect() {
     view_.SetFieldsLocked(true);
     view_.SetButtonCaption(QStringLiteral("DISONNECT"));
     up_.start();
+    storing_ = true;
+    if (!backlog_.Empty()) pace_.start();
     if (recontim.isActive() && recontim.interval() != retry_.IntervalMs())
         recontim.setInterval(retry_.IntervalMs());
     // Until the look-up answers, this connection is named by the host as given, never by the

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/net/client_socket.h"
@@ -49,6 +50,10 @@ class Uplink : public QObject {
     static constexpr int kStallNoticeMs = 20000;
     // How often the socket's unacknowledged bytes are looked at while there are any.
     static constexpr int kAcknowledgePollMs = 200;
+    // The backlog follows live frames at most one frame a tick (20 a second), and only while
+    // fewer than kPaceAheadFrames are unacknowledged, so a live frame never queues behind much.
+    static constexpr int kPaceMs = 50;
+    static constexpr std::size_t kPaceAheadFrames = 10;
 
     explicit Uplink(UplinkView& view, quint16 defaultPort = 3001, QObject* parent = nullptr);
 
@@ -71,6 +76,23 @@ class Uplink : public QObject {
     // For tests: the stall notice's delay, in whole seconds as the notice says them.
     void SetStallNoticeMs(int ms) { stallNoticeMs_ = ms; }
 
+    // Store and forward (on unless turned off): from the first connection after the operator's
+    // press until the press that stops, a good frame the socket does not take waits in the
+    // backlog and follows after the next login, oldest first; so do the frames a failed
+    // connection left unacknowledged.
+    void SetBacklog(bool on) { backlogOn_ = on; }
+    // Keeps a frame that SendFrame did not send: the frames now waiting, or -1 when it is not
+    // kept (no backlog, or no connection made since the operator's press).
+    int Keep(int number, const std::string& text);
+    // Frames waiting in the backlog; once a connection has ended, or after Stop(), this includes
+    // those it had sent and not seen acknowledged.
+    int Waiting() const { return static_cast<int>(backlog_.Size()); }
+    // Frames the server's TCP acknowledged, and those of them that had waited.
+    int Sent() const { return sent_; }
+    int Late() const { return late_; }
+    // Frames the backlog let go (heard too long ago, or beyond its memory).
+    std::function<void(int frames)> OnDropped;
+
     // The regular retry interval; the quicker steps after a loss never wait longer.
     void SetReconnectIntervalMs(int ms);
     bool Retrying() const { return recontim.isActive(); }
@@ -86,7 +108,10 @@ class Uplink : public QObject {
     void modclientError(common::ClientSocket::Step step, int& errorCode);
     void TakeServerText();
     bool Write(const QByteArray& bytes);
+    bool WriteFrame(UploadFrame& frame);
     void ConnectionEnded();
+    void Pace();
+    void Dropped(int frames);
 
     UplinkView& view_;
     quint16 defaultPort_;
@@ -100,6 +125,12 @@ class Uplink : public QObject {
     QElapsedTimer stall_;      // since they last grew, while some are unacknowledged
     bool stallSaid_ = false;
     int stallNoticeMs_ = kStallNoticeMs;
+    bool backlogOn_ = true;
+    bool storing_ = false;  // connected once since the operator's press
+    Backlog backlog_;
+    QTimer pace_;
+    int sent_ = 0;
+    int late_ = 0;
     QString peerName_;
     std::uint64_t links_ = 0;  // connections made, to match a late name look-up to its own
 };

@@ -1,5 +1,7 @@
 #include "station/uplink/upload_queue.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace station {
@@ -30,6 +32,58 @@ std::vector<UploadFrame> InFlight::TakeAll() {
     for (auto& e : frames_) all.push_back(std::move(e.frame));
     frames_.clear();
     return all;
+}
+
+int Backlog::Add(UploadFrame frame) {
+    frame.waited = true;
+    bytes_ += frame.text.size();
+    frames_.push_back(std::move(frame));
+    return Bound();
+}
+
+int Backlog::Return(std::vector<UploadFrame> frames) {
+    if (frames.empty()) return 0;
+    std::deque<UploadFrame> merged;
+    auto byNumber = [](const UploadFrame& a, const UploadFrame& b) { return a.number < b.number; };
+    for (auto& f : frames) {
+        f.waited = true;
+        bytes_ += f.text.size();
+    }
+    std::merge(std::make_move_iterator(frames_.begin()), std::make_move_iterator(frames_.end()),
+               std::make_move_iterator(frames.begin()), std::make_move_iterator(frames.end()),
+               std::back_inserter(merged), byNumber);
+    frames_ = std::move(merged);
+    return Bound();
+}
+
+int Backlog::Expire(Clock::time_point now) {
+    int dropped = 0;
+    while (!frames_.empty() && now - frames_.front().heard > kKeep) {
+        TakeOldest();
+        ++dropped;
+    }
+    return dropped;
+}
+
+UploadFrame Backlog::TakeOldest() {
+    UploadFrame f = std::move(frames_.front());
+    frames_.pop_front();
+    bytes_ -= f.text.size();
+    return f;
+}
+
+void Backlog::PutBackOldest(UploadFrame frame) {
+    bytes_ += frame.text.size();
+    frames_.push_front(std::move(frame));
+}
+
+int Backlog::Bound() {
+    int dropped = 0;
+    while (bytes_ > kMaxBytes && !frames_.empty()) {
+        TakeOldest();
+        ++dropped;
+    }
+    return dropped;
 }
 
 }  // namespace station

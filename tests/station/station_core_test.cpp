@@ -406,6 +406,43 @@ TEST(StationCoreLosses, UnsentGoodFramesAreCountedAndSaidOncePerStretch) {
     EXPECT_EQ(messages[2], "uploading again; 4 frames not sent (4 unsent in all)");
 }
 
+// With a backlog, a good frame not sent waits instead of counting as unsent; what the backlog
+// lets go counts as unsent, said once.
+TEST(StationCoreLosses, KeptFramesWaitAndOnlyDroppedOnesCountAsUnsent) {
+    StationCore core;
+    std::vector<std::string> messages;
+    core.OnMessage = [&](const std::string& m) { messages.push_back(m); };
+    bool connected = false, room = true;
+    std::vector<int> kept;
+    core.UplinkActive = [&] { return connected; };
+    core.UplinkSend = [&](int, const std::string&) { return room; };
+    core.UplinkKeep = [&](int number, const std::string& text) {
+        EXPECT_EQ(text.rfind(";;$GPGGA,", 0), 0u);
+        kept.push_back(number);
+        return static_cast<int>(kept.size());
+    };
+    core.ausgabe(GoodFrame());
+    core.ausgabe(GoodFrame(false));
+    core.ausgabe(GoodFrame());
+    connected = true;
+    room = false;
+    core.ausgabe(GoodFrame());
+    room = true;
+    core.ausgabe(GoodFrame());
+    core.UplinkDropped(2);
+    core.UplinkDropped(1);
+    EXPECT_EQ(kept, (std::vector<int>{1, 3, 4}));
+    EXPECT_EQ(core.losses().Unsent(), 3);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{
+                  "no connection to the server: frame 1 waits in the backlog (1 waiting)",
+                  "upload queue full, the server does not take data: frame 4 waits in the "
+                  "backlog (3 waiting)",
+                  "uploading again; 3 frames kept meanwhile follow from the backlog",
+                  "backlog full: its oldest frames (heard over 6 h ago, or beyond its memory) "
+                  "are let go and count as unsent (2 unsent)"}));
+}
+
 TEST(StationCoreLosses, OverrunsCountedFromTheCapturesTotal) {
     StationCore core;
     std::vector<std::string> messages;

@@ -3,13 +3,12 @@
 #include "station/uplink/uplink.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_wait.h"
+#include "silent_server.h"
 #include "temp_dir.h"
 
 #include "station/station_core.h"
@@ -296,23 +296,14 @@ TEST(Uplink, ServerThatStopsReadingIsSaidAndItsFramesCounted) {
     uplink.Stop();
     EXPECT_TRUE(view.log.filter("not").isEmpty()) << view.log.join('\n').toStdString();
 
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;  // fills at once; taken before listen, so the connection has it
-    ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    view.server = "127.0.0.1:" + QString::number(ntohs(addr.sin_port));
+    const test_support::SilentServer silent;
+    view.server = "127.0.0.1:" + QString::number(silent.port);
     view.log.clear();
     uplink.Socket().SetDeadPeerTimeoutMs(3000);
     uplink.SetStallNoticeMs(1000);
     uplink.conbtClick();
     ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); }));
-    const int peer = ::accept(listener, nullptr, nullptr);
+    const int peer = silent.Accept();
     ASSERT_GE(peer, 0);
     for (int n = 1; n <= 500; ++n) ASSERT_TRUE(uplink.SendFrame(n, std::string(200, 'y') + '#'));
 
@@ -329,11 +320,49 @@ TEST(Uplink, ServerThatStopsReadingIsSaidAndItsFramesCounted) {
     const QStringList ended = view.log.filter("connection ended with ");
     ASSERT_EQ(ended.size(), 1) << view.log.join('\n').toStdString();
     EXPECT_EQ(ended[0], QStringLiteral("connection ended with %1 frames not acknowledged by the "
-                                       "server")
+                                       "server; back in the backlog")
                             .arg(QString::fromStdString(m[1])));
     uplink.Stop();
     ::close(peer);
-    ::close(listener);
+}
+
+// Frames kept while the server was away follow the next login oldest first, behind the live
+// frame heard after it and at most 20 a second; each counts as sent, and as late, once the
+// server's TCP has acknowledged it.
+TEST(Uplink, KeptFramesFollowTheLoginPacedBehindLiveOnes) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    uplink.SetReconnectIntervalMs(300);
+    EXPECT_EQ(uplink.Keep(1, "early#"), -1) << "before the first connection nothing is kept";
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    const quint16 port = server.tcp.serverPort();
+    server.tcp.close();
+    server.peer->abort();
+    ASSERT_TRUE(WaitFor([&] { return view.caption == "CONNECT"; }));
+    constexpr int kKept = 40;
+    for (int n = 1; n <= kKept; ++n)
+        EXPECT_EQ(uplink.Keep(n, "frame " + std::to_string(n) + "#"), n);
+    EXPECT_EQ(uplink.Waiting(), kKept);
+
+    Server back(port);
+    ASSERT_TRUE(back.tcp.isListening());
+    ASSERT_TRUE(WaitFor([&] { return view.caption == "DISONNECT"; }, 20000));
+    QElapsedTimer since;
+    since.start();
+    ASSERT_TRUE(uplink.SendFrame(kKept + 1, "live#"));
+    ASSERT_TRUE(WaitFor([&] { return back.got.count('#') == kKept + 1; }, 30000))
+        << back.got.data();
+    EXPECT_GE(since.elapsed(), (kKept - 1) * station::Uplink::kPaceMs);
+    QByteArray expected = "DL1ABC;JN49EA;live#";
+    for (int n = 1; n <= kKept; ++n) expected += "frame " + QByteArray::number(n) + "#";
+    EXPECT_EQ(back.got, expected);
+    EXPECT_TRUE(WaitFor([&] { return uplink.Sent() == kKept + 1; }));
+    EXPECT_EQ(uplink.Late(), kKept);
+    EXPECT_EQ(uplink.Waiting(), 0);
+    uplink.Stop();
 }
 
 TEST(Uplink, ButtonWhileConnectedStopsEveryRetry) {
