@@ -103,6 +103,7 @@ bool HeadlessStation::Start() {
         core_.SetStation(StationIdBytes(call_), StationIdBytes(locator_));
         uplink_ = std::make_unique<Uplink>(static_cast<UplinkView&>(*this),
                                            static_cast<quint16>(options_.port), this);
+        uplink_->SetBacklog(options_.backlog);
         StationStartup::ConnectUplink(core_, *uplink_);
         // Without call sign or locator the operator still asked for an upload: good frames
         // count as unsent.
@@ -191,9 +192,9 @@ void HeadlessStation::StatusLine() {
     const auto& d = core_.Demodulator();
     std::fprintf(err_,
                  "tavrin: status frames=%d good=%d bad=%d last_good_age=%s level=%d unsent=%d "
-                 "overruns=%d\n",
+                 "overruns=%d backlog=%d late=%d\n",
                  frames, good, frames - good, age.c_str(), d.LevelLabel(), core_.losses().Unsent(),
-                 core_.losses().Overruns());
+                 core_.losses().Overruns(), Backlog(), Late());
     std::fflush(err_);
 }
 
@@ -202,28 +203,31 @@ void HeadlessStation::EndOfInput(const std::string& message) {
     ended_ = true;
     if (!message.empty()) Message(message);
     core_.EndOfInput();
-    const int frames = core_.Frames();
-    const int good = core_.GoodFrames();
-    std::fprintf(out_,
-                 "frames=%d good=%d bad=%d overruns=%d unsent=%d literal=%d sensitive=%d "
-                 "unlogged=%d repaired=%d\n",
-                 frames, good, frames - good, core_.losses().Overruns(), core_.losses().Unsent(),
-                 core_.PathGoodFrames(demod::Decoder::Literal),
-                 core_.PathGoodFrames(demod::Decoder::Sensitive), core_.losses().Unwritten(),
-                 core_.RepairedFrames());
-    std::fflush(out_);
     drainClock_.start();
     FinishWhenSent();
 }
 
-// Whatever was handed to the socket goes out before the connection is closed.
+// Whatever was handed to the socket or kept is given time to reach the server before the
+// connection is closed; the summary comes once the counts are final.
 void HeadlessStation::FinishWhenSent() {
-    if (uplink_ && uplink_->Connected() && uplink_->Socket().PendingSendBytes() > 0 &&
-        drainClock_.elapsed() < kDrainLimitMs) {
+    if (uplink_) uplink_->CheckAcknowledged();
+    if (uplink_ && uplink_->Connected() &&
+        (uplink_->Socket().UnacknowledgedBytes() > 0 || uplink_->Waiting() > 0) &&
+        drainClock_.elapsed() < drainLimitMs_) {
         QTimer::singleShot(kDrainPollMs, this, [this] { FinishWhenSent(); });
         return;
     }
     if (uplink_) uplink_->Stop();
+    const int frames = core_.Frames();
+    const int good = core_.GoodFrames();
+    std::fprintf(out_,
+                 "frames=%d good=%d bad=%d overruns=%d unsent=%d literal=%d sensitive=%d "
+                 "unlogged=%d repaired=%d backlog=%d late=%d\n",
+                 frames, good, frames - good, core_.losses().Overruns(), core_.losses().Unsent(),
+                 core_.PathGoodFrames(demod::Decoder::Literal),
+                 core_.PathGoodFrames(demod::Decoder::Sensitive), core_.losses().Unwritten(),
+                 core_.RepairedFrames(), Backlog(), Late());
+    std::fflush(out_);
     emit Finished(exitCode_);
 }
 

@@ -45,6 +45,8 @@ class HeadlessStation : public QObject, private UplinkView {
     void SetReconnectIntervalMs(int ms);
     // With --unattended, the status line's interval (a minute); before Start.
     void SetStatusIntervalMs(int ms) { statusIntervalMs_ = ms; }
+    // How long the end of the input waits for the server to take what is sent and kept.
+    void SetDrainLimitMs(int ms) { drainLimitMs_ = ms; }
     StationCore& Core() { return core_; }
 
   signals:
@@ -66,6 +68,8 @@ class HeadlessStation : public QObject, private UplinkView {
     void FinishWhenSent();
     void StartLine();
     void StatusLine();
+    int Backlog() const { return uplink_ ? uplink_->Waiting() : 0; }
+    int Late() const { return uplink_ ? uplink_->Late() : 0; }
 
     StationStartup startup_;
     const StationOptions& options_;
@@ -83,6 +87,7 @@ class HeadlessStation : public QObject, private UplinkView {
     QElapsedTimer drainClock_;
     QElapsedTimer lastGoodClock_;  // since the last good frame; invalid before the first
     int statusIntervalMs_ = 60000;
+    int drainLimitMs_ = kDrainLimitMs;
     int exitCode_ = 0;
 };
 

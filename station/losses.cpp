@@ -1,5 +1,7 @@
 #include "station/losses.h"
 
+#include <utility>
+
 namespace station {
 
 namespace {
@@ -16,17 +18,25 @@ std::optional<std::string> Losses::Overruns(int total) {
 
 std::optional<std::string> Losses::Uploaded(int frameNumber, Upload outcome) {
     const Upload before = lastUpload_;
+    const bool keptBefore = lastKept_;
     lastUpload_ = outcome;
+    lastKept_ = false;
     if (outcome == Upload::Sent) {
         if (before == Upload::Sent) return std::nullopt;
         const int stretch = unsentInStretch_;
-        unsentInStretch_ = 0;
-        return "uploading again; " + Frames(stretch) + " not sent (" + std::to_string(unsent_) +
-               " unsent in all)";
+        const int kept = keptInStretch_;
+        unsentInStretch_ = keptInStretch_ = 0;
+        droppedSaid_ = false;
+        std::string text = "uploading again; ";
+        if (stretch > 0 || kept == 0)
+            text += Frames(stretch) + " not sent (" + std::to_string(unsent_) + " unsent in all)";
+        if (stretch > 0 && kept > 0) text += ", ";
+        if (kept > 0) text += Frames(kept) + " kept meanwhile follow from the backlog";
+        return text;
     }
     ++unsent_;
     ++unsentInStretch_;
-    if (outcome == before) return std::nullopt;
+    if (outcome == before && !keptBefore) return std::nullopt;
     const std::string number = std::to_string(frameNumber);
     return outcome == Upload::QueueFull
                ? "upload queue full: frame " + number +
@@ -34,6 +44,26 @@ std::optional<std::string> Losses::Uploaded(int frameNumber, Upload outcome) {
                      " unsent)"
                : "no connection to the server: frame " + number + " not uploaded (" +
                      std::to_string(unsent_) + " unsent)";
+}
+
+std::optional<std::string> Losses::Kept(int frameNumber, Upload why, int waiting) {
+    const bool same = lastUpload_ == why && lastKept_;
+    lastUpload_ = why;
+    lastKept_ = true;
+    ++keptInStretch_;
+    if (same) return std::nullopt;
+    const std::string waits = "frame " + std::to_string(frameNumber) + " waits in the backlog (" +
+                              std::to_string(waiting) + " waiting)";
+    return why == Upload::QueueFull ? "upload queue full, the server does not take data: " + waits
+                                    : "no connection to the server: " + waits;
+}
+
+std::optional<std::string> Losses::Dropped(int frames) {
+    unsent_ += frames;
+    if (std::exchange(droppedSaid_, true)) return std::nullopt;
+    return "backlog full: its oldest frames (heard over 6 h ago, or beyond its memory) are let "
+           "go and count as unsent (" +
+           std::to_string(unsent_) + " unsent)";
 }
 
 std::optional<std::string> Losses::Logged(bool written, const std::string& error,

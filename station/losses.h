@@ -18,6 +18,11 @@ class Losses {
     enum class Upload { Sent, NotConnected, QueueFull };
     // The text to show: at the first frame of a stretch not sent, and when one goes out again.
     std::optional<std::string> Uploaded(int frameNumber, Upload outcome);
+    // A frame not sent (NotConnected or QueueFull) that waits in the uplink's backlog with
+    // `waiting` others: not lost, said at the first frame of a stretch.
+    std::optional<std::string> Kept(int frameNumber, Upload why, int waiting);
+    // Frames the backlog let go: counted as unsent, said once until uploading goes on.
+    std::optional<std::string> Dropped(int frames);
     int Unsent() const noexcept { return unsent_; }
 
     // Outcome of appending one frame to the flight log; `error` says why it failed. The text to
@@ -32,7 +37,10 @@ class Losses {
     int overruns_ = 0;
     int unsent_ = 0;
     Upload lastUpload_ = Upload::Sent;
+    bool lastKept_ = false;
     int unsentInStretch_ = 0;
+    int keptInStretch_ = 0;
+    bool droppedSaid_ = false;
     int unwritten_ = 0;
     int unwrittenInStretch_ = 0;
     std::chrono::system_clock::time_point logSaid_;

@@ -25,6 +25,9 @@ std::string StationUsage() {
            "                       an IPv6 address as ::1 or [::1]:3001\n"
            "  --call CALL          call sign for this run (default: CALL in tavrin.ini)\n"
            "  --locator LOC        locator for this run (default: LOCATOR in tavrin.ini)\n"
+           "  --no-backlog         drop good frames that cannot be uploaded now, as unsent,\n"
+           "                       instead of keeping them (up to 6 h) and sending them late\n"
+           "                       after the reconnect\n"
            "  --no-log             do not write the flight log tavrin-YYYY-MM-DD.log\n"
            "  --polarity 1200|2200 the tone that means bit 1 (default 2200, the upper tone)\n"
            "  --tables rect|hamming  demodulate with 1200/2200 Hz tables, rectangular or\n"
@@ -92,6 +95,8 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             o.realtime = true;
         } else if (a == "--no-log") {
             o.flightLog = false;
+        } else if (a == "--no-backlog") {
+            o.backlog = false;
         } else if (a == "--no-waterfall") {
             o.waterfall = false;
         } else if (a == "--no-repair") {

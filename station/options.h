@@ -27,7 +27,8 @@ struct StationOptions {
     demod::Decoder decoder = demod::Decoder::Both;  // --decoder: which decoding paths run
     bool repair = true;                             // --no-repair turns soft repair off
     bool coherent = true;                           // --no-coherent: energy decisions only
-    std::string server;                             // empty: no uplink from the command line
+    bool backlog = true;  // --no-backlog: good frames that cannot be sent now are not kept
+    std::string server;   // empty: no uplink from the command line
     int port = kStationPort;
     std::optional<std::string> call, locator;  // override tavrin.ini for this run
     // Demodulator start state: mark on the upper tone (flag set) or the lower one; tables as

@@ -98,8 +98,14 @@ QString StationStartup::ServerText() const {
 
 void StationStartup::ConnectUplink(StationCore& core, Uplink& uplink) {
     core.UplinkActive = [&uplink] { return uplink.Connected(); };
-    core.UplinkSend = [&uplink](const std::string& text) { return uplink.SendText(text); };
+    core.UplinkSend = [&uplink](int number, const std::string& text) {
+        return uplink.SendFrame(number, text);
+    };
     core.UplinkWanted = [&uplink] { return uplink.Retrying(); };
+    core.UplinkKeep = [&uplink](int number, const std::string& text) {
+        return uplink.Keep(number, text);
+    };
+    uplink.OnDropped = [&core](int frames) { core.UplinkDropped(frames); };
 }
 
 std::string StationStartup::CaptureFailureHint() const {

@@ -1,6 +1,8 @@
 #include "station/station_core.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -29,11 +31,19 @@ std::int32_t History::Slot(int record, int slot) const {
 
 namespace {
 // Whether `name` still leads to the open file.
-bool StillNamed(std::FILE* file, const std::string& name) {
+bool StillNamed(int fd, const std::string& name) {
     struct stat open {};
     struct stat named {};
-    return ::fstat(::fileno(file), &open) == 0 && ::stat(name.c_str(), &named) == 0 &&
+    return ::fstat(fd, &open) == 0 && ::stat(name.c_str(), &named) == 0 &&
            open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// Whether a file's last byte is other than a line end: a frame cut by an earlier run.
+bool EndsInsideALine(int fd) {
+    struct stat st {};
+    char last = '\n';
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+           ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
 }
 }  // namespace
 
@@ -50,7 +60,12 @@ std::string AbsoluteFolder(const std::string& folder) {
 FlightLog::FlightLog(std::string folder) : folder_(AbsoluteFolder(folder)) {}
 
 FlightLog::~FlightLog() {
-    if (file_) std::fclose(file_);
+    Close();
+}
+
+void FlightLog::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 std::string FlightLog::FileName(std::chrono::system_clock::time_point now) {
@@ -67,34 +82,43 @@ bool FlightLog::Append(int frameNumber, const demod::Frame& frame, const Telemet
                        std::chrono::system_clock::time_point now, std::string& error,
                        const SignalFigures& signal) {
     const std::string name = folder_ + "/" + FileName(now);
-    if (file_ && name == openName_ && !StillNamed(file_, name)) {
-        // Removed or replaced under us: lines written on would reach no file anyone can read.
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    if (name != openName_ || !file_) {
-        if (file_) std::fclose(file_);
-        file_ = std::fopen(name.c_str(), "a");
+    // Removed or replaced under us: lines written on would reach no file anyone can read.
+    if (fd_ >= 0 && name == openName_ && !StillNamed(fd_, name)) Close();
+    if (name != openName_ || fd_ < 0) {
+        Close();
         openName_ = name;
-        if (!file_) {
+        constexpr int kFlags = O_APPEND | O_CREAT | O_CLOEXEC;
+        fd_ = ::open(name.c_str(), O_RDWR | kFlags, 0666);
+        if (fd_ < 0 && errno == EACCES) fd_ = ::open(name.c_str(), O_WRONLY | kFlags, 0666);
+        if (fd_ < 0) {
             error = "cannot write the flight log " + name + ": " + std::strerror(errno);
             return false;
         }
+        cut_ = EndsInsideALine(fd_);
     }
-    const std::string repaired =
-        frame.repairedBits > 0 ? " repaired " + std::to_string(frame.repairedBits) : "";
-    const int n = std::fprintf(file_, "# frame %d %s %s %s%s\n%s\n%s\n", frameNumber,
-                               frame.checksumOk ? "ok" : "BAD",
-                               demod::Label3Text(frame.received, frame.computed).c_str(),
-                               SignalFieldsText(signal, ' ').c_str(), repaired.c_str(),
-                               display.gps.c_str(), display.dataLine.c_str());
-    if (n < 0 || std::fflush(file_) != 0) {
+    std::string text = cut_ ? "\n" : "";
+    text += "# frame " + std::to_string(frameNumber) + (frame.checksumOk ? " ok " : " BAD ") +
+            demod::Label3Text(frame.received, frame.computed) + ' ' + SignalFieldsText(signal, ' ');
+    if (frame.repairedBits > 0) text += " repaired " + std::to_string(frame.repairedBits);
+    text += '\n' + display.gps + '\n' + display.dataLine + '\n';
+
+    struct stat st {};
+    const bool sized = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    const ssize_t n = ::write(fd_, text.data(), text.size());
+    if (n == static_cast<ssize_t>(text.size())) {
+        cut_ = false;
+        return true;
+    }
+    if (n < 0) {
         error = "cannot write the flight log " + name + ": " + std::strerror(errno);
-        std::fclose(file_);
-        file_ = nullptr;
-        return false;
+    } else {
+        error = "cannot write the flight log " + name + ": the file system took " +
+                std::to_string(n) + " of the frame's " + std::to_string(text.size()) + " bytes";
+        // Cut back to where the frame began; failing that, the next frame starts a new line.
+        if (!sized || ::ftruncate(fd_, st.st_size) != 0) cut_ = true;
     }
-    return true;
+    Close();
+    return false;
 }
 
 StationCore::StationCore() : StationCore(Options{}) {}
@@ -167,17 +191,25 @@ void StationCore::ausgabe(const demod::Frame& frame, demod::Decoder from, std::i
     }
     if (OnFrame) OnFrame(report);
 
-    // The one place a frame leaves the station. Nothing is queued while the uplink is down:
-    // the flight log keeps those frames.
+    // The one place a frame leaves the station. What the uplink neither sends nor keeps is
+    // counted as unsent: the flight log keeps those frames.
     if (frame.checksumOk && UplinkActive && UplinkSend) {
+        const std::string text = UploadText(callField_, locatorField_, report.display);
         Losses::Upload outcome = Losses::Upload::NotConnected;
         if (UplinkActive())
-            outcome = UplinkSend(UploadText(callField_, locatorField_, report.display))
-                          ? Losses::Upload::Sent
-                          : Losses::Upload::QueueFull;
-        if (outcome != Losses::Upload::NotConnected || (UplinkWanted && UplinkWanted()))
+            outcome =
+                UplinkSend(report.number, text) ? Losses::Upload::Sent : Losses::Upload::QueueFull;
+        const int waiting =
+            outcome == Losses::Upload::Sent || !UplinkKeep ? -1 : UplinkKeep(report.number, text);
+        if (waiting >= 0)
+            Say(losses_.Kept(report.number, outcome, waiting));
+        else if (outcome != Losses::Upload::NotConnected || (UplinkWanted && UplinkWanted()))
             Say(losses_.Uploaded(report.number, outcome));
     }
+}
+
+void StationCore::UplinkDropped(int frames) {
+    Say(losses_.Dropped(frames));
 }
 
 void StationCore::AudioOverruns(int total) {

@@ -44,8 +44,9 @@ class History {
     std::size_t count_ = 0;
 };
 
-// "tavrin-YYYY-MM-DD.log" in a folder: every frame, good or bad, flushed as it comes, so a
-// flight outlives a crash or a lost server. A new day starts a new file.
+// "tavrin-YYYY-MM-DD.log" in a folder: every frame, good or bad, written as it comes, so a
+// flight outlives a crash or a lost server. A new day starts a new file. A frame's lines go in
+// whole or not at all: a full disk leaves no cut frame for the next one to be glued onto.
 class FlightLog {
   public:
     explicit FlightLog(std::string folder = ".");
@@ -60,9 +61,12 @@ class FlightLog {
     static std::string FileName(std::chrono::system_clock::time_point now);
 
   private:
+    void Close();
+
     std::string folder_;
     std::string openName_;
-    std::FILE* file_ = nullptr;
+    int fd_ = -1;
+    bool cut_ = false;  // the file may end inside a line (written before, or not cut back)
 };
 
 // What one frame produced, for the front end to show.
@@ -124,12 +128,16 @@ class StationCore {
     // Front-end hooks.
     std::function<void(const FrameReport&)> OnFrame;
     std::function<void(const std::string&)> OnMessage;  // problems worth telling the operator
-    // The uplink: whether it is up, and how to send one text (false: the socket's queue is
-    // full). Only good frames are offered. While UplinkWanted holds (the operator connected),
+    // The uplink: whether it is up, and how to send one frame's text (false: the socket's queue
+    // is full). Only good frames are offered. While UplinkWanted holds (the operator connected),
     // a good frame that cannot go out is counted as unsent.
     std::function<bool()> UplinkActive;
-    std::function<bool(const std::string&)> UplinkSend;
+    std::function<bool(int number, const std::string& text)> UplinkSend;
     std::function<bool()> UplinkWanted;
+    // A good frame not sent may be kept for later: the frames now waiting, or -1 if not kept.
+    std::function<int(int number, const std::string& text)> UplinkKeep;
+    // From the uplink: frames its backlog let go.
+    void UplinkDropped(int frames);
 
   private:
     SignalFigures MeasureFrame(const demod::Frame& frame, std::int64_t end);

@@ -6,8 +6,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -125,6 +127,14 @@ bool ClientSocket::Connected() const {
 
 qint64 ClientSocket::PendingSendBytes() const {
     return m_socket->bytesToWrite();
+}
+
+qint64 ClientSocket::UnacknowledgedBytes() const {
+    if (!Connected()) return 0;
+    int queued = 0;
+    const qintptr fd = m_socket->socketDescriptor();
+    if (fd < 0 || ::ioctl(static_cast<int>(fd), SIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+    return m_socket->bytesToWrite() + queued;
 }
 
 void ClientSocket::Open() {

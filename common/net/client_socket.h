@@ -71,6 +71,9 @@ class ClientSocket : public QObject {
     // Every byte received and not yet handed over.
     QByteArray ReceiveText();
     qint64 PendingSendBytes() const;
+    // Bytes handed to SendText that the peer's TCP has not acknowledged: those still queued here
+    // and those in the system's send queue. 0 when not connected.
+    qint64 UnacknowledgedBytes() const;
     // The system's words for the error being reported, valid inside OnError.
     QString ErrorText() const { return m_errorText; }
 

@@ -86,6 +86,7 @@ StationWindow::StationWindow(const StationOptions& options, QWidget* parent)
     };
     Timer1.setInterval(kStatusClearMs);
     connect(&Timer1, &QTimer::timeout, this, &StationWindow::Timer1Timer);
+    uplink_.SetBacklog(startup_.Options().backlog);
     StationStartup::ConnectUplink(core_, uplink_);
 }
 

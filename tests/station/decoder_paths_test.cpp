@@ -61,7 +61,7 @@ TEST(DecoderOption, BothPathsPrintEachFrameOnceWithItsPath) {
     EXPECT_EQ(frames, 10);
     EXPECT_EQ(lines.last().toStdString(),
               "frames=10 good=10 bad=0 overruns=0 unsent=0 literal=6 sensitive=10 unlogged=0 "
-              "repaired=0");
+              "repaired=0 backlog=0 late=0");
 }
 
 TEST(DecoderOption, UnknownDecoderIsRefused) {

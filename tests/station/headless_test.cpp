@@ -2,6 +2,8 @@
 // summary counts what was lost, and it rides out a collecting server that goes away.
 #include "station/headless.h"
 
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -9,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -22,6 +25,7 @@
 
 #include "one_line.h"
 #include "qt_wait.h"
+#include "silent_server.h"
 #include "temp_dir.h"
 
 #include "station/station_core.h"
@@ -126,15 +130,16 @@ station::StationOptions PacedFlight(const test_support::TempDir& dir, int frames
     return o;
 }
 
-// A connection lost mid-flight: the good frames after it are counted and said, and the summary
-// line ends with the counts.
+// Without the backlog, a connection lost mid-flight: the good frames after it are counted and
+// said, and the summary line ends with the counts.
 TEST(HeadlessSummary, LostConnectionCountsUnsentFrames) {
     test_support::TempDir dir;
     Server server;
     server.dropAfterFirstRecord = true;
     Capture capture;
-    station::HeadlessStation h(PacedFlight(dir, 3, server.tcp.serverPort()), capture.file,
-                               capture.file);
+    station::StationOptions o = PacedFlight(dir, 3, server.tcp.serverPort());
+    o.backlog = false;
+    station::HeadlessStation h(o, capture.file, capture.file);
     int exitCode = -1;
     QObject::connect(&h, &station::HeadlessStation::Finished, [&](int code) { exitCode = code; });
     ASSERT_TRUE(h.Start());
@@ -146,6 +151,7 @@ TEST(HeadlessSummary, LostConnectionCountsUnsentFrames) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("\nframes=3 good=3 bad=0 overruns=0 unsent=2"), std::string::npos) << text;
+    EXPECT_NE(text.find(" backlog=0 late=0\n"), std::string::npos) << text;
 }
 
 // A weak flight: repaired frames each say so on a line after their signal= line, the summary
@@ -185,14 +191,17 @@ TEST(HeadlessSummary, RepairedFramesAreNamedAndCounted) {
     }
     EXPECT_GT(repaired, 0);
     ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(lines.back().ends_with(" repaired=" + std::to_string(repaired))) << lines.back();
+    EXPECT_TRUE(
+        lines.back().ends_with(" repaired=" + std::to_string(repaired) + " backlog=0 late=0"))
+        << lines.back();
     const auto without = run(false);
     ASSERT_FALSE(without.empty());
-    EXPECT_TRUE(without.back().ends_with(" repaired=0")) << without.back();
+    EXPECT_TRUE(without.back().ends_with(" repaired=0 backlog=0 late=0")) << without.back();
 }
 
-// The relay killed and started again during a paced flight: the station says so, reconnects on
-// its own, logs in again and uploads every good frame decoded from then on, each once.
+// Without the backlog, the relay killed and started again during a paced flight: the station
+// says so, reconnects on its own, logs in again and uploads every good frame decoded from then
+// on, each once.
 TEST(HeadlessFaults, RelayRestartedMidFlight) {
     test_support::TempDir dir;
     relay::harness::RelayProcess relay;
@@ -203,8 +212,9 @@ TEST(HeadlessFaults, RelayRestartedMidFlight) {
     ASSERT_GE(monitor, 0);
 
     Capture capture;
-    station::HeadlessStation h(PacedFlight(dir, 10, relay.StationPort()), capture.file,
-                               capture.file);
+    station::StationOptions o = PacedFlight(dir, 10, relay.StationPort());
+    o.backlog = false;
+    station::HeadlessStation h(o, capture.file, capture.file);
     h.SetReconnectIntervalMs(200);
     int exitCode = -1;
     QObject::connect(&h, &station::HeadlessStation::Finished, [&](int code) { exitCode = code; });
@@ -289,6 +299,162 @@ TEST(HeadlessFaults, RelayRestartedMidFlight) {
     EXPECT_EQ(text.find("unsent=0"), std::string::npos) << text;
 }
 
+// The summary's counts, by name.
+std::map<std::string, int> Summary(const std::string& text) {
+    std::map<std::string, int> counts;
+    const auto at = text.rfind("\nframes=");
+    if (at == std::string::npos) return counts;
+    std::istringstream fields(text.substr(at + 1, text.find('\n', at + 1) - at - 1));
+    for (std::string f; fields >> f;)
+        counts[f.substr(0, f.find('='))] = std::stoi(f.substr(f.find('=') + 1));
+    return counts;
+}
+
+// The GPS sentences of the records in a monitor's stream, in the order they came.
+std::vector<std::string> Sentences(const std::string& records) {
+    std::vector<std::string> out;
+    for (std::size_t start = 0, end; (end = records.find('#', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string record = records.substr(start, end - start);
+        const auto a = record.find(';', record.find(';') + 1);
+        out.push_back(record.substr(a + 1, record.find(';', a + 1) - a - 1));
+    }
+    return out;
+}
+
+// The relay stopped for about 30 s mid-flight and started again: the station is back soon after
+// it, every good frame reaches a monitor, and those heard while the relay was away come late,
+// in time order among themselves; none counts as unsent.
+TEST(HeadlessBacklog, RelayAwayHalfAMinuteCostsNoFrame) {
+    test_support::TempDir dir;
+    relay::harness::RelayProcess relay;
+    ASSERT_TRUE(relay.Start());
+    const std::string stationPort = std::to_string(relay.StationPort());
+    const std::string monitorPort = std::to_string(relay.MonitorPort());
+    int monitor = relay::harness::ConnectLoopback(relay.MonitorPort());
+    ASSERT_GE(monitor, 0);
+    ASSERT_TRUE(relay.WaitForLog("monitor ", std::chrono::seconds(30))) << relay.Log();
+
+    Capture capture;
+    station::HeadlessStation h(PacedFlight(dir, 38, relay.StationPort()), capture.file,
+                               capture.file);
+    constexpr int kRetryCapMs = 2000;  // the retry steps' longest wait, for a short test
+    h.SetReconnectIntervalMs(kRetryCapMs);
+    int exitCode = -1;
+    QObject::connect(&h, &station::HeadlessStation::Finished, [&](int code) { exitCode = code; });
+    ASSERT_TRUE(h.Start());
+    auto frames = [&] { return h.Core().Frames(); };
+
+    std::string before;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            relay::harness::ReadAvailable(monitor, before);
+            return std::count(before.begin(), before.end(), '#') >= 3;
+        },
+        30000));
+    ::close(monitor);
+    ASSERT_NE(relay.Stop(SIGKILL), -1);
+    const int atStop = frames();
+    ASSERT_TRUE(WaitFor([&] { return frames() >= atStop + 28; }, 120000)) << capture.Text();
+
+    relay::harness::RelayProcess again;
+    ASSERT_TRUE(again.Start({"--station-port", stationPort, "--monitor-port", monitorPort}));
+    monitor = relay::harness::ConnectLoopback(again.MonitorPort());
+    ASSERT_GE(monitor, 0);
+    ASSERT_TRUE(again.WaitForLog("monitor ", std::chrono::seconds(30))) << again.Log();
+    std::string after;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            relay::harness::ReadAvailable(monitor, after);
+            return again.CountInLog("login DL1ABC JN49EA") > 0;
+        },
+        10 * kRetryCapMs))
+        << "station not back soon after the relay: " << again.Log();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            relay::harness::ReadAvailable(monitor, after);
+            return exitCode >= 0;
+        },
+        60000));
+    EXPECT_EQ(exitCode, 0);
+
+    // The good frames in the order heard, and those heard while the station was not connected.
+    const std::string text = capture.Text();
+    std::vector<std::string> heard;
+    std::set<std::string> away;
+    bool connected = true;
+    for (const auto& line : Lines(text)) {
+        if (line.rfind("tavrin: disconnected from  ", 0) == 0) connected = false;
+        if (line.rfind("tavrin: connected to  ", 0) == 0) connected = true;
+        const auto gps = line.find("\tgps=");
+        if (line.rfind("frame=", 0) != 0 || line.find("\tok=1\t") == std::string::npos) continue;
+        heard.push_back(line.substr(gps + 5, line.find('\t', gps + 1) - gps - 5));
+        if (!connected) away.insert(heard.back());
+    }
+    ASSERT_GE(away.size(), 25u) << text;
+    std::string missing;
+    WaitFor(
+        [&] {
+            relay::harness::ReadAvailable(monitor, after);
+            std::set<std::string> relayed;
+            for (const auto& part : {before, after})
+                for (const auto& s : Sentences(part)) relayed.insert(s);
+            missing.clear();
+            for (const auto& s : heard)
+                if (!relayed.count(s)) missing += s + "\n";
+            return missing.empty();
+        },
+        30000);
+    ::close(monitor);
+    EXPECT_EQ(missing, "") << "never relayed";
+    std::vector<std::size_t> lateOrder;
+    for (const auto& s : Sentences(after))
+        if (away.count(s))
+            lateOrder.push_back(std::find(heard.begin(), heard.end(), s) - heard.begin());
+    EXPECT_EQ(lateOrder.size(), away.size());
+    EXPECT_TRUE(std::is_sorted(lateOrder.begin(), lateOrder.end())) << after;
+
+    const auto counts = Summary(text);
+    EXPECT_EQ(counts.at("good"), static_cast<int>(heard.size()));
+    EXPECT_EQ(counts.at("unsent"), 0) << text;
+    EXPECT_EQ(counts.at("backlog"), 0) << text;
+    EXPECT_GE(counts.at("late"), static_cast<int>(away.size())) << text;
+}
+
+// A server that accepts and never reads, fed as fast as the recording decodes: each good frame
+// is counted once, as sent (the server's TCP took it), unsent or still in the backlog.
+TEST(HeadlessBacklog, ServerThatNeverReadsCountsEveryFrameOnce) {
+    test_support::TempDir dir;
+    const test_support::SilentServer server;
+    ASSERT_NE(server.port, 0);
+    station::StationOptions o = PacedFlight(dir, 150, server.port);
+    o.realtime = false;
+    Capture out, err;
+    station::HeadlessStation h(o, out.file, err.file);
+    h.SetDrainLimitMs(1000);
+    int exitCode = -1;
+    QObject::connect(&h, &station::HeadlessStation::Finished, [&](int code) { exitCode = code; });
+    ASSERT_TRUE(h.Start());
+    ASSERT_TRUE(WaitFor([&] { return exitCode >= 0; }, 60000)) << err.Text();
+
+    // What the server's TCP took is what waits in its receive queue; nothing more comes in
+    // while nobody reads.
+    const int peer = server.Accept();
+    ASSERT_GE(peer, 0);
+    int queued = 0;
+    ASSERT_EQ(::ioctl(peer, FIONREAD, &queued), 0);
+    std::string got(static_cast<std::size_t>(queued), '\0');
+    ASSERT_EQ(::recv(peer, got.data(), got.size(), MSG_WAITALL), queued);
+    ::close(peer);
+    const int received = static_cast<int>(std::count(got.begin(), got.end(), '#'));
+
+    const auto counts = Summary(out.Text());
+    ASSERT_EQ(counts.at("good"), 150) << out.Text();
+    EXPECT_GT(counts.at("backlog"), 0) << "the server took everything: " << err.Text();
+    EXPECT_EQ(counts.at("good"), received + counts.at("unsent") + counts.at("backlog"))
+        << out.Text() << err.Text();
+}
+
 // A station on its own: a start line and a status line at every interval, with the counts, the
 // last good frame's age and the level; never the level line of an attended run.
 TEST(HeadlessUnattended, StatusLinesInsteadOfLevelLines) {
@@ -317,7 +483,7 @@ TEST(HeadlessUnattended, StatusLinesInsteadOfLevelLines) {
     ASSERT_GE(status.size(), 3u) << text;
     const std::regex form(
         "tavrin: status frames=(\\d+) good=(\\d+) bad=(\\d+) last_good_age=(\\d*) "
-        "level=-?\\d+ unsent=0 overruns=0");
+        "level=-?\\d+ unsent=0 overruns=0 backlog=0 late=0");
     std::smatch m;
     ASSERT_TRUE(std::regex_match(status.front(), m, form)) << status.front();
     EXPECT_EQ(m[1], "0");

@@ -25,6 +25,7 @@ TEST(StationOptions, Defaults) {
     EXPECT_EQ(o.device, "default");
     EXPECT_EQ(o.port, 3001);
     EXPECT_TRUE(o.flightLog);
+    EXPECT_TRUE(o.backlog);
     EXPECT_FALSE(o.headless);
 }
 
@@ -41,6 +42,7 @@ TEST(StationOptions, InputsServerAndStation) {
     EXPECT_EQ(Ok({"--input", "-"}).input, StationOptions::Input::Stdin);
     EXPECT_EQ(Ok({"--server", "localhost"}).port, 3001);
     EXPECT_EQ(Ok({"--device", "hw:1"}).device, "hw:1");
+    EXPECT_FALSE(Ok({"--no-backlog"}).backlog);
     // The service unit gives --unattended alone: it must not open a window.
     const auto u = Ok({"--unattended", "--device", "plughw:1,0"});
     EXPECT_TRUE(u.unattended);

@@ -62,7 +62,7 @@ TEST(StationProgram, SignalEndsAHeadlessRunWithItsSummary) {
         EXPECT_EQ(tavrin.exitCode(), 0) << sig << "\n" << err;
         // Every frame printed is counted, and the flight log holds it.
         const qsizetype frames = out.count("\npath=");
-        EXPECT_TRUE(out.endsWith(" unlogged=0 repaired=0\n")) << out.toStdString();
+        EXPECT_TRUE(out.endsWith(" unlogged=0 repaired=0 backlog=0 late=0\n")) << out.toStdString();
         EXPECT_TRUE(out.contains(QStringLiteral("\nframes=%1 good=%1 bad=0 ").arg(frames).toUtf8()))
             << out.toStdString();
         std::string log;

@@ -1,6 +1,13 @@
 #include "station/station_core.h"
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -54,7 +61,7 @@ TEST(StationCore, UploadsOnlyGoodFramesWhileActive) {
     std::vector<std::string> sent;
     bool active = false;
     core.UplinkActive = [&] { return active; };
-    core.UplinkSend = [&](const std::string& t) {
+    core.UplinkSend = [&](int, const std::string& t) {
         sent.push_back(t);
         return true;
     };
@@ -275,6 +282,95 @@ TEST_F(FlightLogRecovery, StartFolderRemovedAndMadeAgain) {
     EXPECT_NE(Read(Day("2026-12-08")).find("# frame 5 ok"), std::string::npos);
 }
 
+namespace {
+// A tmpfs of its own for this process, mounted over `at`; false where that is not allowed.
+bool PrivateTmpfs(const fs::path& at, const char* options) {
+    if (::geteuid() != 0) {
+        const std::string uid = std::to_string(::geteuid()), gid = std::to_string(::getegid());
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+        std::ofstream("/proc/self/setgroups") << "deny";
+        std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+        std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+    } else if (::unshare(CLONE_NEWNS) != 0) {
+        return false;
+    }
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount("tavrin-test", at.c_str(), "tmpfs", 0, options) == 0;
+}
+
+constexpr int kNoTmpfs = 77;
+
+// In a child process: the flight log on a file system that fills while frames come, and is
+// freed after five frames failed. The day's file is copied beside the folder, with the counts.
+[[noreturn]] void FillAndFree(const fs::path& dir, bool tmpfs) {
+    std::function<void()> free;
+    if (tmpfs) {
+        if (!PrivateTmpfs(dir / "log", "size=64k")) ::_exit(kNoTmpfs);
+        std::ofstream(dir / "log" / "filler") << std::string(32 * 1024, 'f');
+        free = [&] { fs::remove(dir / "log" / "filler"); };
+    } else {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit small{20000, limit.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        free = [limit] { ::setrlimit(RLIMIT_FSIZE, &limit); };
+    }
+    auto o = Opts(dir / "log");
+    StationCore core(o);
+    int frames = 0;
+    for (; frames < 3000 && core.losses().Unwritten() < 5; ++frames) core.ausgabe(GoodFrame());
+    free();
+    for (int i = 0; i < 20; ++i, ++frames) core.ausgabe(GoodFrame());
+    fs::copy_file(dir / "log" / "tavrin-2026-12-08.log", dir / "copy.log");
+    std::ofstream(dir / "counts") << frames << ' ' << core.losses().Unwritten();
+    ::_exit(0);
+}
+}  // namespace
+
+// A full disk loses whole frames, each counted; no frame is left cut, none glued onto another.
+TEST(StationCore, FlightLogOnAFullFileSystemHoldsOnlyWholeFrames) {
+    TempDir dir;
+    fs::create_directory(dir.path / "log");
+    int status = 0;
+    for (const bool tmpfs : {true, false}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) FillAndFree(dir.path, tmpfs);
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) != kNoTmpfs) break;
+    }
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    int frames = 0, unwritten = 0;
+    std::ifstream(dir.path / "counts") >> frames >> unwritten;
+    EXPECT_GE(unwritten, 5);
+    EXPECT_LT(unwritten, frames - 20) << "it filled, and took frames again once freed";
+
+    std::ifstream in(dir.path / "copy.log");
+    std::stringstream s;
+    s << in.rdbuf();
+    const std::string text = s.str();
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    std::istringstream lines(text);
+    int whole = 0, last = 0;
+    std::string first;  // every frame is the same, at the same time
+    for (std::string header, gps, data; std::getline(lines, header);) {
+        ASSERT_TRUE(std::getline(lines, gps) && std::getline(lines, data)) << header;
+        ASSERT_EQ(header.rfind("# frame ", 0), 0u) << header;
+        const int number = std::stoi(header.substr(8));
+        EXPECT_GT(number, last);
+        last = number;
+        EXPECT_EQ(gps, "$GPGGA,123456,5133.0000,N,00009.0000,E,1,07,1.0,1234.5,M,,*4B");
+        EXPECT_EQ(data.find("  100,   101,"), 0u) << data;
+        if (first.empty()) first = data;
+        EXPECT_EQ(data, first);
+        ++whole;
+    }
+    EXPECT_EQ(whole, frames - unwritten);
+}
+
 TEST(StationCoreLosses, UnsentGoodFramesAreCountedAndSaidOncePerStretch) {
     TempDir dir;
     auto o = Opts(dir.path);
@@ -286,7 +382,7 @@ TEST(StationCoreLosses, UnsentGoodFramesAreCountedAndSaidOncePerStretch) {
     int sent = 0;
     core.UplinkActive = [&] { return connected; };
     core.UplinkWanted = [&] { return wanted; };
-    core.UplinkSend = [&](const std::string&) { return room && ++sent > 0; };
+    core.UplinkSend = [&](int, const std::string&) { return room && ++sent > 0; };
 
     core.ausgabe(GoodFrame());  // no connection asked for: nothing lost
     EXPECT_EQ(core.losses().Unsent(), 0);
@@ -308,6 +404,43 @@ TEST(StationCoreLosses, UnsentGoodFramesAreCountedAndSaidOncePerStretch) {
     EXPECT_EQ(messages[1],
               "upload queue full: frame 5 not sent, the server does not take data (3 unsent)");
     EXPECT_EQ(messages[2], "uploading again; 4 frames not sent (4 unsent in all)");
+}
+
+// With a backlog, a good frame not sent waits instead of counting as unsent; what the backlog
+// lets go counts as unsent, said once.
+TEST(StationCoreLosses, KeptFramesWaitAndOnlyDroppedOnesCountAsUnsent) {
+    StationCore core;
+    std::vector<std::string> messages;
+    core.OnMessage = [&](const std::string& m) { messages.push_back(m); };
+    bool connected = false, room = true;
+    std::vector<int> kept;
+    core.UplinkActive = [&] { return connected; };
+    core.UplinkSend = [&](int, const std::string&) { return room; };
+    core.UplinkKeep = [&](int number, const std::string& text) {
+        EXPECT_EQ(text.rfind(";;$GPGGA,", 0), 0u);
+        kept.push_back(number);
+        return static_cast<int>(kept.size());
+    };
+    core.ausgabe(GoodFrame());
+    core.ausgabe(GoodFrame(false));
+    core.ausgabe(GoodFrame());
+    connected = true;
+    room = false;
+    core.ausgabe(GoodFrame());
+    room = true;
+    core.ausgabe(GoodFrame());
+    core.UplinkDropped(2);
+    core.UplinkDropped(1);
+    EXPECT_EQ(kept, (std::vector<int>{1, 3, 4}));
+    EXPECT_EQ(core.losses().Unsent(), 3);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{
+                  "no connection to the server: frame 1 waits in the backlog (1 waiting)",
+                  "upload queue full, the server does not take data: frame 4 waits in the "
+                  "backlog (3 waiting)",
+                  "uploading again; 3 frames kept meanwhile follow from the backlog",
+                  "backlog full: its oldest frames (heard over 6 h ago, or beyond its memory) "
+                  "are let go and count as unsent (2 unsent)"}));
 }
 
 TEST(StationCoreLosses, OverrunsCountedFromTheCapturesTotal) {

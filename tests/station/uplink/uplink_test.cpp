@@ -3,18 +3,23 @@
 #include "station/uplink/uplink.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 
 #include <gtest/gtest.h>
 
 #include "qt_wait.h"
+#include "silent_server.h"
 #include "temp_dir.h"
 
 #include "station/station_core.h"
@@ -32,13 +37,14 @@ struct FakeView : station::UplinkView {
     QString call = "DL1ABC", locator = "JN49EA", server;
     bool errVisible = false, locked = false;
     QString status, caption = "connect";
+    QStringList shown;  // every status text and caption, in order: the link comes back at once
     QString CallText() const override { return call; }
     QString LocatorText() const override { return locator; }
     QString ServerText() const override { return server; }
     void ShowMissingCallOrLocator(bool v) override { errVisible = v; }
-    void SetStatus(const QString& t) override { status = t; }
-    void SetButtonCaption(const QString& c) override { caption = c; }
-    void SetFieldsLocked(bool l) override { locked = l; }
+    void SetStatus(const QString& t) override { shown << (status = t); }
+    void SetButtonCaption(const QString& c) override { shown << (caption = c); }
+    void SetFieldsLocked(bool l) override { shown << ((locked = l) ? "locked" : "unlocked"); }
     QStringList log;
     void LogLine(const QString& t) override { log << t; }
 };
@@ -99,9 +105,9 @@ TEST(Uplink, ExactBytesOnTheWire) {
     core.SetStation(view.call.toStdString(), view.locator.toStdString());
     std::vector<std::string> sent;
     core.UplinkActive = [&] { return uplink.Connected(); };
-    core.UplinkSend = [&](const std::string& t) {
+    core.UplinkSend = [&](int number, const std::string& t) {
         sent.push_back(t);
-        return uplink.SendText(t);
+        return uplink.SendFrame(number, t);
     };
 
     Feed(core, FlightAudio(2));  // before connecting: dropped, never queued
@@ -174,13 +180,38 @@ TEST(Uplink, DroppedConnectionReconnectsWithFreshLogin) {
     uplink.SetReconnectIntervalMs(100);
     uplink.conbtClick();
     ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    view.shown.clear();
     server.peer->abort();
-    ASSERT_TRUE(WaitFor([&] { return view.caption == "CONNECT"; }));
-    EXPECT_FALSE(view.locked);
-    EXPECT_TRUE(view.status.startsWith("disconnected from  ") ||
-                view.status == "Error in connection ");
+    ASSERT_TRUE(WaitFor([&] { return view.shown.contains("CONNECT"); }));
+    const auto at = view.shown.indexOf("CONNECT");
+    EXPECT_TRUE(view.shown.indexOf("unlocked") > at);
+    EXPECT_TRUE(view.shown.filter("disconnected from  ").size() == 1 ||
+                view.shown.contains("Error in connection "));
     ASSERT_TRUE(WaitFor([&] { return server.connections == 2 && uplink.Connected(); }));
     ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;DL1ABC;JN49EA;"; }));
+    EXPECT_EQ(view.caption, "DISONNECT");
+}
+
+// At the regular minute's interval: a lost connection and a refused attempt are tried again
+// after the first steps' waits (a few seconds), not a minute later.
+TEST(Uplink, LostOrRefusedServerTriedAgainSoon) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    server.peer->abort();
+    ASSERT_TRUE(WaitFor([&] { return server.connections == 2 && uplink.Connected(); }, 10000));
+
+    const quint16 port = server.tcp.serverPort();
+    server.tcp.close();
+    server.peer->abort();
+    ASSERT_TRUE(WaitFor([&] { return view.status == "Server not found: "; }, 10000));
+    Server back(port);
+    ASSERT_TRUE(back.tcp.isListening());
+    EXPECT_TRUE(WaitFor([&] { return back.got == "DL1ABC;JN49EA;"; }, 20000));
+    uplink.Stop();
 }
 
 // An IPv6 literal, with a port in brackets or bare without one, reaches the relay listening on
@@ -248,6 +279,91 @@ TEST(Uplink, FullQueueRefusesTheText) {
     ASSERT_TRUE(WaitFor([&] { return server.got.endsWith("xz"); }));
     uplink.Stop();
     EXPECT_FALSE(uplink.SendText("z"));
+}
+
+// A server that accepts and never reads: its window shuts, the notice comes once the
+// acknowledged bytes stand still, and when the dead-peer limit ends the connection the frames
+// it held unacknowledged are said. A server that reads takes every frame.
+TEST(Uplink, ServerThatStopsReadingIsSaidAndItsFramesCounted) {
+    Server reading;
+    FakeView view;
+    view.server = reading.Address();
+    station::Uplink uplink(view);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); }));
+    for (int n = 1; n <= 3; ++n) ASSERT_TRUE(uplink.SendFrame(n, std::string(200, 'x') + '#'));
+    EXPECT_TRUE(WaitFor([&] { return uplink.FramesInFlight() == 0; }));
+    uplink.Stop();
+    EXPECT_TRUE(view.log.filter("not").isEmpty()) << view.log.join('\n').toStdString();
+
+    const test_support::SilentServer silent;
+    view.server = "127.0.0.1:" + QString::number(silent.port);
+    view.log.clear();
+    uplink.Socket().SetDeadPeerTimeoutMs(3000);
+    uplink.SetStallNoticeMs(1000);
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return uplink.Connected(); }));
+    const int peer = silent.Accept();
+    ASSERT_GE(peer, 0);
+    for (int n = 1; n <= 500; ++n) ASSERT_TRUE(uplink.SendFrame(n, std::string(200, 'y') + '#'));
+
+    const std::regex notice("server not reading for 1 s, (\\d+) frames waiting");
+    std::smatch m;
+    ASSERT_TRUE(WaitFor([&] { return !view.log.isEmpty(); }, 20000));
+    const std::string said = view.log[0].toStdString();
+    ASSERT_TRUE(std::regex_match(said, m, notice)) << said;
+    EXPECT_GT(std::stoi(m[1]), 400) << "4 KB taken of 100 KB";
+    ASSERT_TRUE(WaitFor([&] { return !uplink.Connected(); }, 60000))
+        << view.log.join('\n').toStdString();
+    ASSERT_TRUE(WaitFor([&] { return view.log.size() >= 3; }));
+    EXPECT_EQ(view.log.filter("server not reading").size(), 1) << "said once";
+    const QStringList ended = view.log.filter("connection ended with ");
+    ASSERT_EQ(ended.size(), 1) << view.log.join('\n').toStdString();
+    EXPECT_EQ(ended[0], QStringLiteral("connection ended with %1 frames not acknowledged by the "
+                                       "server; back in the backlog")
+                            .arg(QString::fromStdString(m[1])));
+    uplink.Stop();
+    ::close(peer);
+}
+
+// Frames kept while the server was away follow the next login oldest first, behind the live
+// frame heard after it and at most 20 a second; each counts as sent, and as late, once the
+// server's TCP has acknowledged it.
+TEST(Uplink, KeptFramesFollowTheLoginPacedBehindLiveOnes) {
+    Server server;
+    FakeView view;
+    view.server = server.Address();
+    station::Uplink uplink(view);
+    uplink.SetReconnectIntervalMs(300);
+    EXPECT_EQ(uplink.Keep(1, "early#"), -1) << "before the first connection nothing is kept";
+    uplink.conbtClick();
+    ASSERT_TRUE(WaitFor([&] { return server.got == "DL1ABC;JN49EA;"; }));
+    const quint16 port = server.tcp.serverPort();
+    server.tcp.close();
+    server.peer->abort();
+    ASSERT_TRUE(WaitFor([&] { return view.caption == "CONNECT"; }));
+    constexpr int kKept = 40;
+    for (int n = 1; n <= kKept; ++n)
+        EXPECT_EQ(uplink.Keep(n, "frame " + std::to_string(n) + "#"), n);
+    EXPECT_EQ(uplink.Waiting(), kKept);
+
+    QElapsedTimer since;  // before the server is back, so before the first kept frame goes
+    since.start();
+    Server back(port);
+    ASSERT_TRUE(back.tcp.isListening());
+    ASSERT_TRUE(WaitFor([&] { return view.caption == "DISONNECT"; }, 20000));
+    ASSERT_TRUE(uplink.SendFrame(kKept + 1, "live#"));
+    ASSERT_TRUE(WaitFor([&] { return back.got.count('#') == kKept + 1; }, 30000))
+        << back.got.data();
+    EXPECT_GE(since.elapsed(), (kKept - 1) * station::Uplink::kPaceMs);
+    QByteArray expected = "DL1ABC;JN49EA;";
+    for (int n = 1; n <= kKept; ++n) expected += "frame " + QByteArray::number(n) + "#";
+    EXPECT_EQ(QByteArray(back.got).replace("live#", ""), expected);
+    EXPECT_LT(back.got.indexOf("live#"), back.got.indexOf("frame 2#")) << back.got.data();
+    EXPECT_TRUE(WaitFor([&] { return uplink.Sent() == kKept + 1; }));
+    EXPECT_EQ(uplink.Late(), kKept);
+    EXPECT_EQ(uplink.Waiting(), 0);
+    uplink.Stop();
 }
 
 TEST(Uplink, ButtonWhileConnectedStopsEveryRetry) {
