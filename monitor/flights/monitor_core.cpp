@@ -206,7 +206,8 @@ void MonitorCore::UpdateFollow() {
         if (now && !now->ended && (now->confirmed || !anyConfirmed)) {
             next = now->id;
         } else {
-            const LatLonDeg home = homeSource_ && homeSource_() ? *homeSource_() : locatorHome_;
+            const auto car = homeSource_ ? homeSource_() : std::nullopt;
+            const LatLonDeg home = car.value_or(locatorHome_);
             double nearest = std::numeric_limits<double>::infinity();
             for (const auto& f : tracker_.Flights()) {
                 if (f->ended || (anyConfirmed && !f->confirmed)) continue;
