@@ -23,6 +23,7 @@ constexpr Range kLandingAltM{-500, 9000};
 constexpr Range kAlarmKm{0.1, 1000};
 constexpr Range kNoDataS{1, 86400};
 constexpr Range kFlightEndMin{1, 1440};
+constexpr Range kColumnWidthPx{0, 10000};
 constexpr std::string_view kAuto = "auto";
 
 std::optional<double> InRange(std::string_view text, Range r) {
@@ -129,6 +130,10 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
             flag(s.gps.waypoint);
         } else if (name == "flight_end_min") {
             number(s.flightEndMin, kFlightEndMin);
+        } else if (name == "column_width_px") {
+            double px = 0;
+            number(px, kColumnWidthPx);
+            if (ok) s.columnWidthPx = static_cast<int>(px);
         } else {
             ok = false;
         }
@@ -159,6 +164,7 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += "gps_server=" + s.gps.server + "\n";
     t += std::string("waypoint=") + flag(s.gps.waypoint) + "\n";
     t += "flight_end_min=" + Number(s.flightEndMin) + "\n";
+    t += "column_width_px=" + std::to_string(s.columnWidthPx) + "\n";
     return t;
 }
 

@@ -41,6 +41,7 @@ struct ChaseSettings {
     std::string mbtilesPath;                 // empty: no file
     GpsSettings gps;
     double flightEndMin = 30;  // a flight ends this long after its newest fix came
+    int columnWidthPx = 0;     // the window's column beside the map; 0: its own choice
 
     bool operator==(const ChaseSettings&) const = default;
 };

@@ -28,6 +28,7 @@
 #include "monitor/window/altitude_plot.h"
 #include "monitor/window/fit_label.h"
 #include "monitor/window/flights_list.h"
+#include "monitor/window/map_pane.h"
 
 namespace monitor {
 
@@ -96,14 +97,19 @@ ChasePanel::ChasePanel(MonitorCore& core, const ChaseSettings& fileSettings,
 void ChasePanel::BuildControls() {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(4, 4, 4, 4);
-    AddAlarmBanner(*outer);
+    mappane_ = new MapPane(core_, this);
+    alarmbt_ = mappane_->Banner();
+    trackimg_ = mappane_->Map();
+    outer->addWidget(mappane_, 1);
     AddValues(*outer);
     flightslist_ = new FlightsList(
         core_, [this] { return wallClock_(); }, this);
     flightslist_->setObjectName(QStringLiteral("flights"));
     connect(flightslist_, &FlightsList::followChosen, this, &ChasePanel::UpdateDisplays);
     outer->addWidget(flightslist_);
-    AddPlots(*outer);
+    altimg_ = new AltitudePlot(core_, this);
+    altimg_->setObjectName(QStringLiteral("altimg"));
+    outer->addWidget(altimg_);
 
     auto* controls = new QGridLayout;
     AddBurstAlarmRow(*controls, 0);
@@ -119,16 +125,9 @@ void ChasePanel::BuildControls() {
     AddMessageLine(*outer);
 }
 
-void ChasePanel::AddAlarmBanner(QVBoxLayout& outer) {
-    alarmbt_ = new QPushButton(this);
-    alarmbt_->setObjectName(QStringLiteral("alarmbt"));
-    alarmbt_->setStyleSheet(QStringLiteral(
-        "QPushButton { background: #c00000; color: white; font-weight: bold; padding: 6px; "
-        "border: none; }"));
-    alarmbt_->setToolTip(QStringLiteral("Klicken zum Quittieren"));
-    alarmbt_->hide();
-    connect(alarmbt_, &QPushButton::clicked, alarmbt_, &QWidget::hide);
-    outer.addWidget(alarmbt_);
+MapPane* ChasePanel::TakeMapPane() {
+    layout()->removeWidget(mappane_);
+    return mappane_;
 }
 
 void ChasePanel::AddValues(QVBoxLayout& outer) {
@@ -162,17 +161,6 @@ void ChasePanel::AddValues(QVBoxLayout& outer) {
     carlb_ = value(QStringLiteral("Auto"), "carlb");
     grid->setColumnStretch(1, 1);
     outer.addLayout(grid);
-}
-
-void ChasePanel::AddPlots(QVBoxLayout& outer) {
-    auto* plots = new QHBoxLayout;
-    trackimg_ = new GroundTrackPlot(core_, this);
-    trackimg_->setObjectName(QStringLiteral("trackimg"));
-    altimg_ = new AltitudePlot(core_, this);
-    altimg_->setObjectName(QStringLiteral("altimg"));
-    plots->addWidget(trackimg_, 1);
-    plots->addWidget(altimg_, 1);
-    outer.addLayout(plots, 1);
 }
 
 void ChasePanel::AddBurstAlarmRow(QGridLayout& controls, int row) {
@@ -275,6 +263,9 @@ void ChasePanel::AddFollowRow(QGridLayout& controls, int row) {
     controls.addWidget(new QLabel(QStringLiteral("Folgen"), this), row, 0);
     controls.addWidget(followcb_, row, 1);
     connect(followcb_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { trackimg_->SetFollow(static_cast<Follow>(i)); });
+    // "Ballon" chosen again, after a zoom of the user's, fits the whole chase again.
+    connect(followcb_, &QComboBox::activated, this,
             [this](int i) { trackimg_->SetFollow(static_cast<Follow>(i)); });
     connect(trackimg_, &GroundTrackPlot::followChanged, this,
             [this](Follow f) { followcb_->setCurrentIndex(static_cast<int>(f)); });
@@ -450,6 +441,12 @@ void ChasePanel::SetWaypoint(bool on) {
     UserChanged();
 }
 
+void ChasePanel::SetColumnWidth(int px) {
+    if (px <= 0 || px == file_.columnWidthPx) return;
+    file_.columnWidthPx = effective_.columnWidthPx = px;
+    UserChanged();
+}
+
 void ChasePanel::OnRecord(const RecordOutcome& record) {
     age_.OnRecord(clock_());
     UpdateDisplays();
@@ -468,7 +465,19 @@ void ChasePanel::Tick() {
         ShowMessage(QStringLiteral("Flug %1 verworfen: kein weiterer Fix und keine zweite Station")
                         .arg(Q(id)));
     flightslist_->Refresh(Home());
+    UpdateMapFigures();
     Fire(alarms);
+}
+
+void ChasePanel::UpdateMapFigures() {
+    const FlightState& s = Analytics().State();
+    const auto age = age_.Seconds(clock_());
+    mappane_->SetFigures(
+        s.last ? Fixed(s.last->altitudeM, 0) + QStringLiteral(" m") : QStringLiteral("-"),
+        s.lastPosition
+            ? Fixed(common::GeodesicBetween(Home(), *s.lastPosition).km, 1) + QStringLiteral(" km")
+            : QStringLiteral("-"),
+        Q(DataAge::Text(age)), age && *age > kStaleDataS);
 }
 
 LatLonDeg ChasePanel::Home() const {
@@ -542,6 +551,7 @@ void ChasePanel::UpdateDisplays() {
     }
     carlb_->setText(moving);
     flightslist_->Refresh(Home());
+    UpdateMapFigures();
     trackimg_->Refresh();
     altimg_->update();
 }

@@ -34,6 +34,7 @@ namespace monitor {
 
 class AltitudePlot;
 class FlightsList;
+class MapPane;
 class TileLoader;
 
 class ChasePanel : public QWidget {
@@ -64,6 +65,8 @@ class ChasePanel : public QWidget {
     void SetGpsOn(bool on);
     void SetGpsServer(const std::string& server);
     void SetWaypoint(bool on);
+    // The window's column beside the map, as the user left it.
+    void SetColumnWidth(int px);
 
     // Each record as the core took it.
     void OnRecord(const RecordOutcome& record);
@@ -76,6 +79,10 @@ class ChasePanel : public QWidget {
     // A line under the controls, e.g. trouble with pelmora.ini; empty hides it.
     void ShowMessage(const QString& text);
 
+    // The banner over the map, the map and its figures: at the top of the panel as built, for
+    // the window to take out and make its main area.
+    MapPane* TakeMapPane();
+
     // Dark palette on `window` and all it holds, or back to the style's own.
     static void ApplyNightTheme(QWidget* window, bool on);
 
@@ -86,12 +93,11 @@ class ChasePanel : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
-    // The panel from top to bottom: banner, values, plots, the settings' rows, a message line.
+    // The panel from top to bottom: the map pane (banner and map), values, flights, the altitude
+    // plot, the settings' rows, a message line.
     // Each group of controls comes with its connections; controls are made in tab order.
     void BuildControls();
-    void AddAlarmBanner(QVBoxLayout& outer);
     void AddValues(QVBoxLayout& outer);
-    void AddPlots(QVBoxLayout& outer);
     void AddFlightEndRow(QGridLayout& controls, int row);
     // Each settings row changes only its own setting, so a command-line value of another one is
     // never written to the file.
@@ -105,6 +111,8 @@ class ChasePanel : public QWidget {
     void AddMbtilesRow(QGridLayout& controls, int row);
     void AddMessageLine(QVBoxLayout& outer);
     void UpdateDisplays();
+    // Altitude, distance and data age of the followed flight, over the map.
+    void UpdateMapFigures();
     void Fire(const std::vector<FlightAlarm>& alarms);
     LatLonDeg Home() const;
     void UserChanged();
@@ -123,6 +131,7 @@ class ChasePanel : public QWidget {
     Beep beep_;
     bool themeApplied_ = false;
 
+    MapPane* mappane_ = nullptr;
     QPushButton* alarmbt_ = nullptr;  // the banner; a click acknowledges it
     QLabel* phaselb_ = nullptr;
     QLabel* vavgcap_ = nullptr;
