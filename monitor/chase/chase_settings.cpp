@@ -130,10 +130,15 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
             flag(s.gps.waypoint);
         } else if (name == "flight_end_min") {
             number(s.flightEndMin, kFlightEndMin);
+        } else if (name == "notifications") {
+            flag(s.notifications);
         } else if (name == "column_width_px") {
             double px = 0;
             number(px, kColumnWidthPx);
             if (ok) s.columnWidthPx = static_cast<int>(px);
+        } else if (name == "language") {
+            ok = value.empty() || value == "en" || value == "de";
+            if (ok) s.language = value;
         } else {
             ok = false;
         }
@@ -164,7 +169,9 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += "gps_server=" + s.gps.server + "\n";
     t += std::string("waypoint=") + flag(s.gps.waypoint) + "\n";
     t += "flight_end_min=" + Number(s.flightEndMin) + "\n";
+    t += std::string("notifications=") + flag(s.notifications) + "\n";
     t += "column_width_px=" + std::to_string(s.columnWidthPx) + "\n";
+    t += "language=" + s.language + "\n";
     return t;
 }
 
@@ -226,6 +233,7 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
         s.gps.server = *gpsServer;
     }
     if (waypoint) s.gps.waypoint = true;
+    if (noNotifications) s.notifications = false;
     return s;
 }
 
@@ -244,6 +252,10 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
     const std::string_view a = args[i];
     if (a == "--estimates") {
         o.estimates = true;
+        return true;
+    }
+    if (a == "--no-notifications") {
+        o.noNotifications = true;
         return true;
     }
     const std::string_view name = a.substr(0, a.find('='));
@@ -320,7 +332,9 @@ std::string ChaseUsageText() {
            "                   " +
            std::string(kDefaultTileUrl) +
            ")\n"
-           "  --mbtiles FILE   map tiles from this MBTiles file first, for use offline\n";
+           "  --mbtiles FILE   map tiles from this MBTiles file first, for use offline\n"
+           "  --no-notifications  the window's alarms only on its banner and by its beep,\n"
+           "                   not also as desktop notifications\n";
 }
 
 }  // namespace monitor

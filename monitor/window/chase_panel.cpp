@@ -24,6 +24,7 @@
 #include "common/geo.h"
 #include "common/numbers.h"
 #include "monitor/chase/chase_plots.h"
+#include "monitor/io/desktop_notifier.h"
 #include "monitor/io/tile_loader.h"
 #include "monitor/window/altitude_plot.h"
 #include "monitor/window/fit_label.h"
@@ -121,6 +122,7 @@ void ChasePanel::BuildControls() {
     AddTileServerRow(*controls, 5);
     AddMbtilesRow(*controls, 6);
     AddFlightEndRow(*controls, 7);
+    AddNotificationSwitch(*controls, 8);
     outer->addLayout(controls);
     AddMessageLine(*outer);
 }
@@ -340,6 +342,24 @@ void ChasePanel::AddFlightEndRow(QGridLayout& controls, int row) {
     });
 }
 
+void ChasePanel::AddNotificationSwitch(QGridLayout& controls, int row) {
+    notifycb_ = new QCheckBox(tr("Alarme als Desktop-Meldung"), this);
+    notifycb_->setObjectName(QStringLiteral("notifycb"));
+    notifycb_->setToolTip(tr("Auch wenn das Fenster hinter dem Navi liegt"));
+    notifycb_->setChecked(effective_.notifications);
+    controls.addWidget(notifycb_, row, 0, 1, 2);
+    connect(notifycb_, &QCheckBox::toggled, this, [this](bool on) {
+        file_.notifications = effective_.notifications = on;
+        UserChanged();
+    });
+}
+
+void ChasePanel::SetNotifier(DesktopNotifier* notifier) {
+    notifier_ = notifier;
+    notifier_->OnUnavailable = [this](const QString& why) { ShowMessage(why); };
+    if (effective_.notifications) notifier_->Probe();
+}
+
 void ChasePanel::AddMessageLine(QVBoxLayout& outer) {
     chasemsglb_ = new QLabel(this);
     chasemsglb_->setObjectName(QStringLiteral("chasemsglb"));
@@ -485,17 +505,49 @@ LatLonDeg ChasePanel::Home() const {
     return fix ? fix->position : Analytics().Home();
 }
 
+QString ChasePanel::AlarmText(const FlightAlarm& a) {
+    QString what;
+    switch (a.kind) {
+        case AlarmKind::Burst:
+            what = tr("PLATZER in %1 m").arg(Fixed(a.figure, 0));
+            break;
+        case AlarmKind::Landing:
+            what =
+                tr("LANDUNG %1 km vom eigenen Standort (%2)").arg(Fixed(a.figure, 1), Q(a.locator));
+            break;
+        case AlarmKind::NoData:
+            what = tr("KEINE DATEN seit %1").arg(Q(DataAge::Text(a.figure)));
+            break;
+    }
+    return a.flightId.empty() ? what : tr("Flug %1: %2").arg(Q(a.flightId), what);
+}
+
+QString ChasePanel::LandingFromHere(const FlightAlarm& a) const {
+    const FlightAnalytics* analytics = &Analytics();
+    for (const auto& f : core_.Tracker().Flights())
+        if (f->id == a.flightId) analytics = &f->analytics;
+    const auto& landing = analytics->State().landing;
+    if (!landing) return tr("noch keine Landeschätzung");
+    // The estimate measures from the car while it has a fix, else from home.
+    const bool car = carFix_ && carFix_();
+    return (car ? tr("Landepunkt %1: %2 km, %3 vom Auto")
+                : tr("Landepunkt %1: %2 km, %3 vom eigenen Standort"))
+        .arg(Q(landing->locator), Fixed(landing->homeKm, 1), Degrees(landing->bearingDeg));
+}
+
 void ChasePanel::Fire(const std::vector<FlightAlarm>& alarms) {
     constexpr qsizetype kBannerLines = 3;
     for (const FlightAlarm& a : alarms) {
+        const QString text = AlarmText(a);
         // Unacknowledged alarms stay on the banner, the newest on top.
         QStringList lines =
             alarmbt_->isHidden() ? QStringList() : alarmbt_->text().split(QLatin1Char('\n'));
         lines.prepend(QDateTime::currentDateTimeUtc().toString(QStringLiteral("hh:mm:ss 'UTC'  ")) +
-                      Q(a.text));
+                      text);
         alarmbt_->setText(lines.mid(0, kBannerLines).join(QLatin1Char('\n')));
         alarmbt_->show();
         beep_();
+        if (notifier_ && effective_.notifications) notifier_->Notify(text, LandingFromHere(a));
     }
 }
 

@@ -33,6 +33,7 @@ class QVBoxLayout;
 namespace monitor {
 
 class AltitudePlot;
+class DesktopNotifier;
 class FlightsList;
 class MapPane;
 class TileLoader;
@@ -67,6 +68,12 @@ class ChasePanel : public QWidget {
     void SetWaypoint(bool on);
     // The window's column beside the map, as the user left it.
     void SetColumnWidth(int px);
+
+    // Alarms also as desktop notifications, while the panel's switch is on; what keeps them from
+    // showing goes to the message line once.
+    void SetNotifier(DesktopNotifier* notifier);
+    // An alarm as the window words it (the core's text when untranslated).
+    static QString AlarmText(const FlightAlarm& alarm);
 
     // Each record as the core took it.
     void OnRecord(const RecordOutcome& record);
@@ -109,7 +116,11 @@ class ChasePanel : public QWidget {
     void AddFollowRow(QGridLayout& controls, int row);
     void AddTileServerRow(QGridLayout& controls, int row);
     void AddMbtilesRow(QGridLayout& controls, int row);
+    void AddNotificationSwitch(QGridLayout& controls, int row);
     void AddMessageLine(QVBoxLayout& outer);
+    // The landing point of the alarm's flight (the followed one's for the no-data alarm), its
+    // distance and bearing from the car or home.
+    QString LandingFromHere(const FlightAlarm& alarm) const;
     void UpdateDisplays();
     // Altitude, distance and data age of the followed flight, over the map.
     void UpdateMapFigures();
@@ -159,6 +170,8 @@ class ChasePanel : public QWidget {
     QSpinBox* landalted_ = nullptr;
     QSpinBox* flightended_ = nullptr;
     QCheckBox* nightcb_ = nullptr;
+    QCheckBox* notifycb_ = nullptr;
+    DesktopNotifier* notifier_ = nullptr;
     QComboBox* followcb_ = nullptr;
     QLineEdit* tilesed_ = nullptr;
     QLineEdit* mbtilesed_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDBusConnection>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "monitor/io/desktop_notifier.h"
 #include "monitor/window/map_pane.h"
 
 namespace monitor {
@@ -78,6 +80,9 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
     pane->FullScreenButton()->setDefaultAction(mapOnly);
     QObject::connect(mapOnly, &QAction::toggled, pane, &MapPane::ShowFigures);
     new ColumnWidth(window.Splitter(), panel);
+    // The alarms also as desktop notifications, named as the desktop entry names the program.
+    panel->SetNotifier(new DesktopNotifier(QDBusConnection::sessionBus(), QStringLiteral("pelmora"),
+                                           QStringLiteral("pelmora"), panel));
 
     auto* locator = window.findChild<QLineEdit*>(QStringLiteral("myloced"));
     panel->SetHomeLocator(locator->text().toStdString());
