@@ -234,6 +234,7 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
     }
     if (waypoint) s.gps.waypoint = true;
     if (noNotifications) s.notifications = false;
+    if (language) s.language = *language;
     return s;
 }
 
@@ -287,6 +288,14 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
                     std::string(v) + "\"";
         return true;
     }
+    if (name == "--language") {
+        const std::string_view v = value();
+        if (v == "en" || v == "de")
+            o.language = std::string(v);
+        else
+            error = "--language needs en or de, not \"" + std::string(v) + "\"";
+        return true;
+    }
     if (name == "--mbtiles") {
         const std::string_view v = value();
         if (v.empty())
@@ -334,7 +343,9 @@ std::string ChaseUsageText() {
            ")\n"
            "  --mbtiles FILE   map tiles from this MBTiles file first, for use offline\n"
            "  --no-notifications  the window's alarms only on its banner and by its beep,\n"
-           "                   not also as desktop notifications\n";
+           "                   not also as desktop notifications\n"
+           "  --language en|de the window's texts in English, or as built (German with\n"
+           "                   some English; the default in every locale)\n";
 }
 
 }  // namespace monitor

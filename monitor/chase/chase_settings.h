@@ -79,6 +79,7 @@ struct ChaseOptions {
     std::optional<std::string> gpsServer;  // --gpsd: GPS on with this server
     bool waypoint = false;                 // --waypoint
     bool noNotifications = false;          // --no-notifications
+    std::optional<std::string> language;   // --language en|de
 
     ChaseSettings AppliedTo(ChaseSettings s) const;
 };

@@ -149,24 +149,24 @@ void ChasePanel::AddValues(QVBoxLayout& outer) {
         if (captionOut) *captionOut = cap;
         return v;
     };
-    phaselb_ = value(QStringLiteral("Flugphase"), "phaselb");
+    phaselb_ = value(tr("Flugphase"), "phaselb");
     vavglb_ = value(QString(), "vavglb", &vavgcap_);
-    maxaltlb_ = value(QStringLiteral("Höchste Höhe"), "maxaltlb");
-    burstlb_ = value(QStringLiteral("Platzer"), "burstlb");
-    tlandlb_ = value(QStringLiteral("Landung"), "tlandlb");
-    landlb_ = value(QStringLiteral("Landepunkt"), "landlb");
-    landdistlb_ = value(QStringLiteral("vom eigenen Standort"), "landdistlb");
-    agelb_ = value(QStringLiteral("Datenalter"), "agelb");
-    carprobelb_ = value(QStringLiteral("Ballon vom Auto"), "carprobelb");
-    carelevlb_ = value(QStringLiteral("Erhebung zum Ballon"), "carelevlb");
-    carlandlb_ = value(QStringLiteral("Landepunkt vom Auto"), "carlandlb");
-    carlb_ = value(QStringLiteral("Auto"), "carlb");
+    maxaltlb_ = value(tr("Höchste Höhe"), "maxaltlb");
+    burstlb_ = value(tr("Platzer"), "burstlb");
+    tlandlb_ = value(tr("Landung"), "tlandlb");
+    landlb_ = value(tr("Landepunkt"), "landlb");
+    landdistlb_ = value(tr("vom eigenen Standort"), "landdistlb");
+    agelb_ = value(tr("Datenalter"), "agelb");
+    carprobelb_ = value(tr("Ballon vom Auto"), "carprobelb");
+    carelevlb_ = value(tr("Erhebung zum Ballon"), "carelevlb");
+    carlandlb_ = value(tr("Landepunkt vom Auto"), "carlandlb");
+    carlb_ = value(tr("Auto"), "carlb");
     grid->setColumnStretch(1, 1);
     outer.addLayout(grid);
 }
 
 void ChasePanel::AddBurstAlarmRow(QGridLayout& controls, int row) {
-    burstcb_ = new QCheckBox(QStringLiteral("Alarm bei Platzer"), this);
+    burstcb_ = new QCheckBox(tr("Alarm bei Platzer"), this);
     burstcb_->setObjectName(QStringLiteral("burstcb"));
     burstcb_->setChecked(effective_.alarms.burstOn);
     controls.addWidget(burstcb_, row, 0);
@@ -177,7 +177,7 @@ void ChasePanel::AddBurstAlarmRow(QGridLayout& controls, int row) {
 }
 
 void ChasePanel::AddLandingAlarmRow(QGridLayout& controls, int row) {
-    landingcb_ = new QCheckBox(QStringLiteral("Alarm bei Landung näher als"), this);
+    landingcb_ = new QCheckBox(tr("Alarm bei Landung näher als"), this);
     landingcb_->setObjectName(QStringLiteral("landingcb"));
     landingcb_->setChecked(effective_.alarms.landingOn);
     landingkmed_ = new QDoubleSpinBox(this);
@@ -199,7 +199,7 @@ void ChasePanel::AddLandingAlarmRow(QGridLayout& controls, int row) {
 }
 
 void ChasePanel::AddNoDataAlarmRow(QGridLayout& controls, int row) {
-    nodatacb_ = new QCheckBox(QStringLiteral("Alarm ohne Daten seit"), this);
+    nodatacb_ = new QCheckBox(tr("Alarm ohne Daten seit"), this);
     nodatacb_->setObjectName(QStringLiteral("nodatacb"));
     nodatacb_->setChecked(effective_.alarms.noDataOn);
     nodataed_ = new QSpinBox(this);
@@ -229,7 +229,7 @@ void ChasePanel::AddLandingAltitudeRow(QGridLayout& controls, int row) {
     landalted_->setValue(effective_.analytics.landingAltM
                              ? static_cast<int>(std::lround(*effective_.analytics.landingAltM))
                              : kAutoLandingAlt);
-    controls.addWidget(new QLabel(QStringLiteral("Landehöhe"), this), row, 0);
+    controls.addWidget(new QLabel(tr("Landehöhe"), this), row, 0);
     controls.addWidget(landalted_, row, 1);
     connect(landalted_, &QSpinBox::valueChanged, this, [this](int m) {
         const std::optional<double> alt =
@@ -240,7 +240,7 @@ void ChasePanel::AddLandingAltitudeRow(QGridLayout& controls, int row) {
 }
 
 void ChasePanel::AddNightThemeSwitch(QGridLayout& controls, int row, int column) {
-    nightcb_ = new QCheckBox(QStringLiteral("Nachtmodus"), this);
+    nightcb_ = new QCheckBox(tr("Nachtmodus"), this);
     nightcb_->setObjectName(QStringLiteral("nightcb"));
     nightcb_->setChecked(effective_.nightTheme);
     controls.addWidget(nightcb_, row, column);
@@ -256,13 +256,13 @@ void ChasePanel::AddNightThemeSwitch(QGridLayout& controls, int row, int column)
 void ChasePanel::AddFollowRow(QGridLayout& controls, int row) {
     followcb_ = new QComboBox(this);
     followcb_->setObjectName(QStringLiteral("followcb"));
-    followcb_->addItems({QStringLiteral("Aus"), QStringLiteral("Ballon"), QStringLiteral("Auto")});
+    followcb_->addItems({tr("Aus"), tr("Ballon"), tr("Auto")});
     followcb_->setCurrentIndex(static_cast<int>(Follow::Probe));
-    followcb_->setToolTip(QStringLiteral("Was die Karte mit jedem Datensatz in die Mitte rückt"));
+    followcb_->setToolTip(tr("Was die Karte mit jedem Datensatz in die Mitte rückt"));
     // "Auto" waits for the car's own position.
     if (auto* model = qobject_cast<QStandardItemModel*>(followcb_->model()))
         model->item(static_cast<int>(Follow::Car))->setEnabled(false);
-    controls.addWidget(new QLabel(QStringLiteral("Folgen"), this), row, 0);
+    controls.addWidget(new QLabel(tr("Folgen"), this), row, 0);
     controls.addWidget(followcb_, row, 1);
     connect(followcb_, &QComboBox::currentIndexChanged, this,
             [this](int i) { trackimg_->SetFollow(static_cast<Follow>(i)); });
@@ -276,16 +276,16 @@ void ChasePanel::AddFollowRow(QGridLayout& controls, int row) {
 void ChasePanel::AddTileServerRow(QGridLayout& controls, int row) {
     tilesed_ = new QLineEdit(QString::fromStdString(effective_.tilesUrl), this);
     tilesed_->setObjectName(QStringLiteral("tilesed"));
-    tilesed_->setToolTip(QStringLiteral("Kachelserver mit {z}, {x} und {y}, oder none für keinen"));
-    controls.addWidget(new QLabel(QStringLiteral("Kachelserver"), this), row, 0);
+    tilesed_->setToolTip(tr("Kachelserver mit {z}, {x} und {y}, oder none für keinen"));
+    controls.addWidget(new QLabel(tr("Kachelserver"), this), row, 0);
     controls.addWidget(tilesed_, row, 1);
     connect(tilesed_, &QLineEdit::editingFinished, this, [this] {
         std::string url = tilesed_->text().trimmed().toStdString();
         if (url.empty()) url = kNoTiles;
         if (url == effective_.tilesUrl) return;
         if (!IsTileUrl(url)) {
-            ShowMessage(QStringLiteral("Kachelserver: http(s)-Adresse mit {z}, {x} und {y} "
-                                       "oder none, nicht \"%1\"")
+            ShowMessage(tr("Kachelserver: http(s)-Adresse mit {z}, {x} und {y} oder none, nicht "
+                           "\"%1\"")
                             .arg(tilesed_->text()));
             return;
         }
@@ -298,15 +298,15 @@ void ChasePanel::AddTileServerRow(QGridLayout& controls, int row) {
 void ChasePanel::AddMbtilesRow(QGridLayout& controls, int row) {
     mbtilesed_ = new QLineEdit(QString::fromStdString(effective_.mbtilesPath), this);
     mbtilesed_->setObjectName(QStringLiteral("mbtilesed"));
-    mbtilesed_->setPlaceholderText(QStringLiteral("keine"));
-    mbtilesed_->setToolTip(QStringLiteral("Karte ohne Netz: MBTiles-Datei, vor dem Netz benutzt"));
+    mbtilesed_->setPlaceholderText(tr("keine"));
+    mbtilesed_->setToolTip(tr("Karte ohne Netz: MBTiles-Datei, vor dem Netz benutzt"));
     mbtilesbt_ = new QPushButton(QStringLiteral("…"), this);
     mbtilesbt_->setObjectName(QStringLiteral("mbtilesbt"));
-    mbtilesbt_->setToolTip(QStringLiteral("MBTiles-Datei wählen"));
+    mbtilesbt_->setToolTip(tr("MBTiles-Datei wählen"));
     auto* mbtilesRow = new QHBoxLayout;
     mbtilesRow->addWidget(mbtilesed_, 1);
     mbtilesRow->addWidget(mbtilesbt_);
-    controls.addWidget(new QLabel(QStringLiteral("MBTiles-Datei"), this), row, 0);
+    controls.addWidget(new QLabel(tr("MBTiles-Datei"), this), row, 0);
     controls.addLayout(mbtilesRow, row, 1);
     auto setFile = [this](const QString& path) {
         const std::string file = path.trimmed().toStdString();
@@ -319,8 +319,8 @@ void ChasePanel::AddMbtilesRow(QGridLayout& controls, int row) {
             [this, setFile] { setFile(mbtilesed_->text()); });
     connect(mbtilesbt_, &QPushButton::clicked, this, [this, setFile] {
         const QString path =
-            QFileDialog::getOpenFileName(this, QStringLiteral("MBTiles-Datei"), mbtilesed_->text(),
-                                         QStringLiteral("MBTiles (*.mbtiles);;Alle Dateien (*)"));
+            QFileDialog::getOpenFileName(this, tr("MBTiles-Datei"), mbtilesed_->text(),
+                                         tr("MBTiles (*.mbtiles);;Alle Dateien (*)"));
         if (path.isEmpty()) return;
         mbtilesed_->setText(path);
         setFile(path);
@@ -332,9 +332,9 @@ void ChasePanel::AddFlightEndRow(QGridLayout& controls, int row) {
     flightended_->setObjectName(QStringLiteral("flightended"));
     flightended_->setRange(1, 1440);
     flightended_->setSuffix(QStringLiteral(" min"));
-    flightended_->setToolTip(QStringLiteral("So lange nach dem letzten Fix endet ein Flug"));
+    flightended_->setToolTip(tr("So lange nach dem letzten Fix endet ein Flug"));
     flightended_->setValue(static_cast<int>(std::lround(effective_.flightEndMin)));
-    controls.addWidget(new QLabel(QStringLiteral("Flugende nach"), this), row, 0);
+    controls.addWidget(new QLabel(tr("Flugende nach"), this), row, 0);
     controls.addWidget(flightended_, row, 1);
     connect(flightended_, &QSpinBox::valueChanged, this, [this](int min) {
         file_.flightEndMin = effective_.flightEndMin = min;
@@ -467,6 +467,11 @@ void ChasePanel::SetColumnWidth(int px) {
     UserChanged();
 }
 
+void ChasePanel::SetLanguage(const std::string& code) {
+    file_.language = effective_.language = code;
+    UserChanged();
+}
+
 void ChasePanel::OnRecord(const RecordOutcome& record) {
     age_.OnRecord(clock_());
     UpdateDisplays();
@@ -482,8 +487,7 @@ void ChasePanel::Tick() {
     std::vector<std::string> dropped;
     const auto alarms = core_.Tick(wallClock_(), age, &dropped);
     for (const std::string& id : dropped)
-        ShowMessage(QStringLiteral("Flug %1 verworfen: kein weiterer Fix und keine zweite Station")
-                        .arg(Q(id)));
+        ShowMessage(tr("Flug %1 verworfen: kein weiterer Fix und keine zweite Station").arg(Q(id)));
     flightslist_->Refresh(Home());
     UpdateMapFigures();
     Fire(alarms);
@@ -553,22 +557,21 @@ void ChasePanel::Fire(const std::vector<FlightAlarm>& alarms) {
 
 void ChasePanel::UpdateDisplays() {
     const FlightState& s = Analytics().State();
-    const std::string_view phase = PhaseCaption(s.phase);
-    phaselb_->setText(QString::fromUtf8(phase.data(), static_cast<qsizetype>(phase.size())));
-    vavgcap_->setText(QStringLiteral("Vertikal Ø %1 s").arg(effective_.analytics.vrateWindowS));
+    phaselb_->setText(PhaseText(s.phase));
+    vavgcap_->setText(tr("Vertikal Ø %1 s").arg(effective_.analytics.vrateWindowS));
     vavglb_->setText(s.vrateAvgMps ? Fixed(*s.vrateAvgMps, 1) + QStringLiteral(" m/s")
                                    : QStringLiteral("-"));
     maxaltlb_->setText(s.maxAltM ? Fixed(*s.maxAltM, 0) + QStringLiteral(" m")
                                  : QStringLiteral("-"));
-    burstlb_->setText(s.burstAltM ? Fixed(*s.burstAltM, 0) + QStringLiteral(" m um ") +
-                                        TimeOfDay(*s.burstTimeS) + QStringLiteral(" UTC")
-                      : s.burstNotSeen ? QStringLiteral("burst not seen")
-                                       : QStringLiteral("-"));
+    burstlb_->setText(
+        s.burstAltM ? tr("%1 m um %2 UTC").arg(Fixed(*s.burstAltM, 0), TimeOfDay(*s.burstTimeS))
+        : s.burstNotSeen ? tr("burst not seen")
+                         : QStringLiteral("-"));
     if (const auto& l = s.landing) {
         const int left = static_cast<int>(std::lround(l->secondsToLanding));
         tlandlb_->setText(s.phase == FlightPhase::Ground
-                              ? QStringLiteral("gelandet")
-                              : QStringLiteral("in %1 min %2 s, %3 UTC")
+                              ? tr("gelandet")
+                              : tr("in %1 min %2 s, %3 UTC")
                                     .arg(left / 60)
                                     .arg(left % 60, 2, 10, QLatin1Char('0'))
                                     .arg(TimeOfDay(l->landingTimeS)));
@@ -597,9 +600,9 @@ void ChasePanel::UpdateDisplays() {
     QString moving = QStringLiteral("-");
     if (car.fix && car.fix->speedKmh) {
         moving = Fixed(*car.fix->speedKmh, 0) + QStringLiteral(" km/h");
-        if (car.headingDeg) moving += QStringLiteral(", Kurs ") + Degrees(*car.headingDeg);
+        if (car.headingDeg) moving += tr(", Kurs ") + Degrees(*car.headingDeg);
     } else if (car.fix) {
-        moving = QStringLiteral("Fix");
+        moving = tr("Fix");
     }
     carlb_->setText(moving);
     flightslist_->Refresh(Home());

@@ -68,6 +68,8 @@ class ChasePanel : public QWidget {
     void SetWaypoint(bool on);
     // The window's column beside the map, as the user left it.
     void SetColumnWidth(int px);
+    // The window's language from the next start.
+    void SetLanguage(const std::string& code);
 
     // Alarms also as desktop notifications, while the panel's switch is on; what keeps them from
     // showing goes to the message line once.

@@ -1,13 +1,17 @@
 #include "monitor/window/chase_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 
@@ -58,7 +62,38 @@ class ColumnWidth : public QObject {
     bool placed_ = false;
 };
 
+// Each language named in itself; a choice holds from the next start, when the window is made.
+void AddLanguageMenu(TForm1& window, ChasePanel* panel) {
+    QMenu* menu = window.menuBar()->addMenu(QStringLiteral("Sprache/Language"));
+    menu->setObjectName(QStringLiteral("languagemenu"));
+    auto* group = new QActionGroup(menu);
+    const std::string& now = panel->Settings().language;
+    for (const auto& [code, name] : {std::pair{"de", "Deutsch"}, std::pair{"en", "English"}}) {
+        QAction* choice = menu->addAction(QString::fromUtf8(name));
+        choice->setObjectName(QStringLiteral("language_") + QLatin1String(code));
+        choice->setCheckable(true);
+        choice->setChecked(common::ChooseLanguage({}, now) == code);
+        group->addAction(choice);
+        QObject::connect(choice, &QAction::triggered, panel, [&window, panel, code, name] {
+            panel->SetLanguage(code);
+            window.statusBar()->showMessage(
+                ChasePanel::tr("Sprache ab dem nächsten Start: %1").arg(QString::fromUtf8(name)));
+        });
+    }
+}
+
 }  // namespace
+
+QString UseWindowLanguage(QCoreApplication& app, const ChaseOptions& run,
+                          const std::string& settingsPath, const QString& translations) {
+    ChaseSettings file;
+    std::string error;
+    std::vector<std::string> problems;  // said once the panel is there
+    LoadChaseSettings(settingsPath, file, error, problems);
+    return common::UseLanguage(app, QStringLiteral("pelmora"),
+                               common::ChooseLanguage(run.language.value_or(""), file.language),
+                               translations);
+}
 
 ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
                           const std::string& settingsPath) {
@@ -80,6 +115,7 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
     pane->FullScreenButton()->setDefaultAction(mapOnly);
     QObject::connect(mapOnly, &QAction::toggled, pane, &MapPane::ShowFigures);
     new ColumnWidth(window.Splitter(), panel);
+    AddLanguageMenu(window, panel);
     // The alarms also as desktop notifications, named as the desktop entry names the program.
     panel->SetNotifier(new DesktopNotifier(QDBusConnection::sessionBus(), QStringLiteral("pelmora"),
                                            QStringLiteral("pelmora"), panel));

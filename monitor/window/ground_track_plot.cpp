@@ -331,8 +331,7 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
     // With a fix the car is home: it is drawn on top instead.
     if (!v.car) {
         p.setPen(c.text);
-        p.drawText(QPointF(home.x() + 4, home.y() + small.pointSizeF() + 4),
-                   QStringLiteral("Home"));
+        p.drawText(QPointF(home.x() + 4, home.y() + small.pointSizeF() + 4), tr("Home"));
         p.setPen(QPen(c.text, map ? 2 : 1));
         Cross(p, home, 3);
     }
@@ -374,7 +373,7 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
             p.drawRect(QRectF(at - QPointF(4, 4), QSizeF(8, 8)));
         }
         p.setPen(c.text);
-        p.drawText(at + QPointF(8, small.pointSizeF() + 6), QStringLiteral("Auto"));
+        p.drawText(at + QPointF(8, small.pointSizeF() + 6), tr("Auto"));
     }
     if (map) PaintScaleAndAttribution(p, attributions);
     attributions_ = attributions;

@@ -180,15 +180,15 @@ QWidget* TForm1::BuildConnectionBar(QWidget* parent) {
     for (QWidget* op : std::initializer_list<QWidget*>{Button1, comped, Label2}) op->hide();
     gpscb = new QCheckBox(QStringLiteral("GPS"), bar);
     gpscb->setObjectName(QStringLiteral("gpscb"));
-    gpscb->setToolTip(QStringLiteral("Standort des Autos von gpsd"));
+    gpscb->setToolTip(tr("Standort des Autos von gpsd"));
     connect(gpscb, &QCheckBox::toggled, this, &TForm1::gpscbClick);
     gpsed = new QLineEdit(QString::fromLatin1(kGpsdDefaultServer.data(),
                                               static_cast<qsizetype>(kGpsdDefaultServer.size())),
                           bar);
     gpsed->setObjectName(QStringLiteral("gpsed"));
     gpsed->setMaximumWidth(160);
-    gpsed->setToolTip(QStringLiteral("gpsd: HOST oder HOST:PORT"));
-    waypointcb = new QCheckBox(QStringLiteral("Landepunkt an Navi"), bar);
+    gpsed->setToolTip(tr("gpsd: HOST oder HOST:PORT"));
+    waypointcb = new QCheckBox(tr("Landepunkt an Navi"), bar);
     waypointcb->setObjectName(QStringLiteral("waypointcb"));
     connect(waypointcb, &QCheckBox::toggled, this, [this](bool on) { output_.SetWaypointOn(on); });
     second->addWidget(Label13);
@@ -373,7 +373,7 @@ void TForm1::conbtnClick() {
     core_.Reader().ResetTotalDistance();
     QString error;
     if (!link_.Connect(servercombo->currentText(), error)) {
-        msglb->setText(QStringLiteral("Fehler bei der Verbindung"));
+        msglb->setText(tr("Fehler bei der Verbindung"));
         conbtn->setText(QStringLiteral("connect"));
         ShowMessage(error);
     }
@@ -384,7 +384,7 @@ void TForm1::tcpclientConnecting() {
 }
 
 void TForm1::tcpclientConnect(const QString& host) {
-    msglb->setText(QStringLiteral("verbunden mit ") + host);
+    msglb->setText(tr("verbunden mit ") + host);
     statusBar()->clearMessage();
     if (const std::size_t dropped = core_.Reader().StartStream())
         ShowMessage(
@@ -393,7 +393,7 @@ void TForm1::tcpclientConnect(const QString& host) {
 }
 
 void TForm1::tcpclientError(const QString& detail, bool retrying) {
-    msglb->setText(QStringLiteral("Fehler bei der Verbindung"));
+    msglb->setText(tr("Fehler bei der Verbindung"));
     if (!retrying) conbtn->setText(QStringLiteral("connect"));
     ShowMessage(retrying
                     ? detail + QStringLiteral("; next attempt in %1 s").arg(kRetryIntervalMs / 1000)
@@ -527,8 +527,8 @@ void TForm1::ShowCarLocator() {
 
 void TForm1::Panel9Click() {
     core_.Reader().SetSpeedKmh(!core_.Reader().SpeedKmh());
-    Label6->setText(core_.Reader().SpeedKmh() ? QStringLiteral("Geschwindigkeit (km/h)")
-                                              : QStringLiteral("Geschwindigkeit (m/s)"));
+    Label6->setText(core_.Reader().SpeedKmh() ? tr("Geschwindigkeit (km/h)")
+                                              : tr("Geschwindigkeit (m/s)"));
 }
 
 void TForm1::FormDestroy() {
@@ -587,14 +587,14 @@ void TForm1::DrawCourseLetters() {
     p.setFont(f);
     p.setPen(palette().color(QPalette::Text));
     const CourseImageLayout l = CourseLayout(courseW_, courseH_);
-    auto letter = [&p](Pixel at, const char* text) {
-        p.drawText(QRect(at.x, at.y, 20, 20), Qt::AlignLeft | Qt::AlignTop,
-                   QString::fromLatin1(text));
+    auto letter = [&p](Pixel at, const QString& text) {
+        p.drawText(QRect(at.x, at.y, 20, 20), Qt::AlignLeft | Qt::AlignTop, text);
     };
-    letter(l.north, "N");
-    letter(l.south, "S");
-    letter(l.west, "W");
-    letter(l.east, "O");
+    //: The course image's compass letters: north, south, west, east ("Ost").
+    letter(l.north, tr("N"));
+    letter(l.south, tr("S"));
+    letter(l.west, tr("W"));
+    letter(l.east, tr("O"));
     p.end();
     kursimg->setPixmap(course_);
 }

@@ -11,6 +11,7 @@ namespace station {
 inline constexpr const char* kSettingsFile = "tavrin.ini";
 inline constexpr const char* kCallKey = "CALL";
 inline constexpr const char* kLocatorKey = "LOCATOR";
+inline constexpr const char* kLanguageKey = "LANGUAGE";  // the window's: en or de
 
 class SettingsLines {
   public:

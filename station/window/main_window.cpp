@@ -1,8 +1,12 @@
 #include "station/window/main_window.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -44,7 +48,7 @@ class StationIdValidator : public QValidator {
 
 // "Pfad: sensitive   gut: literal 12 / sensitive 15"
 QString DecoderText(demod::Decoder last, int literalGood, int sensitiveGood) {
-    return QStringLiteral("Pfad: %1   gut: literal %2 / sensitive %3")
+    return StationWindow::tr("Pfad: %1   gut: literal %2 / sensitive %3")
         .arg(QString::fromLatin1(demod::DecoderName(last)))
         .arg(literalGood)
         .arg(sensitiveGood);
@@ -54,6 +58,24 @@ QString DecoderText(demod::Decoder last, int literalGood, int sensitiveGood) {
 // breaks a line.
 QString Received(const std::string& bytes) {
     return QString::fromStdString(common::EscapeReceived(bytes));
+}
+
+// The telemetry's German words, as the window's language has them.
+const char* const kInside = QT_TRANSLATE_NOOP("station::StationWindow", "°C (innen)");
+const char* const kOutside = QT_TRANSLATE_NOOP("station::StationWindow", "°C (aussen)");
+const char* const kUnknownShown = QT_TRANSLATE_NOOP("station::StationWindow", "unbekannt");
+
+// `text` ending in `suffix`, with the suffix as shown.
+QString Suffixed(const std::string& text, std::string_view suffix, const QString& shown) {
+    if (!text.ends_with(suffix)) return QString::fromStdString(text);
+    return QString::fromStdString(text.substr(0, text.size() - suffix.size())) + shown;
+}
+
+// Button4's caption: "RECHTECK" or "HAMMING".
+QString TablesText(const std::string& caption) {
+    if (caption == "RECHTECK")
+        return QCoreApplication::translate("station::StationWindow", "RECHTECK");
+    return QString::fromStdString(caption);
 }
 
 QColor FromColourValue(std::uint32_t bgr) {
@@ -142,7 +164,7 @@ QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
     conbt = new QPushButton(QStringLiteral("connect"), bar);
     conbt->setObjectName(QStringLiteral("conbt"));
     connect(conbt, &QPushButton::clicked, this, &StationWindow::conbtClick);
-    errlb = new QLabel(QStringLiteral("CALL ODER LOCATOR FEHLT"), bar);
+    errlb = new QLabel(tr("CALL ODER LOCATOR FEHLT"), bar);
     errlb->setObjectName(QStringLiteral("errlb"));
     errlb->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
     errlb->hide();
@@ -187,10 +209,9 @@ QWidget* StationWindow::BuildServiceBar(QWidget* parent) {
     Label1 = new QLabel(QStringLiteral("fff"), bar);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setVisible(startup_.Options().service);
-    Button3 = button("Button3", QStringLiteral("schnappschuss"), &StationWindow::Button3Click);
-    Button4 =
-        button("Button4", QString::fromStdString(TablesCaption(d)), &StationWindow::Button4Click);
-    Button5 = button("Button5", QStringLiteral("Messwert"), &StationWindow::Button5Click);
+    Button3 = button("Button3", tr("schnappschuss"), &StationWindow::Button3Click);
+    Button4 = button("Button4", TablesText(TablesCaption(d)), &StationWindow::Button4Click);
+    Button5 = button("Button5", tr("Messwert"), &StationWindow::Button5Click);
     dataed = new QLineEdit(QStringLiteral("1"), bar);
     dataed->setObjectName(QStringLiteral("dataed"));
     dataed->setMaximumWidth(60);
@@ -256,7 +277,7 @@ void StationWindow::Button3Click() {
 }
 
 void StationWindow::Button4Click() {
-    Button4->setText(QString::fromStdString(core_.Demodulator().SwitchWindow()));
+    Button4->setText(TablesText(core_.Demodulator().SwitchWindow()));
 }
 
 void StationWindow::Button5Click() {
@@ -342,16 +363,16 @@ void StationWindow::BuildControls() {
     auto* top = new QHBoxLayout;
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(16);
-    timelb = ValueLabel("timelb", QStringLiteral("Zeit"), central, grid, 0, 0);
-    maidenlb = ValueLabel("maidenlb", QStringLiteral("Locator"), central, grid, 0, 2);
-    hoehelb = ValueLabel("hoehelb", QStringLiteral("Höhe"), central, grid, 1, 0);
-    satlb = ValueLabel("satlb", QStringLiteral("Satelliten"), central, grid, 1, 2);
-    vbatlb = ValueLabel("vbatlb", QStringLiteral("Batterie"), central, grid, 2, 0);
-    vpresslb = ValueLabel("vpresslb", QStringLiteral("Luftdruck"), central, grid, 2, 2);
-    vitemplb = ValueLabel("vitemplb", QStringLiteral("Temperatur"), central, grid, 3, 0);
-    vatemplb = ValueLabel("vatemplb", QStringLiteral("Temperatur"), central, grid, 3, 2);
-    breitelb = ValueLabel("breitelb", QStringLiteral("Breite"), central, grid, 4, 0);
-    laengelb = ValueLabel("laengelb", QStringLiteral("Länge"), central, grid, 4, 2);
+    timelb = ValueLabel("timelb", tr("Zeit"), central, grid, 0, 0);
+    maidenlb = ValueLabel("maidenlb", tr("Locator"), central, grid, 0, 2);
+    hoehelb = ValueLabel("hoehelb", tr("Höhe"), central, grid, 1, 0);
+    satlb = ValueLabel("satlb", tr("Satelliten"), central, grid, 1, 2);
+    vbatlb = ValueLabel("vbatlb", tr("Batterie"), central, grid, 2, 0);
+    vpresslb = ValueLabel("vpresslb", tr("Luftdruck"), central, grid, 2, 2);
+    vitemplb = ValueLabel("vitemplb", tr("Temperatur"), central, grid, 3, 0);
+    vatemplb = ValueLabel("vatemplb", tr("Temperatur"), central, grid, 3, 2);
+    breitelb = ValueLabel("breitelb", tr("Breite"), central, grid, 4, 0);
+    laengelb = ValueLabel("laengelb", tr("Länge"), central, grid, 4, 2);
     vhumlb = ValueLabel("vhumlb", QString(), central, grid, 5, 0);
     vhumlb->clear();
     // The raw position stays in the window for the next developer but is not shown:
@@ -366,7 +387,7 @@ void StationWindow::BuildControls() {
     mono.setPointSize(14);
     mono.setBold(true);
     Label3->setFont(mono);
-    grid->addWidget(new QLabel(QStringLiteral("Prüfsumme"), central), 6, 0);
+    grid->addWidget(new QLabel(tr("Prüfsumme"), central), 6, 0);
     grid->addWidget(Label3, 6, 1);
     decoderlb = new QLabel(central);
     decoderlb->setObjectName(QStringLiteral("decoderlb"));
@@ -377,7 +398,7 @@ void StationWindow::BuildControls() {
     grid->addWidget(signallb, 7, 1, 1, 3);
     statslb = new QLabel(central);
     statslb->setObjectName(QStringLiteral("statslb"));
-    grid->addWidget(new QLabel(QStringLiteral("Statistik"), central), 8, 0);
+    grid->addWidget(new QLabel(tr("Statistik"), central), 8, 0);
     grid->addWidget(statslb, 8, 1, 1, 3);
     top->addLayout(grid, 1);
 
@@ -412,6 +433,7 @@ void StationWindow::BuildControls() {
 
     setCentralWidget(central);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    BuildLanguageMenu();
     resize(startup_.Options().waterfall ? 1200 : 900, 700);
     DrawLevel();
     ShowStats();
@@ -419,6 +441,24 @@ void StationWindow::BuildControls() {
     statsTimer_.setInterval(1000);
     connect(&statsTimer_, &QTimer::timeout, this, &StationWindow::ShowStats);
     statsTimer_.start();
+}
+
+// Each language named in itself; a choice holds from the next start and goes into tavrin.ini
+// with the call sign and locator when the window closes.
+void StationWindow::BuildLanguageMenu() {
+    QMenu* menu = menuBar()->addMenu(QStringLiteral("Sprache/Language"));
+    menu->setObjectName(QStringLiteral("languagemenu"));
+    auto* group = new QActionGroup(menu);
+    for (const auto& [code, name] : {std::pair{"de", "Deutsch"}, std::pair{"en", "English"}}) {
+        QAction* choice = menu->addAction(QString::fromUtf8(name));
+        choice->setObjectName(QStringLiteral("language_") + QLatin1String(code));
+        choice->setCheckable(true);
+        group->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, code, name] {
+            startup_.SetLanguage(code);
+            SetStatus(tr("Sprache ab dem nächsten Start: %1").arg(QString::fromUtf8(name)));
+        });
+    }
 }
 
 void StationWindow::ShowStats() {
@@ -433,6 +473,11 @@ void StationWindow::Report(const QString& text) {
 
 void StationWindow::FormCreate() {
     for (const auto& problem : startup_.ReadSettings()) Report(QString::fromStdString(problem));
+    const std::string language =
+        common::ChooseLanguage(startup_.Options().language, startup_.LanguageSetting());
+    for (QAction* choice :
+         findChildren<QAction*>(QStringLiteral("language_") + QString::fromStdString(language)))
+        choice->setChecked(true);
     if (startup_.SettingsMissing())
         statusBar()->showMessage(QStringLiteral("No tavrin.ini yet: enter call sign and locator"));
     called->setText(startup_.CallField());
@@ -489,14 +534,15 @@ void StationWindow::DrawLevel() {
 void StationWindow::ausgabe(const FrameReport& r) {
     const TelemetryDisplay& d = r.display;
     vbatlb->setText(QString::fromStdString(d.vbatlb));
-    vitemplb->setText(QString::fromStdString(d.vitemplb));
-    vatemplb->setText(QString::fromStdString(d.vatemplb));
+    vitemplb->setText(Suffixed(d.vitemplb, kInside, tr(kInside)));
+    vatemplb->setText(Suffixed(d.vatemplb, kOutside, tr(kOutside)));
     vhumlb->setText(QString::fromStdString(d.vhumlb));
     vpresslb->setText(QString::fromStdString(d.vpresslb));
     timelb->setText(Received(d.timelb));
     breitelb->setText(QString::fromStdString(d.breitelb));  // hidden; holds our own "°"
     laengelb->setText(QString::fromStdString(d.laengelb));
-    maidenlb->setText(QString::fromStdString(d.maidenlb));
+    maidenlb->setText(d.maidenlb == kUnknownLocator ? tr(kUnknownShown)
+                                                    : QString::fromStdString(d.maidenlb));
     hoehelb->setText(Received(d.hoehelb));
     satlb->setText(Received(d.satlb));
     QPalette pal = Label3->palette();

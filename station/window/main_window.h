@@ -70,6 +70,7 @@ class StationWindow : public QMainWindow, private UplinkView {
     void LogLine(const QString& text) override;
 
     void BuildControls();
+    void BuildLanguageMenu();
     QWidget* BuildUplinkBar(QWidget* parent);
     QWidget* BuildServiceBar(QWidget* parent);
     QWidget* BuildServiceArea(QWidget* parent);
