@@ -89,6 +89,7 @@ bool StationStartup::SaveSettings(const Field& call, const Field& locator, std::
     StoreKey(call_, call);
     StoreKey(locator_, locator);
     if (!language_.empty()) settings_.SetValue(kLanguageKey, language_);
+    if (night_) settings_.SetValue(kNightKey, *night_ ? "1" : "0");
     // Unchanged lines are not rewritten, so the file keeps its form (line ends, key case).
     if (read_ == SettingsLines::ReadResult::Read && settings_.Lines() == linesAsRead_) return true;
     return settings_.Save(settingsPath_, error);

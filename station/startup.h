@@ -53,6 +53,9 @@ class StationStartup {
     // The LANGUAGE line as read; the window's choice from the next start, written at close.
     std::string LanguageSetting() const { return settings_.Value(kLanguageKey); }
     void SetLanguage(std::string code) { language_ = std::move(code); }
+    // The NIGHT line as read; the window's night theme as the operator left it, written at close.
+    bool NightSetting() const { return settings_.Value(kNightKey) == "1"; }
+    void SetNight(bool on) { night_ = on; }
 
     // --polarity and --tables: the state the service buttons would leave.
     void SetUpDemodulator(demod::FskDemodulator& demodulator) const;
@@ -88,6 +91,7 @@ class StationStartup {
     std::vector<std::string> linesAsRead_;
     SettingsLines::ReadResult read_ = SettingsLines::ReadResult::Missing;
     std::string language_;  // chosen in the window; empty: the line stays as read
+    std::optional<bool> night_;
     Key call_{kCallKey, "call sign", {}};
     Key locator_{kLocatorKey, "locator", {}};
 };

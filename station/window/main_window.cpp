@@ -13,6 +13,7 @@
 #include <QValidator>
 
 #include "common/gui/log_memo.h"
+#include "common/gui/night_theme.h"
 #include "common/serial/qt_dispatcher.h"
 #include "common/text.h"
 #include "station/capture/audio_capture.h"
@@ -120,7 +121,7 @@ StationWindow::~StationWindow() {
 QLabel* StationWindow::ValueLabel(const char* name, const QString& caption, QWidget* parent,
                                   QGridLayout* grid, int row, int col) {
     auto* cap = new QLabel(caption, parent);
-    cap->setStyleSheet(QStringLiteral("color: #555;"));
+    cap->setForegroundRole(QPalette::PlaceholderText);  // a quieter grey, day or night
     auto* value = new QLabel(QStringLiteral("-"), parent);
     value->setObjectName(QString::fromLatin1(name));
     QFont f = value->font();
@@ -344,11 +345,16 @@ void StationWindow::conbtClick() {
     uplink_.conbtClick();
 }
 
+// Silver while connected, white otherwise; at night the dark palette's own shades.
 void StationWindow::SetFieldsLocked(bool locked) {
+    fieldsLocked_ = locked;
+    const bool night = common::IsNight(*this);
+    const QColor lockedColour = night ? palette().color(QPalette::Mid) : QColor(192, 192, 192);
+    const QColor openColour = night ? palette().color(QPalette::Base) : QColor(Qt::white);
     for (QLineEdit* edit : {called, loced}) {
         edit->setReadOnly(locked);
         QPalette pal = edit->palette();
-        pal.setColor(QPalette::Base, locked ? QColor(192, 192, 192) : QColor(Qt::white));
+        pal.setColor(QPalette::Base, locked ? lockedColour : openColour);
         edit->setPalette(pal);
     }
 }
@@ -446,6 +452,13 @@ void StationWindow::BuildControls() {
 // Each language named in itself; a choice holds from the next start and goes into tavrin.ini
 // with the call sign and locator when the window closes.
 void StationWindow::BuildLanguageMenu() {
+    QMenu* view = menuBar()->addMenu(tr("Ansicht"));
+    nightAction_ = view->addAction(tr("Nachtmodus"));
+    nightAction_->setObjectName(QStringLiteral("nightaction"));
+    nightAction_->setCheckable(true);
+    connect(nightAction_, &QAction::toggled, this, &StationWindow::ApplyNight);
+    connect(nightAction_, &QAction::triggered, this, [this](bool on) { startup_.SetNight(on); });
+
     QMenu* menu = menuBar()->addMenu(QStringLiteral("Sprache/Language"));
     menu->setObjectName(QStringLiteral("languagemenu"));
     auto* group = new QActionGroup(menu);
@@ -459,6 +472,12 @@ void StationWindow::BuildLanguageMenu() {
             SetStatus(tr("Sprache ab dem nächsten Start: %1").arg(QString::fromUtf8(name)));
         });
     }
+}
+
+void StationWindow::ApplyNight(bool on) {
+    common::ApplyNightTheme(this, on);
+    SetFieldsLocked(fieldsLocked_);
+    DrawLevel();
 }
 
 void StationWindow::ShowStats() {
@@ -478,6 +497,7 @@ void StationWindow::FormCreate() {
     for (QAction* choice :
          findChildren<QAction*>(QStringLiteral("language_") + QString::fromStdString(language)))
         choice->setChecked(true);
+    nightAction_->setChecked(startup_.NightSetting());
     if (startup_.SettingsMissing())
         statusBar()->showMessage(QStringLiteral("No tavrin.ini yet: enter call sign and locator"));
     called->setText(startup_.CallField());
@@ -522,7 +542,7 @@ void StationWindow::closeEvent(QCloseEvent* event) {
 void StationWindow::DrawLevel() {
     const auto& d = core_.Demodulator();
     QPixmap pm(ausimg->size());
-    pm.fill(Qt::white);
+    pm.fill(common::IsNight(*this) ? palette().color(QPalette::Base) : QColor(Qt::white));
     QPainter p(&pm);
     const int top = demod::FskDemodulator::LevelBarTop(d.LevelDb(), pm.height());
     p.fillRect(0, top, pm.width(), pm.height() - top, d.LevelIsRed() ? Qt::red : Qt::blue);
