@@ -83,5 +83,13 @@
         <source>Sprache ab dem nächsten Start: %1</source>
         <translation>Language from the next start: %1</translation>
     </message>
+    <message>
+        <source>Ansicht</source>
+        <translation>View</translation>
+    </message>
+    <message>
+        <source>Nachtmodus</source>
+        <translation>Night mode</translation>
+    </message>
 </context>
 </TS>
