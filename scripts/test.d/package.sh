@@ -73,4 +73,9 @@ for program in tavrin pelmora; do
   [[ -d "$work/home/$program" ]]
 done
 [[ -s "$work/root/usr/share/doc/tavrin-pelmora/README.md" ]]
+# The windows' English translation where the programs look for it, beside bin/.
+for program in tavrin pelmora; do
+  [[ -s "$work/root/usr/share/tavrin-pelmora/translations/${program}_en.qm" ]] ||
+    { echo "the ${program}_en.qm translation is not in the package" >&2; exit 1; }
+done
 echo "-- package checked"

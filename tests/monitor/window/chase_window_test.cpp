@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolButton>
@@ -73,7 +74,14 @@ TEST(ChaseWindow, BesideTheDisplaysFedByTheWindowFollowingItsLocator) {
 
     myloced->setText("JO40XG");
     const char* shots = std::getenv("CHASE_SCREENSHOTS");
-    if (shots) w.grab().save(QString::fromUtf8(shots) + "/monitor_window_day.png");
+    if (shots) {
+        w.grab().save(QString::fromUtf8(shots) + "/monitor_window_day.png");
+        // The column whole, as far as it scrolls.
+        w.findChild<QScrollArea*>("valuescolumn")
+            ->widget()
+            ->grab()
+            .save(QString::fromUtf8(shots) + "/monitor_column_day.png");
+    }
     panel->findChild<QCheckBox*>("nightcb")->setChecked(true);
     EXPECT_LT(w.palette().color(QPalette::Window).lightness(), 64);
     EXPECT_LT(hgpslb->palette().color(QPalette::Window).lightness(), 64);
