@@ -113,6 +113,8 @@ int RunWindow(char* program, const std::vector<char*>& qtArgs, const monitor::Op
     qInstallMessageHandler(qtHandler);
     for (const std::string& message : heldQtMessages) std::cerr << message << '\n';
     heldQtMessages.clear();
+    if (const QString problem = monitor::UseWindowLanguage(app, o.chase); !problem.isEmpty())
+        std::cerr << "pelmora: " << problem.toStdString() << '\n';
     monitor::TForm1 w;
     w.FormCreate();
     // --gpsd and --waypoint set the controls beside LOCATOR for this run, not pelmora.ini.

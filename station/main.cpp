@@ -87,6 +87,8 @@ int RunHeadless(QtArgv& args, const station::StationOptions& options) {
 
 int RunWindow(QtArgv& args, const station::StationOptions& options) {
     QApplication app(args.argc, args.pointers.data());
+    if (const QString problem = station::UseStationLanguage(app, options); !problem.isEmpty())
+        std::cerr << "tavrin: " << problem.toStdString() << "\n";
     station::StationWindow window(options);
     window.show();
     // Capture starts from the creation handler, once the window exists.

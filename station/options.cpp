@@ -41,6 +41,10 @@ std::string StationUsage() {
            "                       checksum by a bit or two\n"
            "  --no-coherent        the sensitive path decides by tone energy only, not also by\n"
            "                       tone phase (for comparison; it falls back by itself)\n"
+           "  --language en|de     the window's texts in English, or as built (German with\n"
+           "                       some English; the default in every locale); without it\n"
+           "                       the LANGUAGE line in tavrin.ini, which the window's\n"
+           "                       Sprache/Language menu sets\n"
            "  --help               show this help\n"
            "  --version            show the version\n"
            "Qt's own options (-qwindowgeometry WxH+X+Y, -platform NAME, -style NAME, ...) are\n"
@@ -157,6 +161,9 @@ std::variant<StationOptions, std::string> ParseStationArgs(const std::vector<std
             o.tables = v == "rect" ? StationOptions::Tables::Rect : StationOptions::Tables::Hamming;
         } else if (a == "--service") {
             o.service = true;
+        } else if (a == "--language") {
+            if (!value(v) || (v != "en" && v != "de")) return "--language needs en or de";
+            o.language = v;
         } else {
             return "unknown argument \"" + a + "\" (see tavrin --help)";
         }

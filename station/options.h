@@ -37,6 +37,7 @@ struct StationOptions {
     enum class Tables { Start, Rect, Hamming };
     Tables tables = Tables::Start;
     bool service = false;  // show the service controls
+    std::string language;  // --language: "en" or "de"; empty: as tavrin.ini says
     bool help = false;
     bool version = false;
     // Qt's own options (-qwindowgeometry 640x480, -platform xcb, -reverse, ...), each with its

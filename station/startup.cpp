@@ -20,6 +20,16 @@ QString StationIdUpper(const QString& text) {
     return out;
 }
 
+QString UseStationLanguage(QCoreApplication& app, const StationOptions& options,
+                           const std::string& settingsPath, const QString& translations) {
+    SettingsLines file;
+    std::string error;  // a file that cannot be read is said when the window reads it
+    file.Load(settingsPath, error);
+    return common::UseLanguage(app, QStringLiteral("tavrin"),
+                               common::ChooseLanguage(options.language, file.Value(kLanguageKey)),
+                               translations);
+}
+
 StationStartup::StationStartup(StationOptions options, std::string settingsPath)
     : options_(std::move(options)), settingsPath_(std::move(settingsPath)) {}
 
@@ -78,6 +88,8 @@ bool StationStartup::SaveSettings(const Field& call, const Field& locator, std::
     }
     StoreKey(call_, call);
     StoreKey(locator_, locator);
+    if (!language_.empty()) settings_.SetValue(kLanguageKey, language_);
+    if (night_) settings_.SetValue(kNightKey, *night_ ? "1" : "0");
     // Unchanged lines are not rewritten, so the file keeps its form (line ends, key case).
     if (read_ == SettingsLines::ReadResult::Read && settings_.Lines() == linesAsRead_) return true;
     return settings_.Save(settingsPath_, error);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/gui/language.h"
 #include "station/options.h"
 #include "station/station_core.h"
 #include "station/uplink/settings.h"
@@ -49,6 +50,13 @@ class StationStartup {
     };
     bool SaveSettings(const Field& call, const Field& locator, std::string& error);
 
+    // The LANGUAGE line as read; the window's choice from the next start, written at close.
+    std::string LanguageSetting() const { return settings_.Value(kLanguageKey); }
+    void SetLanguage(std::string code) { language_ = std::move(code); }
+    // The NIGHT line as read; the window's night theme as the operator left it, written at close.
+    bool NightSetting() const { return settings_.Value(kNightKey) == "1"; }
+    void SetNight(bool on) { night_ = on; }
+
     // --polarity and --tables: the state the service buttons would leave.
     void SetUpDemodulator(demod::FskDemodulator& demodulator) const;
 
@@ -82,9 +90,17 @@ class StationStartup {
     SettingsLines settings_;
     std::vector<std::string> linesAsRead_;
     SettingsLines::ReadResult read_ = SettingsLines::ReadResult::Missing;
+    std::string language_;  // chosen in the window; empty: the line stays as read
+    std::optional<bool> night_;
     Key call_{kCallKey, "call sign", {}};
     Key locator_{kLocatorKey, "locator", {}};
 };
+
+// Before the window is made: its language as --language or tavrin.ini's LANGUAGE line chose it,
+// numbers with "." in every locale. Empty, or why the translation could not be had.
+QString UseStationLanguage(QCoreApplication& app, const StationOptions& options,
+                           const std::string& settingsPath = kSettingsFile,
+                           const QString& translations = common::TranslationFolder());
 
 // The station's identity as the wire carries it: the field's text in Latin-1.
 std::string StationIdBytes(const QString& field);

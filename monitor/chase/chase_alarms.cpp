@@ -38,17 +38,19 @@ std::vector<Alarm> ChaseAlarms::OnRecord(const FlightState& state) {
     if (state.bursts > burstsSeen_) {
         burstsSeen_ = state.bursts;
         if (settings_.burstOn)
-            fired.push_back(
-                {AlarmKind::Burst, "PLATZER in " + Fixed(state.burstAltM.value_or(0), 0) + " m"});
+            fired.push_back({AlarmKind::Burst,
+                             "PLATZER in " + Fixed(state.burstAltM.value_or(0), 0) + " m",
+                             state.burstAltM.value_or(0)});
     }
     if (state.landing) {
         const double km = state.landing->homeKm;
         if (landingArmed_ && km <= settings_.landingKm) {
             landingArmed_ = false;
             if (settings_.landingOn)
-                fired.push_back({AlarmKind::Landing, "LANDUNG " + Fixed(km, 1) +
-                                                         " km vom eigenen Standort (" +
-                                                         state.landing->locator + ")"});
+                fired.push_back({AlarmKind::Landing,
+                                 "LANDUNG " + Fixed(km, 1) + " km vom eigenen Standort (" +
+                                     state.landing->locator + ")",
+                                 km, state.landing->locator});
         } else if (km > settings_.landingKm + kLandingRearmKm) {
             landingArmed_ = true;
         }
@@ -61,7 +63,8 @@ std::vector<Alarm> ChaseAlarms::OnTick(std::optional<double> dataAgeS) {
     if (dataAgeS && noDataArmed_ && *dataAgeS >= settings_.noDataS) {
         noDataArmed_ = false;
         if (settings_.noDataOn)
-            fired.push_back({AlarmKind::NoData, "KEINE DATEN seit " + DataAge::Text(*dataAgeS)});
+            fired.push_back(
+                {AlarmKind::NoData, "KEINE DATEN seit " + DataAge::Text(*dataAgeS), *dataAgeS});
     }
     return fired;
 }

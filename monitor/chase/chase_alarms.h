@@ -31,6 +31,11 @@ enum class AlarmKind { Burst, Landing, NoData };
 struct Alarm {
     AlarmKind kind;
     std::string text;  // the banner's text
+    // What the text says, for a window that words it in another language: the burst's altitude
+    // (m), the landing estimate's distance from home (km), the seconds without data; and the
+    // landing's locator.
+    double figure = 0;
+    std::string locator;
 };
 
 // Seconds since the last record on the wall clock; empty before the first one.

@@ -23,6 +23,7 @@ constexpr Range kLandingAltM{-500, 9000};
 constexpr Range kAlarmKm{0.1, 1000};
 constexpr Range kNoDataS{1, 86400};
 constexpr Range kFlightEndMin{1, 1440};
+constexpr Range kColumnWidthPx{0, 10000};
 constexpr std::string_view kAuto = "auto";
 
 std::optional<double> InRange(std::string_view text, Range r) {
@@ -129,6 +130,15 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
             flag(s.gps.waypoint);
         } else if (name == "flight_end_min") {
             number(s.flightEndMin, kFlightEndMin);
+        } else if (name == "notifications") {
+            flag(s.notifications);
+        } else if (name == "column_width_px") {
+            double px = 0;
+            number(px, kColumnWidthPx);
+            if (ok) s.columnWidthPx = static_cast<int>(px);
+        } else if (name == "language") {
+            ok = value.empty() || value == "en" || value == "de";
+            if (ok) s.language = value;
         } else {
             ok = false;
         }
@@ -159,6 +169,9 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += "gps_server=" + s.gps.server + "\n";
     t += std::string("waypoint=") + flag(s.gps.waypoint) + "\n";
     t += "flight_end_min=" + Number(s.flightEndMin) + "\n";
+    t += std::string("notifications=") + flag(s.notifications) + "\n";
+    t += "column_width_px=" + std::to_string(s.columnWidthPx) + "\n";
+    t += "language=" + s.language + "\n";
     return t;
 }
 
@@ -220,6 +233,8 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
         s.gps.server = *gpsServer;
     }
     if (waypoint) s.gps.waypoint = true;
+    if (noNotifications) s.notifications = false;
+    if (language) s.language = *language;
     return s;
 }
 
@@ -238,6 +253,10 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
     const std::string_view a = args[i];
     if (a == "--estimates") {
         o.estimates = true;
+        return true;
+    }
+    if (a == "--no-notifications") {
+        o.noNotifications = true;
         return true;
     }
     const std::string_view name = a.substr(0, a.find('='));
@@ -267,6 +286,14 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
         else
             error = "--tiles needs \"none\" or an http(s) address with {z}, {x} and {y}, not \"" +
                     std::string(v) + "\"";
+        return true;
+    }
+    if (name == "--language") {
+        const std::string_view v = value();
+        if (v == "en" || v == "de")
+            o.language = std::string(v);
+        else
+            error = "--language needs en or de, not \"" + std::string(v) + "\"";
         return true;
     }
     if (name == "--mbtiles") {
@@ -314,7 +341,11 @@ std::string ChaseUsageText() {
            "                   " +
            std::string(kDefaultTileUrl) +
            ")\n"
-           "  --mbtiles FILE   map tiles from this MBTiles file first, for use offline\n";
+           "  --mbtiles FILE   map tiles from this MBTiles file first, for use offline\n"
+           "  --no-notifications  the window's alarms only on its banner and by its beep,\n"
+           "                   not also as desktop notifications\n"
+           "  --language en|de the window's texts in English, or as built (German with\n"
+           "                   some English; the default in every locale)\n";
 }
 
 }  // namespace monitor

@@ -40,7 +40,10 @@ struct ChaseSettings {
     std::string tilesUrl = kDefaultTileUrl;  // kNoTiles: no tile server
     std::string mbtilesPath;                 // empty: no file
     GpsSettings gps;
-    double flightEndMin = 30;  // a flight ends this long after its newest fix came
+    double flightEndMin = 30;   // a flight ends this long after its newest fix came
+    bool notifications = true;  // alarms also as desktop notifications
+    int columnWidthPx = 0;      // the window's column beside the map; 0: its own choice
+    std::string language;       // the window's: "en", "de", or empty for the texts as built
 
     bool operator==(const ChaseSettings&) const = default;
 };
@@ -75,6 +78,8 @@ struct ChaseOptions {
     std::optional<double> flightEndMin;
     std::optional<std::string> gpsServer;  // --gpsd: GPS on with this server
     bool waypoint = false;                 // --waypoint
+    bool noNotifications = false;          // --no-notifications
+    std::optional<std::string> language;   // --language en|de
 
     ChaseSettings AppliedTo(ChaseSettings s) const;
 };

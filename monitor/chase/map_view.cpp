@@ -155,6 +155,25 @@ int FitZoom(const LatLonDeg& centre, const std::vector<LatLonDeg>& points, doubl
     return kMinMapZoom;
 }
 
+MapView FitView(const std::vector<LatLonDeg>& points, double widthPx, double heightPx,
+                double marginPx, int maxZoom) {
+    PlotPoint lo = WorldPixel(points.front(), 0), hi = lo;
+    for (const LatLonDeg& p : points) {
+        const PlotPoint w = WorldPixel(p, 0);
+        lo = {std::min(lo.x, w.x), std::min(lo.y, w.y)};
+        hi = {std::max(hi.x, w.x), std::max(hi.y, w.y)};
+    }
+    const LatLonDeg middle = FromWorldPixel({(lo.x + hi.x) / 2, (lo.y + hi.y) / 2}, 0);
+    // Each level doubles the span; the closest level at which it still fits the room.
+    const double roomX = std::max(0.0, widthPx - 2 * marginPx);
+    const double roomY = std::max(0.0, heightPx - 2 * marginPx);
+    int zoom = std::min(maxZoom, kMaxMapZoom);
+    while (zoom > kMinMapZoom &&
+           ((hi.x - lo.x) * (1 << zoom) > roomX || (hi.y - lo.y) * (1 << zoom) > roomY))
+        --zoom;
+    return MapView(middle, zoom, widthPx, heightPx);
+}
+
 GroundTrackView MakeMapTrackView(const MapView& view, const LatLonDeg& home,
                                  const std::vector<FlightPoint>& track,
                                  const std::optional<LatLonDeg>& landing) {

@@ -94,6 +94,12 @@ class MapView {
 int FitZoom(const LatLonDeg& centre, const std::vector<LatLonDeg>& points, double widthPx,
             double heightPx, double marginPx);
 
+// The view of `widthPx` x `heightPx` centred on the middle of what `points` span, at the closest
+// zoom (at most `maxZoom`) at which every one lies at least `marginPx` inside it. At least one
+// point.
+MapView FitView(const std::vector<LatLonDeg>& points, double widthPx, double heightPx,
+                double marginPx, int maxZoom);
+
 // The ground track on the map: rings around home a round distance apart filling the window, the
 // track, last position and landing estimate where the map puts them.
 GroundTrackView MakeMapTrackView(const MapView& view, const LatLonDeg& home,

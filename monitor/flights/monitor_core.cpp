@@ -165,7 +165,9 @@ void MonitorCore::Route(const common::RelayedRecord& record, double receivedS, b
 void MonitorCore::AlarmsFor(const Flight& f, RecordOutcome& out, bool live) {
     auto [it, added] = flightAlarms_.try_emplace(f.id, alarmSettings_);
     for (const Alarm& a : it->second.OnRecord(f.analytics.State()))
-        if (live) out.alarms.push_back({a.kind, f.id, "Flug " + f.id + ": " + a.text});
+        if (live)
+            out.alarms.push_back(
+                {a.kind, f.id, "Flug " + f.id + ": " + a.text, a.figure, a.locator});
 }
 
 std::vector<FlightAlarm> MonitorCore::Tick(double nowS, std::optional<double> dataAgeS,
@@ -176,7 +178,8 @@ std::vector<FlightAlarm> MonitorCore::Tick(double nowS, std::optional<double> da
     if (dropped) dropped->insert(dropped->end(), gone.begin(), gone.end());
     UpdateFollow();
     std::vector<FlightAlarm> fired;
-    for (const Alarm& a : linkAlarms_.OnTick(dataAgeS)) fired.push_back({a.kind, {}, a.text});
+    for (const Alarm& a : linkAlarms_.OnTick(dataAgeS))
+        fired.push_back({a.kind, {}, a.text, a.figure, a.locator});
     return fired;
 }
 

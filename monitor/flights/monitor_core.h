@@ -24,6 +24,8 @@ struct FlightAlarm {
     AlarmKind kind = AlarmKind::Burst;
     std::string flightId;  // empty for the no-data alarm: it concerns the link
     std::string text;      // the banner's text, naming the flight
+    double figure = 0;     // as Alarm has them
+    std::string locator;
 };
 
 struct RecordOutcome {

@@ -1,5 +1,6 @@
 #include "monitor/window/altitude_plot.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 
 #include <algorithm>
@@ -81,7 +82,7 @@ void AltitudePlot::paintEvent(QPaintEvent*) {
         }
         p.drawPolygon(star);
         p.setPen(c.text);
-        const QString label = QStringLiteral("Platzer");
+        const QString label = QCoreApplication::translate("monitor::AltitudePlot", "Platzer");
         const double x = std::min(b.x() + 8, v.right - fm.horizontalAdvance(label));
         p.drawText(QPointF(x, b.y() + fm.ascent() + 4), label);
     }

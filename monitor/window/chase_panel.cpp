@@ -22,12 +22,15 @@
 #include <cmath>
 
 #include "common/geo.h"
+#include "common/gui/night_theme.h"
 #include "common/numbers.h"
 #include "monitor/chase/chase_plots.h"
+#include "monitor/io/desktop_notifier.h"
 #include "monitor/io/tile_loader.h"
 #include "monitor/window/altitude_plot.h"
 #include "monitor/window/fit_label.h"
 #include "monitor/window/flights_list.h"
+#include "monitor/window/map_pane.h"
 
 namespace monitor {
 
@@ -96,14 +99,19 @@ ChasePanel::ChasePanel(MonitorCore& core, const ChaseSettings& fileSettings,
 void ChasePanel::BuildControls() {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(4, 4, 4, 4);
-    AddAlarmBanner(*outer);
+    mappane_ = new MapPane(core_, this);
+    alarmbt_ = mappane_->Banner();
+    trackimg_ = mappane_->Map();
+    outer->addWidget(mappane_, 1);
     AddValues(*outer);
     flightslist_ = new FlightsList(
         core_, [this] { return wallClock_(); }, this);
     flightslist_->setObjectName(QStringLiteral("flights"));
     connect(flightslist_, &FlightsList::followChosen, this, &ChasePanel::UpdateDisplays);
     outer->addWidget(flightslist_);
-    AddPlots(*outer);
+    altimg_ = new AltitudePlot(core_, this);
+    altimg_->setObjectName(QStringLiteral("altimg"));
+    outer->addWidget(altimg_);
 
     auto* controls = new QGridLayout;
     AddBurstAlarmRow(*controls, 0);
@@ -115,20 +123,14 @@ void ChasePanel::BuildControls() {
     AddTileServerRow(*controls, 5);
     AddMbtilesRow(*controls, 6);
     AddFlightEndRow(*controls, 7);
+    AddNotificationSwitch(*controls, 8);
     outer->addLayout(controls);
     AddMessageLine(*outer);
 }
 
-void ChasePanel::AddAlarmBanner(QVBoxLayout& outer) {
-    alarmbt_ = new QPushButton(this);
-    alarmbt_->setObjectName(QStringLiteral("alarmbt"));
-    alarmbt_->setStyleSheet(QStringLiteral(
-        "QPushButton { background: #c00000; color: white; font-weight: bold; padding: 6px; "
-        "border: none; }"));
-    alarmbt_->setToolTip(QStringLiteral("Klicken zum Quittieren"));
-    alarmbt_->hide();
-    connect(alarmbt_, &QPushButton::clicked, alarmbt_, &QWidget::hide);
-    outer.addWidget(alarmbt_);
+MapPane* ChasePanel::TakeMapPane() {
+    layout()->removeWidget(mappane_);
+    return mappane_;
 }
 
 void ChasePanel::AddValues(QVBoxLayout& outer) {
@@ -148,35 +150,24 @@ void ChasePanel::AddValues(QVBoxLayout& outer) {
         if (captionOut) *captionOut = cap;
         return v;
     };
-    phaselb_ = value(QStringLiteral("Flugphase"), "phaselb");
+    phaselb_ = value(tr("Flugphase"), "phaselb");
     vavglb_ = value(QString(), "vavglb", &vavgcap_);
-    maxaltlb_ = value(QStringLiteral("Höchste Höhe"), "maxaltlb");
-    burstlb_ = value(QStringLiteral("Platzer"), "burstlb");
-    tlandlb_ = value(QStringLiteral("Landung"), "tlandlb");
-    landlb_ = value(QStringLiteral("Landepunkt"), "landlb");
-    landdistlb_ = value(QStringLiteral("vom eigenen Standort"), "landdistlb");
-    agelb_ = value(QStringLiteral("Datenalter"), "agelb");
-    carprobelb_ = value(QStringLiteral("Ballon vom Auto"), "carprobelb");
-    carelevlb_ = value(QStringLiteral("Erhebung zum Ballon"), "carelevlb");
-    carlandlb_ = value(QStringLiteral("Landepunkt vom Auto"), "carlandlb");
-    carlb_ = value(QStringLiteral("Auto"), "carlb");
+    maxaltlb_ = value(tr("Höchste Höhe"), "maxaltlb");
+    burstlb_ = value(tr("Platzer"), "burstlb");
+    tlandlb_ = value(tr("Landung"), "tlandlb");
+    landlb_ = value(tr("Landepunkt"), "landlb");
+    landdistlb_ = value(tr("vom eigenen Standort"), "landdistlb");
+    agelb_ = value(tr("Datenalter"), "agelb");
+    carprobelb_ = value(tr("Ballon vom Auto"), "carprobelb");
+    carelevlb_ = value(tr("Erhebung zum Ballon"), "carelevlb");
+    carlandlb_ = value(tr("Landepunkt vom Auto"), "carlandlb");
+    carlb_ = value(tr("Auto"), "carlb");
     grid->setColumnStretch(1, 1);
     outer.addLayout(grid);
 }
 
-void ChasePanel::AddPlots(QVBoxLayout& outer) {
-    auto* plots = new QHBoxLayout;
-    trackimg_ = new GroundTrackPlot(core_, this);
-    trackimg_->setObjectName(QStringLiteral("trackimg"));
-    altimg_ = new AltitudePlot(core_, this);
-    altimg_->setObjectName(QStringLiteral("altimg"));
-    plots->addWidget(trackimg_, 1);
-    plots->addWidget(altimg_, 1);
-    outer.addLayout(plots, 1);
-}
-
 void ChasePanel::AddBurstAlarmRow(QGridLayout& controls, int row) {
-    burstcb_ = new QCheckBox(QStringLiteral("Alarm bei Platzer"), this);
+    burstcb_ = new QCheckBox(tr("Alarm bei Platzer"), this);
     burstcb_->setObjectName(QStringLiteral("burstcb"));
     burstcb_->setChecked(effective_.alarms.burstOn);
     controls.addWidget(burstcb_, row, 0);
@@ -187,7 +178,7 @@ void ChasePanel::AddBurstAlarmRow(QGridLayout& controls, int row) {
 }
 
 void ChasePanel::AddLandingAlarmRow(QGridLayout& controls, int row) {
-    landingcb_ = new QCheckBox(QStringLiteral("Alarm bei Landung näher als"), this);
+    landingcb_ = new QCheckBox(tr("Alarm bei Landung näher als"), this);
     landingcb_->setObjectName(QStringLiteral("landingcb"));
     landingcb_->setChecked(effective_.alarms.landingOn);
     landingkmed_ = new QDoubleSpinBox(this);
@@ -209,7 +200,7 @@ void ChasePanel::AddLandingAlarmRow(QGridLayout& controls, int row) {
 }
 
 void ChasePanel::AddNoDataAlarmRow(QGridLayout& controls, int row) {
-    nodatacb_ = new QCheckBox(QStringLiteral("Alarm ohne Daten seit"), this);
+    nodatacb_ = new QCheckBox(tr("Alarm ohne Daten seit"), this);
     nodatacb_->setObjectName(QStringLiteral("nodatacb"));
     nodatacb_->setChecked(effective_.alarms.noDataOn);
     nodataed_ = new QSpinBox(this);
@@ -239,7 +230,7 @@ void ChasePanel::AddLandingAltitudeRow(QGridLayout& controls, int row) {
     landalted_->setValue(effective_.analytics.landingAltM
                              ? static_cast<int>(std::lround(*effective_.analytics.landingAltM))
                              : kAutoLandingAlt);
-    controls.addWidget(new QLabel(QStringLiteral("Landehöhe"), this), row, 0);
+    controls.addWidget(new QLabel(tr("Landehöhe"), this), row, 0);
     controls.addWidget(landalted_, row, 1);
     connect(landalted_, &QSpinBox::valueChanged, this, [this](int m) {
         const std::optional<double> alt =
@@ -250,7 +241,7 @@ void ChasePanel::AddLandingAltitudeRow(QGridLayout& controls, int row) {
 }
 
 void ChasePanel::AddNightThemeSwitch(QGridLayout& controls, int row, int column) {
-    nightcb_ = new QCheckBox(QStringLiteral("Nachtmodus"), this);
+    nightcb_ = new QCheckBox(tr("Nachtmodus"), this);
     nightcb_->setObjectName(QStringLiteral("nightcb"));
     nightcb_->setChecked(effective_.nightTheme);
     controls.addWidget(nightcb_, row, column);
@@ -266,15 +257,18 @@ void ChasePanel::AddNightThemeSwitch(QGridLayout& controls, int row, int column)
 void ChasePanel::AddFollowRow(QGridLayout& controls, int row) {
     followcb_ = new QComboBox(this);
     followcb_->setObjectName(QStringLiteral("followcb"));
-    followcb_->addItems({QStringLiteral("Aus"), QStringLiteral("Ballon"), QStringLiteral("Auto")});
+    followcb_->addItems({tr("Aus"), tr("Ballon"), tr("Auto")});
     followcb_->setCurrentIndex(static_cast<int>(Follow::Probe));
-    followcb_->setToolTip(QStringLiteral("Was die Karte mit jedem Datensatz in die Mitte rückt"));
+    followcb_->setToolTip(tr("Was die Karte mit jedem Datensatz in die Mitte rückt"));
     // "Auto" waits for the car's own position.
     if (auto* model = qobject_cast<QStandardItemModel*>(followcb_->model()))
         model->item(static_cast<int>(Follow::Car))->setEnabled(false);
-    controls.addWidget(new QLabel(QStringLiteral("Folgen"), this), row, 0);
+    controls.addWidget(new QLabel(tr("Folgen"), this), row, 0);
     controls.addWidget(followcb_, row, 1);
     connect(followcb_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { trackimg_->SetFollow(static_cast<Follow>(i)); });
+    // "Ballon" chosen again, after a zoom of the user's, fits the whole chase again.
+    connect(followcb_, &QComboBox::activated, this,
             [this](int i) { trackimg_->SetFollow(static_cast<Follow>(i)); });
     connect(trackimg_, &GroundTrackPlot::followChanged, this,
             [this](Follow f) { followcb_->setCurrentIndex(static_cast<int>(f)); });
@@ -283,16 +277,16 @@ void ChasePanel::AddFollowRow(QGridLayout& controls, int row) {
 void ChasePanel::AddTileServerRow(QGridLayout& controls, int row) {
     tilesed_ = new QLineEdit(QString::fromStdString(effective_.tilesUrl), this);
     tilesed_->setObjectName(QStringLiteral("tilesed"));
-    tilesed_->setToolTip(QStringLiteral("Kachelserver mit {z}, {x} und {y}, oder none für keinen"));
-    controls.addWidget(new QLabel(QStringLiteral("Kachelserver"), this), row, 0);
+    tilesed_->setToolTip(tr("Kachelserver mit {z}, {x} und {y}, oder none für keinen"));
+    controls.addWidget(new QLabel(tr("Kachelserver"), this), row, 0);
     controls.addWidget(tilesed_, row, 1);
     connect(tilesed_, &QLineEdit::editingFinished, this, [this] {
         std::string url = tilesed_->text().trimmed().toStdString();
         if (url.empty()) url = kNoTiles;
         if (url == effective_.tilesUrl) return;
         if (!IsTileUrl(url)) {
-            ShowMessage(QStringLiteral("Kachelserver: http(s)-Adresse mit {z}, {x} und {y} "
-                                       "oder none, nicht \"%1\"")
+            ShowMessage(tr("Kachelserver: http(s)-Adresse mit {z}, {x} und {y} oder none, nicht "
+                           "\"%1\"")
                             .arg(tilesed_->text()));
             return;
         }
@@ -305,15 +299,15 @@ void ChasePanel::AddTileServerRow(QGridLayout& controls, int row) {
 void ChasePanel::AddMbtilesRow(QGridLayout& controls, int row) {
     mbtilesed_ = new QLineEdit(QString::fromStdString(effective_.mbtilesPath), this);
     mbtilesed_->setObjectName(QStringLiteral("mbtilesed"));
-    mbtilesed_->setPlaceholderText(QStringLiteral("keine"));
-    mbtilesed_->setToolTip(QStringLiteral("Karte ohne Netz: MBTiles-Datei, vor dem Netz benutzt"));
+    mbtilesed_->setPlaceholderText(tr("keine"));
+    mbtilesed_->setToolTip(tr("Karte ohne Netz: MBTiles-Datei, vor dem Netz benutzt"));
     mbtilesbt_ = new QPushButton(QStringLiteral("…"), this);
     mbtilesbt_->setObjectName(QStringLiteral("mbtilesbt"));
-    mbtilesbt_->setToolTip(QStringLiteral("MBTiles-Datei wählen"));
+    mbtilesbt_->setToolTip(tr("MBTiles-Datei wählen"));
     auto* mbtilesRow = new QHBoxLayout;
     mbtilesRow->addWidget(mbtilesed_, 1);
     mbtilesRow->addWidget(mbtilesbt_);
-    controls.addWidget(new QLabel(QStringLiteral("MBTiles-Datei"), this), row, 0);
+    controls.addWidget(new QLabel(tr("MBTiles-Datei"), this), row, 0);
     controls.addLayout(mbtilesRow, row, 1);
     auto setFile = [this](const QString& path) {
         const std::string file = path.trimmed().toStdString();
@@ -326,8 +320,8 @@ void ChasePanel::AddMbtilesRow(QGridLayout& controls, int row) {
             [this, setFile] { setFile(mbtilesed_->text()); });
     connect(mbtilesbt_, &QPushButton::clicked, this, [this, setFile] {
         const QString path =
-            QFileDialog::getOpenFileName(this, QStringLiteral("MBTiles-Datei"), mbtilesed_->text(),
-                                         QStringLiteral("MBTiles (*.mbtiles);;Alle Dateien (*)"));
+            QFileDialog::getOpenFileName(this, tr("MBTiles-Datei"), mbtilesed_->text(),
+                                         tr("MBTiles (*.mbtiles);;Alle Dateien (*)"));
         if (path.isEmpty()) return;
         mbtilesed_->setText(path);
         setFile(path);
@@ -339,14 +333,32 @@ void ChasePanel::AddFlightEndRow(QGridLayout& controls, int row) {
     flightended_->setObjectName(QStringLiteral("flightended"));
     flightended_->setRange(1, 1440);
     flightended_->setSuffix(QStringLiteral(" min"));
-    flightended_->setToolTip(QStringLiteral("So lange nach dem letzten Fix endet ein Flug"));
+    flightended_->setToolTip(tr("So lange nach dem letzten Fix endet ein Flug"));
     flightended_->setValue(static_cast<int>(std::lround(effective_.flightEndMin)));
-    controls.addWidget(new QLabel(QStringLiteral("Flugende nach"), this), row, 0);
+    controls.addWidget(new QLabel(tr("Flugende nach"), this), row, 0);
     controls.addWidget(flightended_, row, 1);
     connect(flightended_, &QSpinBox::valueChanged, this, [this](int min) {
         file_.flightEndMin = effective_.flightEndMin = min;
         UserChanged();
     });
+}
+
+void ChasePanel::AddNotificationSwitch(QGridLayout& controls, int row) {
+    notifycb_ = new QCheckBox(tr("Alarme als Desktop-Meldung"), this);
+    notifycb_->setObjectName(QStringLiteral("notifycb"));
+    notifycb_->setToolTip(tr("Auch wenn das Fenster hinter dem Navi liegt"));
+    notifycb_->setChecked(effective_.notifications);
+    controls.addWidget(notifycb_, row, 0, 1, 2);
+    connect(notifycb_, &QCheckBox::toggled, this, [this](bool on) {
+        file_.notifications = effective_.notifications = on;
+        UserChanged();
+    });
+}
+
+void ChasePanel::SetNotifier(DesktopNotifier* notifier) {
+    notifier_ = notifier;
+    notifier_->OnUnavailable = [this](const QString& why) { ShowMessage(why); };
+    if (effective_.notifications) notifier_->Probe();
 }
 
 void ChasePanel::AddMessageLine(QVBoxLayout& outer) {
@@ -450,6 +462,17 @@ void ChasePanel::SetWaypoint(bool on) {
     UserChanged();
 }
 
+void ChasePanel::SetColumnWidth(int px) {
+    if (px <= 0 || px == file_.columnWidthPx) return;
+    file_.columnWidthPx = effective_.columnWidthPx = px;
+    UserChanged();
+}
+
+void ChasePanel::SetLanguage(const std::string& code) {
+    file_.language = effective_.language = code;
+    UserChanged();
+}
+
 void ChasePanel::OnRecord(const RecordOutcome& record) {
     age_.OnRecord(clock_());
     UpdateDisplays();
@@ -465,10 +488,21 @@ void ChasePanel::Tick() {
     std::vector<std::string> dropped;
     const auto alarms = core_.Tick(wallClock_(), age, &dropped);
     for (const std::string& id : dropped)
-        ShowMessage(QStringLiteral("Flug %1 verworfen: kein weiterer Fix und keine zweite Station")
-                        .arg(Q(id)));
+        ShowMessage(tr("Flug %1 verworfen: kein weiterer Fix und keine zweite Station").arg(Q(id)));
     flightslist_->Refresh(Home());
+    UpdateMapFigures();
     Fire(alarms);
+}
+
+void ChasePanel::UpdateMapFigures() {
+    const FlightState& s = Analytics().State();
+    const auto age = age_.Seconds(clock_());
+    mappane_->SetFigures(
+        s.last ? Fixed(s.last->altitudeM, 0) + QStringLiteral(" m") : QStringLiteral("-"),
+        s.lastPosition
+            ? Fixed(common::GeodesicBetween(Home(), *s.lastPosition).km, 1) + QStringLiteral(" km")
+            : QStringLiteral("-"),
+        Q(DataAge::Text(age)), age && *age > kStaleDataS);
 }
 
 LatLonDeg ChasePanel::Home() const {
@@ -476,38 +510,69 @@ LatLonDeg ChasePanel::Home() const {
     return fix ? fix->position : Analytics().Home();
 }
 
+QString ChasePanel::AlarmText(const FlightAlarm& a) {
+    QString what;
+    switch (a.kind) {
+        case AlarmKind::Burst:
+            what = tr("PLATZER in %1 m").arg(Fixed(a.figure, 0));
+            break;
+        case AlarmKind::Landing:
+            what =
+                tr("LANDUNG %1 km vom eigenen Standort (%2)").arg(Fixed(a.figure, 1), Q(a.locator));
+            break;
+        case AlarmKind::NoData:
+            what = tr("KEINE DATEN seit %1").arg(Q(DataAge::Text(a.figure)));
+            break;
+    }
+    return a.flightId.empty() ? what : tr("Flug %1: %2").arg(Q(a.flightId), what);
+}
+
+QString ChasePanel::LandingFromHere(const FlightAlarm& a) const {
+    const FlightAnalytics* analytics = &Analytics();
+    for (const auto& f : core_.Tracker().Flights())
+        if (f->id == a.flightId) analytics = &f->analytics;
+    const auto& landing = analytics->State().landing;
+    if (!landing) return tr("noch keine Landeschätzung");
+    // The estimate measures from the car while it has a fix, else from home.
+    const bool car = carFix_ && carFix_();
+    return (car ? tr("Landepunkt %1: %2 km, %3 vom Auto")
+                : tr("Landepunkt %1: %2 km, %3 vom eigenen Standort"))
+        .arg(Q(landing->locator), Fixed(landing->homeKm, 1), Degrees(landing->bearingDeg));
+}
+
 void ChasePanel::Fire(const std::vector<FlightAlarm>& alarms) {
     constexpr qsizetype kBannerLines = 3;
     for (const FlightAlarm& a : alarms) {
+        const QString text = AlarmText(a);
         // Unacknowledged alarms stay on the banner, the newest on top.
         QStringList lines =
             alarmbt_->isHidden() ? QStringList() : alarmbt_->text().split(QLatin1Char('\n'));
         lines.prepend(QDateTime::currentDateTimeUtc().toString(QStringLiteral("hh:mm:ss 'UTC'  ")) +
-                      Q(a.text));
+                      text);
         alarmbt_->setText(lines.mid(0, kBannerLines).join(QLatin1Char('\n')));
         alarmbt_->show();
         beep_();
+        if (notifier_ && effective_.notifications) notifier_->Notify(text, LandingFromHere(a));
     }
 }
 
 void ChasePanel::UpdateDisplays() {
     const FlightState& s = Analytics().State();
-    const std::string_view phase = PhaseCaption(s.phase);
-    phaselb_->setText(QString::fromUtf8(phase.data(), static_cast<qsizetype>(phase.size())));
-    vavgcap_->setText(QStringLiteral("Vertikal Ø %1 s").arg(effective_.analytics.vrateWindowS));
+    phaselb_->setText(PhaseText(s.phase));
+    vavgcap_->setText(tr("Vertikal Ø %1 s").arg(effective_.analytics.vrateWindowS));
     vavglb_->setText(s.vrateAvgMps ? Fixed(*s.vrateAvgMps, 1) + QStringLiteral(" m/s")
                                    : QStringLiteral("-"));
     maxaltlb_->setText(s.maxAltM ? Fixed(*s.maxAltM, 0) + QStringLiteral(" m")
                                  : QStringLiteral("-"));
-    burstlb_->setText(s.burstAltM ? Fixed(*s.burstAltM, 0) + QStringLiteral(" m um ") +
-                                        TimeOfDay(*s.burstTimeS) + QStringLiteral(" UTC")
-                      : s.burstNotSeen ? QStringLiteral("burst not seen")
-                                       : QStringLiteral("-"));
+    burstlb_->setText(
+        s.burstAltM ? tr("%1 m um %2 UTC").arg(Fixed(*s.burstAltM, 0), TimeOfDay(*s.burstTimeS))
+        : s.burstNotSeen ? tr("burst not seen")
+                         : QStringLiteral("-"));
     if (const auto& l = s.landing) {
         const int left = static_cast<int>(std::lround(l->secondsToLanding));
         tlandlb_->setText(s.phase == FlightPhase::Ground
-                              ? QStringLiteral("gelandet")
-                              : QStringLiteral("in %1 min %2 s, %3 UTC")
+                              ? tr("gelandet")
+                              : tr("in %1 min %2 s, %3 UTC")
                                     .arg(left / 60)
                                     .arg(left % 60, 2, 10, QLatin1Char('0'))
                                     .arg(TimeOfDay(l->landingTimeS)));
@@ -536,44 +601,19 @@ void ChasePanel::UpdateDisplays() {
     QString moving = QStringLiteral("-");
     if (car.fix && car.fix->speedKmh) {
         moving = Fixed(*car.fix->speedKmh, 0) + QStringLiteral(" km/h");
-        if (car.headingDeg) moving += QStringLiteral(", Kurs ") + Degrees(*car.headingDeg);
+        if (car.headingDeg) moving += tr(", Kurs ") + Degrees(*car.headingDeg);
     } else if (car.fix) {
-        moving = QStringLiteral("Fix");
+        moving = tr("Fix");
     }
     carlb_->setText(moving);
     flightslist_->Refresh(Home());
+    UpdateMapFigures();
     trackimg_->Refresh();
     altimg_->update();
 }
 
 void ChasePanel::ApplyNightTheme(QWidget* window, bool on) {
-    if (!window) return;
-    if (!on) {
-        window->setPalette(window->style()->standardPalette());
-        return;
-    }
-    QPalette p;
-    const QColor text(205, 200, 190);
-    p.setColor(QPalette::Window, QColor(28, 28, 30));
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, QColor(16, 16, 18));
-    p.setColor(QPalette::AlternateBase, QColor(36, 36, 38));
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(44, 44, 46));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::BrightText, QColor(255, 90, 90));
-    p.setColor(QPalette::Highlight, QColor(120, 70, 40));
-    p.setColor(QPalette::HighlightedText, QColor(240, 230, 220));
-    p.setColor(QPalette::ToolTipBase, QColor(44, 44, 46));
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(150, 145, 135));
-    p.setColor(QPalette::Mid, QColor(70, 70, 72));
-    p.setColor(QPalette::Dark, QColor(20, 20, 20));
-    p.setColor(QPalette::Light, QColor(80, 80, 80));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(110, 110, 110));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(110, 110, 110));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(110, 110, 110));
-    window->setPalette(p);
+    common::ApplyNightTheme(window, on);
 }
 
 }  // namespace monitor

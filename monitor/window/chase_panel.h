@@ -33,7 +33,9 @@ class QVBoxLayout;
 namespace monitor {
 
 class AltitudePlot;
+class DesktopNotifier;
 class FlightsList;
+class MapPane;
 class TileLoader;
 
 class ChasePanel : public QWidget {
@@ -64,6 +66,16 @@ class ChasePanel : public QWidget {
     void SetGpsOn(bool on);
     void SetGpsServer(const std::string& server);
     void SetWaypoint(bool on);
+    // The window's column beside the map, as the user left it.
+    void SetColumnWidth(int px);
+    // The window's language from the next start.
+    void SetLanguage(const std::string& code);
+
+    // Alarms also as desktop notifications, while the panel's switch is on; what keeps them from
+    // showing goes to the message line once.
+    void SetNotifier(DesktopNotifier* notifier);
+    // An alarm as the window words it (the core's text when untranslated).
+    static QString AlarmText(const FlightAlarm& alarm);
 
     // Each record as the core took it.
     void OnRecord(const RecordOutcome& record);
@@ -76,6 +88,10 @@ class ChasePanel : public QWidget {
     // A line under the controls, e.g. trouble with pelmora.ini; empty hides it.
     void ShowMessage(const QString& text);
 
+    // The banner over the map, the map and its figures: at the top of the panel as built, for
+    // the window to take out and make its main area.
+    MapPane* TakeMapPane();
+
     // Dark palette on `window` and all it holds, or back to the style's own.
     static void ApplyNightTheme(QWidget* window, bool on);
 
@@ -86,12 +102,11 @@ class ChasePanel : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
-    // The panel from top to bottom: banner, values, plots, the settings' rows, a message line.
+    // The panel from top to bottom: the map pane (banner and map), values, flights, the altitude
+    // plot, the settings' rows, a message line.
     // Each group of controls comes with its connections; controls are made in tab order.
     void BuildControls();
-    void AddAlarmBanner(QVBoxLayout& outer);
     void AddValues(QVBoxLayout& outer);
-    void AddPlots(QVBoxLayout& outer);
     void AddFlightEndRow(QGridLayout& controls, int row);
     // Each settings row changes only its own setting, so a command-line value of another one is
     // never written to the file.
@@ -103,8 +118,14 @@ class ChasePanel : public QWidget {
     void AddFollowRow(QGridLayout& controls, int row);
     void AddTileServerRow(QGridLayout& controls, int row);
     void AddMbtilesRow(QGridLayout& controls, int row);
+    void AddNotificationSwitch(QGridLayout& controls, int row);
     void AddMessageLine(QVBoxLayout& outer);
+    // The landing point of the alarm's flight (the followed one's for the no-data alarm), its
+    // distance and bearing from the car or home.
+    QString LandingFromHere(const FlightAlarm& alarm) const;
     void UpdateDisplays();
+    // Altitude, distance and data age of the followed flight, over the map.
+    void UpdateMapFigures();
     void Fire(const std::vector<FlightAlarm>& alarms);
     LatLonDeg Home() const;
     void UserChanged();
@@ -123,6 +144,7 @@ class ChasePanel : public QWidget {
     Beep beep_;
     bool themeApplied_ = false;
 
+    MapPane* mappane_ = nullptr;
     QPushButton* alarmbt_ = nullptr;  // the banner; a click acknowledges it
     QLabel* phaselb_ = nullptr;
     QLabel* vavgcap_ = nullptr;
@@ -150,6 +172,8 @@ class ChasePanel : public QWidget {
     QSpinBox* landalted_ = nullptr;
     QSpinBox* flightended_ = nullptr;
     QCheckBox* nightcb_ = nullptr;
+    QCheckBox* notifycb_ = nullptr;
+    DesktopNotifier* notifier_ = nullptr;
     QComboBox* followcb_ = nullptr;
     QLineEdit* tilesed_ = nullptr;
     QLineEdit* mbtilesed_ = nullptr;

@@ -1,5 +1,6 @@
 #include "monitor/window/flights_list.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,27 +25,36 @@ QString Q(std::string_view s) {
 
 }  // namespace
 
+QString PhaseText(FlightPhase phase) {
+    // As the analytics name them for the headless lines' readers, in the window's language.
+    static const char* const kCaptions[] = {"-", QT_TRANSLATE_NOOP("monitor::Phase", "am Boden"),
+                                            QT_TRANSLATE_NOOP("monitor::Phase", "Aufstieg"),
+                                            QT_TRANSLATE_NOOP("monitor::Phase", "Abstieg")};
+    const std::string_view caption = PhaseCaption(phase);
+    for (const char* c : kCaptions)
+        if (caption == c) return QCoreApplication::translate("monitor::Phase", c);
+    return Q(caption);
+}
+
 FlightsList::FlightsList(MonitorCore& core, Now now, QWidget* parent)
     : QWidget(parent), core_(core), now_(std::move(now)) {
     auto* rows = new QVBoxLayout(this);
     rows->setContentsMargins(0, 0, 0, 0);
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel(QStringLiteral("Flüge"), this));
+    top->addWidget(new QLabel(tr("Flüge"), this));
     followlb_ = new QLabel(this);
     followlb_->setObjectName(QStringLiteral("followlb"));
     top->addWidget(followlb_, 1);
-    autobt_ = new QPushButton(QStringLiteral("Automatisch"), this);
+    autobt_ = new QPushButton(tr("Automatisch"), this);
     autobt_->setObjectName(QStringLiteral("flightautobt"));
-    autobt_->setToolTip(
-        QStringLiteral("Dem Flug folgen, der dem eigenen Standort am nächsten ist"));
+    autobt_->setToolTip(tr("Dem Flug folgen, der dem eigenen Standort am nächsten ist"));
     top->addWidget(autobt_);
     rows->addLayout(top);
 
     table_ = new QTableWidget(0, kColumns, this);
     table_->setObjectName(QStringLiteral("flightslist"));
-    table_->setHorizontalHeaderLabels({QStringLiteral("Flug"), QStringLiteral("Höhe"),
-                                       QStringLiteral("Phase"), QStringLiteral("Datenalter"),
-                                       QStringLiteral("Entfernung"), QStringLiteral("Stationen")});
+    table_->setHorizontalHeaderLabels(
+        {tr("Flug"), tr("Höhe"), tr("Phase"), tr("Datenalter"), tr("Entfernung"), tr("Stationen")});
     table_->verticalHeader()->hide();
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -73,10 +83,10 @@ void FlightsList::Refresh(const LatLonDeg& home) {
     const auto& flights = core_.Tracker().Flights();
     const Flight* followed = core_.Followed();
     const bool automatic = core_.FollowChoice() == kFollowAuto;
-    followlb_->setText(followed ? QStringLiteral("folgt: %1%2")
-                                      .arg(Q(followed->id),
-                                           automatic ? QStringLiteral(" (automatisch)") : QString())
-                                : QStringLiteral("folgt: -"));
+    followlb_->setText(
+        followed
+            ? tr("folgt: %1%2").arg(Q(followed->id), automatic ? tr(" (automatisch)") : QString())
+            : tr("folgt: -"));
     autobt_->setEnabled(!automatic);
     table_->setRowCount(static_cast<int>(flights.size()));
     int row = 0;
@@ -89,7 +99,7 @@ void FlightsList::Refresh(const LatLonDeg& home) {
         const QString cells[kColumns] = {
             Q(f->id) + (f->confirmed ? QString() : QStringLiteral("?")),
             Q(common::FormatFixed(f->newest.altitudeM, 15, 0)) + QStringLiteral(" m"),
-            f->ended ? QStringLiteral("beendet") : Q(PhaseCaption(s.phase)),
+            f->ended ? tr("beendet") : PhaseText(s.phase),
             Q(DataAge::Text(now_() - f->lastReceivedS)),
             Q(common::FormatFixed(km, 15, 1)) + QStringLiteral(" km"),
             stations};

@@ -18,6 +18,9 @@ class QTableWidget;
 
 namespace monitor {
 
+// A flight phase as the window shows it.
+QString PhaseText(FlightPhase phase);
+
 class FlightsList : public QWidget {
     Q_OBJECT
   public:

@@ -15,7 +15,6 @@ namespace monitor {
 
 namespace {
 
-constexpr double kMapMarginPx = 16;
 // Closer than this the map does not zoom by itself: a few kilometres stay in view at the start.
 constexpr int kMaxAutoZoom = 13;
 // How many levels up a loaded tile stands in, scaled, for one still loading.
@@ -65,9 +64,11 @@ bool GroundTrackPlot::MapShown() const {
 }
 
 void GroundTrackPlot::SetFollow(Follow follow) {
-    if (follow == follow_) return;
+    // Choosing the probe again gives the zoom back to the map: it fits the chase again.
+    if (follow == Follow::Probe) autoZoom_ = true;
+    const bool changed = follow != follow_;
     follow_ = follow;
-    emit followChanged(follow_);
+    if (changed) emit followChanged(follow_);
     Refresh();
 }
 
@@ -82,31 +83,29 @@ std::optional<LatLonDeg> GroundTrackPlot::FollowTarget() const {
     return std::nullopt;
 }
 
+std::vector<LatLonDeg> GroundTrackPlot::WhatMatters() const {
+    std::vector<LatLonDeg> points = {Followed().EffectiveHome()};
+    for (const FlightPoint& f : Followed().Track())
+        if (f.position) points.push_back(*f.position);
+    if (const auto& l = Followed().State().landing) points.push_back(l->point);
+    if (car_) points.push_back(*car_);
+    return points;
+}
+
 void GroundTrackPlot::Refresh() {
     if (HasTileSource() && width() > 0 && height() > 0) {
         view_.Resize(width(), height());
-        if (!viewPlaced_) view_.SetCentre(Followed().Home());
-        viewPlaced_ = true;
-        if (const auto target = FollowTarget()) view_.SetCentre(*target);
-        if (autoZoom_) {
-            // Home, the track's corners, the landing estimate and the car in view.
-            std::vector<LatLonDeg> points = {Followed().Home()};
-            const auto& track = Followed().Track();
-            std::optional<LatLonDeg> lo, hi;
-            for (const FlightPoint& f : track) {
-                if (!f.position) continue;
-                if (!lo) lo = hi = f.position;
-                lo = LatLonDeg{std::min(lo->lat, f.position->lat),
-                               std::min(lo->lon, f.position->lon)};
-                hi = LatLonDeg{std::max(hi->lat, f.position->lat),
-                               std::max(hi->lon, f.position->lon)};
-            }
-            if (lo) points.insert(points.end(), {*lo, *hi});
-            if (const auto& l = Followed().State().landing) points.push_back(l->point);
-            if (car_) points.push_back(*car_);
-            view_.SetZoom(std::min(
-                kMaxAutoZoom, FitZoom(view_.Centre(), points, width(), height(), kMapMarginPx)));
+        if (follow_ == Follow::Probe && autoZoom_) {
+            // The whole chase: the track, where it comes down and home or the car.
+            view_ = FitView(WhatMatters(), width(), height(), kMarginPx, kMaxAutoZoom);
+        } else {
+            if (!viewPlaced_) view_.SetCentre(Followed().Home());
+            if (const auto target = FollowTarget()) view_.SetCentre(*target);
+            if (autoZoom_)
+                view_.SetZoom(std::min(kMaxAutoZoom, FitZoom(view_.Centre(), WhatMatters(), width(),
+                                                             height(), kMarginPx)));
         }
+        viewPlaced_ = true;
     }
     update();
 }
@@ -130,7 +129,8 @@ void GroundTrackPlot::mouseMoveEvent(QMouseEvent* event) {
     const QPointF d = event->position() - *dragFrom_;
     dragFrom_ = event->position();
     view_.Pan(d.x(), d.y());
-    // The user has taken the map: records no longer pull it back.
+    // The user has taken the map: records no longer pull it back or zoom it.
+    autoZoom_ = false;
     SetFollow(Follow::Off);
     update();
 }
@@ -331,8 +331,7 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
     // With a fix the car is home: it is drawn on top instead.
     if (!v.car) {
         p.setPen(c.text);
-        p.drawText(QPointF(home.x() + 4, home.y() + small.pointSizeF() + 4),
-                   QStringLiteral("Home"));
+        p.drawText(QPointF(home.x() + 4, home.y() + small.pointSizeF() + 4), tr("Home"));
         p.setPen(QPen(c.text, map ? 2 : 1));
         Cross(p, home, 3);
     }
@@ -374,7 +373,7 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
             p.drawRect(QRectF(at - QPointF(4, 4), QSizeF(8, 8)));
         }
         p.setPen(c.text);
-        p.drawText(at + QPointF(8, small.pointSizeF() + 6), QStringLiteral("Auto"));
+        p.drawText(at + QPointF(8, small.pointSizeF() + 6), tr("Auto"));
     }
     if (map) PaintScaleAndAttribution(p, attributions);
     attributions_ = attributions;

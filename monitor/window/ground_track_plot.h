@@ -26,6 +26,8 @@ class GroundTrackPlot : public QWidget {
     Q_OBJECT
   public:
     using CarSource = std::function<std::optional<CarOnPlot>()>;
+    // What the map fits in view stays this far inside its edges.
+    static constexpr double kMarginPx = 32;
     explicit GroundTrackPlot(const MonitorCore& core, QWidget* parent = nullptr);
     QSize sizeHint() const override { return {240, 240}; }
     // The car as drawn: its fix, heading and own track; empty without a fix.
@@ -42,7 +44,8 @@ class GroundTrackPlot : public QWidget {
     void SetFollow(Follow follow);
     // The chase car's position, when known; "Auto" follows it.
     void SetCar(const std::optional<LatLonDeg>& car);
-    // New data: recentre on what is followed, and fit the zoom until the user has chosen one.
+    // New data: following the probe, the view holds the whole chase until the user zooms, then
+    // keeps the probe in the middle; following the car, the car in the middle.
     void Refresh();
     // The sources named under the map at the last paint.
     const QStringList& Attributions() const { return attributions_; }
@@ -68,6 +71,8 @@ class GroundTrackPlot : public QWidget {
     bool HasTileSource() const;
     void PaintScaleAndAttribution(QPainter& p, const QStringList& attributions);
     std::optional<LatLonDeg> FollowTarget() const;
+    // The followed flight's track and landing estimate, home (or the car) and the car.
+    std::vector<LatLonDeg> WhatMatters() const;
 
     // The followed flight's analytics, empty ones while none is followed.
     const FlightAnalytics& Followed() const { return core_.FollowedAnalytics(); }

@@ -1,16 +1,23 @@
 #include "monitor/window/main_window.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QValidator>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -112,6 +119,7 @@ TForm1::~TForm1() {
     FormDestroy();
 }
 
+// The caption small above its value, so two values stand side by side in the column.
 FitLabel* TForm1::ValueLabel(const char* name, const QString& caption, QWidget* parent,
                              QGridLayout* grid, int row, int col, int chars, int span) {
     auto* cap = new QLabel(caption, parent);
@@ -119,11 +127,11 @@ FitLabel* TForm1::ValueLabel(const char* name, const QString& caption, QWidget* 
     auto* value = new FitLabel(QStringLiteral("-"), chars, parent);
     value->setObjectName(QString::fromLatin1(name));
     QFont f = value->font();
-    f.setPointSize(16);
+    f.setPointSize(kValuePt);
     f.setBold(true);
     value->setFont(f);
-    grid->addWidget(cap, row, col);
-    grid->addWidget(value, row, col + 1, 1, span);
+    grid->addWidget(cap, 2 * row, col, 1, span);
+    grid->addWidget(value, 2 * row + 1, col, 1, span);
     return value;
 }
 
@@ -172,15 +180,15 @@ QWidget* TForm1::BuildConnectionBar(QWidget* parent) {
     for (QWidget* op : std::initializer_list<QWidget*>{Button1, comped, Label2}) op->hide();
     gpscb = new QCheckBox(QStringLiteral("GPS"), bar);
     gpscb->setObjectName(QStringLiteral("gpscb"));
-    gpscb->setToolTip(QStringLiteral("Standort des Autos von gpsd"));
+    gpscb->setToolTip(tr("Standort des Autos von gpsd"));
     connect(gpscb, &QCheckBox::toggled, this, &TForm1::gpscbClick);
     gpsed = new QLineEdit(QString::fromLatin1(kGpsdDefaultServer.data(),
                                               static_cast<qsizetype>(kGpsdDefaultServer.size())),
                           bar);
     gpsed->setObjectName(QStringLiteral("gpsed"));
     gpsed->setMaximumWidth(160);
-    gpsed->setToolTip(QStringLiteral("gpsd: HOST oder HOST:PORT"));
-    waypointcb = new QCheckBox(QStringLiteral("Landepunkt an Navi"), bar);
+    gpsed->setToolTip(tr("gpsd: HOST oder HOST:PORT"));
+    waypointcb = new QCheckBox(tr("Landepunkt an Navi"), bar);
     waypointcb->setObjectName(QStringLiteral("waypointcb"));
     connect(waypointcb, &QCheckBox::toggled, this, [this](bool on) { output_.SetWaypointOn(on); });
     second->addWidget(Label13);
@@ -198,70 +206,147 @@ QWidget* TForm1::BuildConnectionBar(QWidget* parent) {
 
 QWidget* TForm1::BuildDisplays(QWidget* parent) {
     auto* box = new QWidget(parent);
-    auto* row = new QHBoxLayout(box);
-    row->setContentsMargins(0, 0, 0, 0);
+    auto* rows = new QVBoxLayout(box);
+    rows->setContentsMargins(0, 0, 0, 0);
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(14);
-    rxstatlb = ValueLabel("rxstatlb", QStringLiteral("aktuelle Empfangsstation"), box, grid, 0, 0,
-                          kStationChars, 3);
-    utclb = ValueLabel("utclb", QStringLiteral("UTC letzte Daten"), box, grid, 1, 0);
-    satlb = ValueLabel("satlb", QStringLiteral("Sats"), box, grid, 1, 2);
-    ubatlb = ValueLabel("ubatlb", QStringLiteral("Ubat"), box, grid, 2, 0);
-    tbatlb = ValueLabel("tbatlb", QStringLiteral("Tbat"), box, grid, 2, 2);
-    tauslb = ValueLabel("tauslb", QStringLiteral("Taus"), box, grid, 3, 0);
-    plb = ValueLabel("plb", QStringLiteral("Luftdruck "), box, grid, 3, 2);
-    hgpslb = ValueLabel("hgpslb", QStringLiteral("Höhe GPS"), box, grid, 4, 0);
-    gvlb = ValueLabel("gvlb", QStringLiteral("Vertikalgeschwindigkeit"), box, grid, 4, 2);
-    tacholb = ValueLabel("tacholb", QStringLiteral("gefahrene Strecke"), box, grid, 5, 0);
-    dvllb = ValueLabel("dvllb", QStringLiteral("Distanz zum Ballon"), box, grid, 5, 2);
+    grid->setVerticalSpacing(0);
+    rxstatlb =
+        ValueLabel("rxstatlb", tr("aktuelle Empfangsstation"), box, grid, 0, 0, kStationChars, 2);
+    utclb = ValueLabel("utclb", tr("UTC letzte Daten"), box, grid, 1, 0);
+    satlb = ValueLabel("satlb", tr("Sats"), box, grid, 1, 1);
+    ubatlb = ValueLabel("ubatlb", tr("Ubat"), box, grid, 2, 0);
+    tbatlb = ValueLabel("tbatlb", tr("Tbat"), box, grid, 2, 1);
+    tauslb = ValueLabel("tauslb", tr("Taus"), box, grid, 3, 0);
+    plb = ValueLabel("plb", tr("Luftdruck "), box, grid, 3, 1);
+    hgpslb = ValueLabel("hgpslb", tr("Höhe GPS"), box, grid, 4, 0);
+    gvlb = ValueLabel("gvlb", tr("Vertikalgeschwindigkeit"), box, grid, 4, 1);
+    tacholb = ValueLabel("tacholb", tr("gefahrene Strecke"), box, grid, 5, 0);
+    dvllb = ValueLabel("dvllb", tr("Distanz zum Ballon"), box, grid, 5, 1);
     utclb->setText(QStringLiteral("--:--:--"));
     ubatlb->setText(QStringLiteral("--.-V"));
     plb->setText(QStringLiteral("----,- hPa"));
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    rows->addLayout(grid);
 
-    // The speed sits on a panel of its own: a click anywhere on it flips the unit.
+    // The speed sits on a panel of its own beside the course: a click anywhere on it flips the
+    // unit. Its figure stays large; the panel is no taller than the course image beside it.
+    auto* speedRow = new QHBoxLayout;
     Panel9 = new QFrame(box);
     Panel9->setObjectName(QStringLiteral("Panel9"));
     Panel9->setFrameShape(QFrame::StyledPanel);
     Panel9->setCursor(Qt::PointingHandCursor);
-    auto* panelRow = new QHBoxLayout(Panel9);
-    Label6 = new QLabel(QStringLiteral("Geschwindigkeit (km/h)"), Panel9);
+    auto* panelRows = new QVBoxLayout(Panel9);
+    Label6 = new QLabel(tr("Geschwindigkeit (km/h)"), Panel9);
     Label6->setObjectName(QStringLiteral("Label6"));
-    auto* speedGrid = new QGridLayout;
-    ghlb = ValueLabel("ghlb", QString(), Panel9, speedGrid, 0, 0);
-    panelRow->addWidget(Label6);
-    panelRow->addLayout(speedGrid, 1);
+    ghlb = new FitLabel(QStringLiteral("-"), kSpeedChars, Panel9);
+    ghlb->setObjectName(QStringLiteral("ghlb"));
+    QFont f = ghlb->font();
+    f.setPointSize(kSpeedPt);
+    f.setBold(true);
+    ghlb->setFont(f);
+    panelRows->addWidget(Label6);
+    panelRows->addStretch(1);
+    panelRows->addWidget(ghlb);
+    panelRows->addStretch(1);
     Panel9->installEventFilter(this);
-    grid->addWidget(Panel9, 6, 0, 1, 4);
-    row->addLayout(grid, 1);
+    Panel9->setFixedHeight(kCourseImageSize);
+    speedRow->addWidget(Panel9, 1);
 
-    auto* courseColumn = new QVBoxLayout;
     kursimg = new QLabel(box);
     kursimg->setObjectName(QStringLiteral("kursimg"));
     kursimg->setFixedSize(kCourseImageSize, kCourseImageSize);
-    courseColumn->addWidget(kursimg);
-    courseColumn->addStretch(1);
-    row->addLayout(courseColumn);
+    speedRow->addWidget(kursimg);
+    rows->addLayout(speedRow);
     return box;
 }
 
+namespace {
+
+// The column scrolls up and down only: it is never narrower than what it holds asks for.
+class ColumnArea : public QScrollArea {
+  public:
+    using QScrollArea::QScrollArea;
+    QSize minimumSizeHint() const override { return Fitting(widget()->minimumSizeHint()); }
+    QSize sizeHint() const override { return Fitting(widget()->sizeHint()); }
+
+  private:
+    QSize Fitting(QSize content) const {
+        const int w = content.width() + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+        return {w, std::min(content.height(), kColumnMinHeight)};
+    }
+};
+
+}  // namespace
+
 void TForm1::BuildControls() {
     auto* central = new QWidget(this);
-    auto* root = new QHBoxLayout(central);
-    auto* main = new QVBoxLayout;
-    main->addWidget(BuildConnectionBar(central));
-    main->addWidget(BuildDisplays(central));
-    LogMemo1 = new common::LogMemo(central);
+    auto* root = new QVBoxLayout(central);
+    connectionBar_ = BuildConnectionBar(central);
+    root->addWidget(connectionBar_);
+
+    mainsplit_ = new QSplitter(Qt::Horizontal, central);
+    mainsplit_->setObjectName(QStringLiteral("mainsplit"));
+    mainsplit_->setChildrenCollapsible(false);
+    auto* mapBox = new QWidget(mainsplit_);
+    mapBox->setObjectName(QStringLiteral("maparea"));
+    mapArea_ = new QVBoxLayout(mapBox);
+    mapArea_->setContentsMargins(0, 0, 0, 0);
+    mapBox->hide();
+    column_ = new ColumnArea(mainsplit_);
+    column_->setObjectName(QStringLiteral("valuescolumn"));
+    column_->setWidgetResizable(true);
+    column_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    column_->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(column_);
+    auto* rows = new QVBoxLayout(content);
+    rows->setContentsMargins(0, 0, 6, 0);
+    rows->addWidget(BuildDisplays(content));
+    panelArea_ = new QVBoxLayout;
+    panelArea_->setObjectName(QStringLiteral("panelArea"));
+    rows->addLayout(panelArea_);
+    LogMemo1 = new common::LogMemo(content);
     LogMemo1->setObjectName(QStringLiteral("LogMemo1"));
     LogMemo1->hide();
     LogMemo1->setMinimumHeight(120);
-    main->addWidget(LogMemo1, 1);
-    root->addLayout(main, 1);
-    panelArea_ = new QVBoxLayout;
-    panelArea_->setObjectName(QStringLiteral("panelArea"));
-    root->addLayout(panelArea_);
+    rows->addWidget(LogMemo1, 1);
+    column_->setWidget(content);
+    mainsplit_->addWidget(mapBox);
+    mainsplit_->addWidget(column_);
+    mainsplit_->setStretchFactor(0, 1);
+    mainsplit_->setStretchFactor(1, 0);
+    root->addWidget(mainsplit_, 1);
     setCentralWidget(central);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+
+    viewMenu_ = menuBar()->addMenu(tr("Ansicht"));
+    mapOnlyAction_ = new QAction(tr("Karte im Vollbild"), this);
+    mapOnlyAction_->setObjectName(QStringLiteral("maponlyaction"));
+    mapOnlyAction_->setCheckable(true);
+    mapOnlyAction_->setShortcut(QKeySequence(Qt::Key_F11));
+    mapOnlyAction_->setEnabled(false);  // until there is a map
+    viewMenu_->addAction(mapOnlyAction_);
+    // On the window too, so that F11 works while the menu bar is hidden.
+    addAction(mapOnlyAction_);
+    connect(mapOnlyAction_, &QAction::toggled, this, &TForm1::SetMapOnly);
     resize(760, 420);
+}
+
+void TForm1::SetMapOnly(bool on) {
+    if (mapOnlyAction_->isChecked() != on) mapOnlyAction_->setChecked(on);  // comes back here
+    if (on == connectionBar_->isHidden()) return;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{connectionBar_, column_, statusBar(), menuBar()})
+        w->setVisible(!on);
+    if (on) {
+        maximizedBeforeMapOnly_ = isMaximized();
+        showFullScreen();
+    } else if (maximizedBeforeMapOnly_) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
 }
 
 void TForm1::FormCreate() {
@@ -288,7 +373,7 @@ void TForm1::conbtnClick() {
     core_.Reader().ResetTotalDistance();
     QString error;
     if (!link_.Connect(servercombo->currentText(), error)) {
-        msglb->setText(QStringLiteral("Fehler bei der Verbindung"));
+        msglb->setText(tr("Fehler bei der Verbindung"));
         conbtn->setText(QStringLiteral("connect"));
         ShowMessage(error);
     }
@@ -299,7 +384,7 @@ void TForm1::tcpclientConnecting() {
 }
 
 void TForm1::tcpclientConnect(const QString& host) {
-    msglb->setText(QStringLiteral("verbunden mit ") + host);
+    msglb->setText(tr("verbunden mit ") + host);
     statusBar()->clearMessage();
     if (const std::size_t dropped = core_.Reader().StartStream())
         ShowMessage(
@@ -308,7 +393,7 @@ void TForm1::tcpclientConnect(const QString& host) {
 }
 
 void TForm1::tcpclientError(const QString& detail, bool retrying) {
-    msglb->setText(QStringLiteral("Fehler bei der Verbindung"));
+    msglb->setText(tr("Fehler bei der Verbindung"));
     if (!retrying) conbtn->setText(QStringLiteral("connect"));
     ShowMessage(retrying
                     ? detail + QStringLiteral("; next attempt in %1 s").arg(kRetryIntervalMs / 1000)
@@ -442,8 +527,8 @@ void TForm1::ShowCarLocator() {
 
 void TForm1::Panel9Click() {
     core_.Reader().SetSpeedKmh(!core_.Reader().SpeedKmh());
-    Label6->setText(core_.Reader().SpeedKmh() ? QStringLiteral("Geschwindigkeit (km/h)")
-                                              : QStringLiteral("Geschwindigkeit (m/s)"));
+    Label6->setText(core_.Reader().SpeedKmh() ? tr("Geschwindigkeit (km/h)")
+                                              : tr("Geschwindigkeit (m/s)"));
 }
 
 void TForm1::FormDestroy() {
@@ -502,14 +587,14 @@ void TForm1::DrawCourseLetters() {
     p.setFont(f);
     p.setPen(palette().color(QPalette::Text));
     const CourseImageLayout l = CourseLayout(courseW_, courseH_);
-    auto letter = [&p](Pixel at, const char* text) {
-        p.drawText(QRect(at.x, at.y, 20, 20), Qt::AlignLeft | Qt::AlignTop,
-                   QString::fromLatin1(text));
+    auto letter = [&p](Pixel at, const QString& text) {
+        p.drawText(QRect(at.x, at.y, 20, 20), Qt::AlignLeft | Qt::AlignTop, text);
     };
-    letter(l.north, "N");
-    letter(l.south, "S");
-    letter(l.west, "W");
-    letter(l.east, "O");
+    //: The course image's compass letters: north, south, west, east ("Ost").
+    letter(l.north, tr("N"));
+    letter(l.south, tr("S"));
+    letter(l.west, tr("W"));
+    letter(l.east, tr("O"));
     p.end();
     kursimg->setPixmap(course_);
 }

@@ -34,7 +34,11 @@ class LogMemo;
 namespace monitor {
 class RecordLog;
 }
+class QAction;
 class QCheckBox;
+class QMenu;
+class QScrollArea;
+class QSplitter;
 class QTimer;
 
 namespace monitor {
@@ -46,6 +50,12 @@ inline constexpr const char* kOperatorMarkerFile = "master_zz9zzz";
 // Room a value label asks for, in digits: "-12345.6 km/h"; the station's is wider.
 inline constexpr int kValueChars = 13;
 inline constexpr int kStationChars = 30;
+// The values' point sizes: read at arm's length on a 10-inch tablet; the speed larger still.
+inline constexpr int kValuePt = 16;
+inline constexpr int kSpeedPt = 28;
+inline constexpr int kSpeedChars = 10;
+// The column as low as the window gets; it scrolls below that.
+inline constexpr int kColumnMinHeight = 200;
 
 class TForm1 : public QMainWindow, private LiveLinkView {
     Q_OBJECT
@@ -73,8 +83,17 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     common::TSerComm& SerComm() { return SerComm1; }
     const QPixmap& CourseImage() const { return course_; }
 
-    // Room for further panels (plots, alarms) to the right of the displays; empty as built.
+    // Room for further panels (values, lists, settings) under the displays, in the column beside
+    // the main area; empty as built.
     QVBoxLayout* PanelArea() { return panelArea_; }
+    // The main area, left of the column: empty and hidden as built, shown once it holds a widget.
+    QVBoxLayout* MapArea() { return mapArea_; }
+    // Between main area and column; the column keeps its width when the window grows.
+    QSplitter* Splitter() { return mainsplit_; }
+    // "Karte im Vollbild" (F11): the main area alone, full screen, and back.
+    QAction* MapOnlyAction() { return mapOnlyAction_; }
+    void SetMapOnly(bool on);
+    QMenu* ViewMenu() { return viewMenu_; }
     // Called after each record is shown, with what the core made of it.
     std::function<void(const RecordOutcome&)> OnRecordShown;
     // The current landing estimate, for the waypoint sentence after each GPS sentence.
@@ -155,6 +174,13 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     QLabel* kursimg = nullptr;
     common::LogMemo* LogMemo1 = nullptr;
     QVBoxLayout* panelArea_ = nullptr;
+    QWidget* connectionBar_ = nullptr;
+    QSplitter* mainsplit_ = nullptr;
+    QVBoxLayout* mapArea_ = nullptr;
+    QScrollArea* column_ = nullptr;
+    QAction* mapOnlyAction_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
+    bool maximizedBeforeMapOnly_ = false;
 };
 
 }  // namespace monitor

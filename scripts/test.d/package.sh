@@ -16,7 +16,7 @@ deb=${debs[0]}
 echo "-- $(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
 # libqt6sql6-sqlite is declared by hand: the scan does not see plugins.
-for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6sql6 libqt6sql6-sqlite \
+for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6sql6 libqt6sql6-sqlite libqt6dbus6 \
   libasound2 libsndfile1 libsamplerate0 libkissfft-float131; do
   if [[ ", $depends," != *", $lib "* && ", $depends," != *", $lib,"* ]]; then
     echo "the package does not declare $lib: Depends: $depends" >&2
@@ -73,4 +73,9 @@ for program in tavrin pelmora; do
   [[ -d "$work/home/$program" ]]
 done
 [[ -s "$work/root/usr/share/doc/tavrin-pelmora/README.md" ]]
+# The windows' English translation where the programs look for it, beside bin/.
+for program in tavrin pelmora; do
+  [[ -s "$work/root/usr/share/tavrin-pelmora/translations/${program}_en.qm" ]] ||
+    { echo "the ${program}_en.qm translation is not in the package" >&2; exit 1; }
+done
 echo "-- package checked"

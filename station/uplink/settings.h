@@ -11,6 +11,8 @@ namespace station {
 inline constexpr const char* kSettingsFile = "tavrin.ini";
 inline constexpr const char* kCallKey = "CALL";
 inline constexpr const char* kLocatorKey = "LOCATOR";
+inline constexpr const char* kLanguageKey = "LANGUAGE";  // the window's: en or de
+inline constexpr const char* kNightKey = "NIGHT";        // the window's night theme: 1 or 0
 
 class SettingsLines {
   public:

@@ -1,14 +1,19 @@
 #include "station/window/main_window.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <QValidator>
 
 #include "common/gui/log_memo.h"
+#include "common/gui/night_theme.h"
 #include "common/serial/qt_dispatcher.h"
 #include "common/text.h"
 #include "station/capture/audio_capture.h"
@@ -44,7 +49,7 @@ class StationIdValidator : public QValidator {
 
 // "Pfad: sensitive   gut: literal 12 / sensitive 15"
 QString DecoderText(demod::Decoder last, int literalGood, int sensitiveGood) {
-    return QStringLiteral("Pfad: %1   gut: literal %2 / sensitive %3")
+    return StationWindow::tr("Pfad: %1   gut: literal %2 / sensitive %3")
         .arg(QString::fromLatin1(demod::DecoderName(last)))
         .arg(literalGood)
         .arg(sensitiveGood);
@@ -54,6 +59,24 @@ QString DecoderText(demod::Decoder last, int literalGood, int sensitiveGood) {
 // breaks a line.
 QString Received(const std::string& bytes) {
     return QString::fromStdString(common::EscapeReceived(bytes));
+}
+
+// The telemetry's German words, as the window's language has them.
+const char* const kInside = QT_TRANSLATE_NOOP("station::StationWindow", "°C (innen)");
+const char* const kOutside = QT_TRANSLATE_NOOP("station::StationWindow", "°C (aussen)");
+const char* const kUnknownShown = QT_TRANSLATE_NOOP("station::StationWindow", "unbekannt");
+
+// `text` ending in `suffix`, with the suffix as shown.
+QString Suffixed(const std::string& text, std::string_view suffix, const QString& shown) {
+    if (!text.ends_with(suffix)) return QString::fromStdString(text);
+    return QString::fromStdString(text.substr(0, text.size() - suffix.size())) + shown;
+}
+
+// Button4's caption: "RECHTECK" or "HAMMING".
+QString TablesText(const std::string& caption) {
+    if (caption == "RECHTECK")
+        return QCoreApplication::translate("station::StationWindow", "RECHTECK");
+    return QString::fromStdString(caption);
 }
 
 QColor FromColourValue(std::uint32_t bgr) {
@@ -98,7 +121,7 @@ StationWindow::~StationWindow() {
 QLabel* StationWindow::ValueLabel(const char* name, const QString& caption, QWidget* parent,
                                   QGridLayout* grid, int row, int col) {
     auto* cap = new QLabel(caption, parent);
-    cap->setStyleSheet(QStringLiteral("color: #555;"));
+    cap->setForegroundRole(QPalette::PlaceholderText);  // a quieter grey, day or night
     auto* value = new QLabel(QStringLiteral("-"), parent);
     value->setObjectName(QString::fromLatin1(name));
     QFont f = value->font();
@@ -142,7 +165,7 @@ QWidget* StationWindow::BuildUplinkBar(QWidget* parent) {
     conbt = new QPushButton(QStringLiteral("connect"), bar);
     conbt->setObjectName(QStringLiteral("conbt"));
     connect(conbt, &QPushButton::clicked, this, &StationWindow::conbtClick);
-    errlb = new QLabel(QStringLiteral("CALL ODER LOCATOR FEHLT"), bar);
+    errlb = new QLabel(tr("CALL ODER LOCATOR FEHLT"), bar);
     errlb->setObjectName(QStringLiteral("errlb"));
     errlb->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
     errlb->hide();
@@ -187,10 +210,9 @@ QWidget* StationWindow::BuildServiceBar(QWidget* parent) {
     Label1 = new QLabel(QStringLiteral("fff"), bar);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setVisible(startup_.Options().service);
-    Button3 = button("Button3", QStringLiteral("schnappschuss"), &StationWindow::Button3Click);
-    Button4 =
-        button("Button4", QString::fromStdString(TablesCaption(d)), &StationWindow::Button4Click);
-    Button5 = button("Button5", QStringLiteral("Messwert"), &StationWindow::Button5Click);
+    Button3 = button("Button3", tr("schnappschuss"), &StationWindow::Button3Click);
+    Button4 = button("Button4", TablesText(TablesCaption(d)), &StationWindow::Button4Click);
+    Button5 = button("Button5", tr("Messwert"), &StationWindow::Button5Click);
     dataed = new QLineEdit(QStringLiteral("1"), bar);
     dataed->setObjectName(QStringLiteral("dataed"));
     dataed->setMaximumWidth(60);
@@ -256,7 +278,7 @@ void StationWindow::Button3Click() {
 }
 
 void StationWindow::Button4Click() {
-    Button4->setText(QString::fromStdString(core_.Demodulator().SwitchWindow()));
+    Button4->setText(TablesText(core_.Demodulator().SwitchWindow()));
 }
 
 void StationWindow::Button5Click() {
@@ -323,11 +345,16 @@ void StationWindow::conbtClick() {
     uplink_.conbtClick();
 }
 
+// Silver while connected, white otherwise; at night the dark palette's own shades.
 void StationWindow::SetFieldsLocked(bool locked) {
+    fieldsLocked_ = locked;
+    const bool night = common::IsNight(*this);
+    const QColor lockedColour = night ? palette().color(QPalette::Mid) : QColor(192, 192, 192);
+    const QColor openColour = night ? palette().color(QPalette::Base) : QColor(Qt::white);
     for (QLineEdit* edit : {called, loced}) {
         edit->setReadOnly(locked);
         QPalette pal = edit->palette();
-        pal.setColor(QPalette::Base, locked ? QColor(192, 192, 192) : QColor(Qt::white));
+        pal.setColor(QPalette::Base, locked ? lockedColour : openColour);
         edit->setPalette(pal);
     }
 }
@@ -342,16 +369,16 @@ void StationWindow::BuildControls() {
     auto* top = new QHBoxLayout;
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(16);
-    timelb = ValueLabel("timelb", QStringLiteral("Zeit"), central, grid, 0, 0);
-    maidenlb = ValueLabel("maidenlb", QStringLiteral("Locator"), central, grid, 0, 2);
-    hoehelb = ValueLabel("hoehelb", QStringLiteral("Höhe"), central, grid, 1, 0);
-    satlb = ValueLabel("satlb", QStringLiteral("Satelliten"), central, grid, 1, 2);
-    vbatlb = ValueLabel("vbatlb", QStringLiteral("Batterie"), central, grid, 2, 0);
-    vpresslb = ValueLabel("vpresslb", QStringLiteral("Luftdruck"), central, grid, 2, 2);
-    vitemplb = ValueLabel("vitemplb", QStringLiteral("Temperatur"), central, grid, 3, 0);
-    vatemplb = ValueLabel("vatemplb", QStringLiteral("Temperatur"), central, grid, 3, 2);
-    breitelb = ValueLabel("breitelb", QStringLiteral("Breite"), central, grid, 4, 0);
-    laengelb = ValueLabel("laengelb", QStringLiteral("Länge"), central, grid, 4, 2);
+    timelb = ValueLabel("timelb", tr("Zeit"), central, grid, 0, 0);
+    maidenlb = ValueLabel("maidenlb", tr("Locator"), central, grid, 0, 2);
+    hoehelb = ValueLabel("hoehelb", tr("Höhe"), central, grid, 1, 0);
+    satlb = ValueLabel("satlb", tr("Satelliten"), central, grid, 1, 2);
+    vbatlb = ValueLabel("vbatlb", tr("Batterie"), central, grid, 2, 0);
+    vpresslb = ValueLabel("vpresslb", tr("Luftdruck"), central, grid, 2, 2);
+    vitemplb = ValueLabel("vitemplb", tr("Temperatur"), central, grid, 3, 0);
+    vatemplb = ValueLabel("vatemplb", tr("Temperatur"), central, grid, 3, 2);
+    breitelb = ValueLabel("breitelb", tr("Breite"), central, grid, 4, 0);
+    laengelb = ValueLabel("laengelb", tr("Länge"), central, grid, 4, 2);
     vhumlb = ValueLabel("vhumlb", QString(), central, grid, 5, 0);
     vhumlb->clear();
     // The raw position stays in the window for the next developer but is not shown:
@@ -366,7 +393,7 @@ void StationWindow::BuildControls() {
     mono.setPointSize(14);
     mono.setBold(true);
     Label3->setFont(mono);
-    grid->addWidget(new QLabel(QStringLiteral("Prüfsumme"), central), 6, 0);
+    grid->addWidget(new QLabel(tr("Prüfsumme"), central), 6, 0);
     grid->addWidget(Label3, 6, 1);
     decoderlb = new QLabel(central);
     decoderlb->setObjectName(QStringLiteral("decoderlb"));
@@ -377,7 +404,7 @@ void StationWindow::BuildControls() {
     grid->addWidget(signallb, 7, 1, 1, 3);
     statslb = new QLabel(central);
     statslb->setObjectName(QStringLiteral("statslb"));
-    grid->addWidget(new QLabel(QStringLiteral("Statistik"), central), 8, 0);
+    grid->addWidget(new QLabel(tr("Statistik"), central), 8, 0);
     grid->addWidget(statslb, 8, 1, 1, 3);
     top->addLayout(grid, 1);
 
@@ -412,6 +439,7 @@ void StationWindow::BuildControls() {
 
     setCentralWidget(central);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    BuildLanguageMenu();
     resize(startup_.Options().waterfall ? 1200 : 900, 700);
     DrawLevel();
     ShowStats();
@@ -419,6 +447,37 @@ void StationWindow::BuildControls() {
     statsTimer_.setInterval(1000);
     connect(&statsTimer_, &QTimer::timeout, this, &StationWindow::ShowStats);
     statsTimer_.start();
+}
+
+// Each language named in itself; a choice holds from the next start and goes into tavrin.ini
+// with the call sign and locator when the window closes.
+void StationWindow::BuildLanguageMenu() {
+    QMenu* view = menuBar()->addMenu(tr("Ansicht"));
+    nightAction_ = view->addAction(tr("Nachtmodus"));
+    nightAction_->setObjectName(QStringLiteral("nightaction"));
+    nightAction_->setCheckable(true);
+    connect(nightAction_, &QAction::toggled, this, &StationWindow::ApplyNight);
+    connect(nightAction_, &QAction::triggered, this, [this](bool on) { startup_.SetNight(on); });
+
+    QMenu* menu = menuBar()->addMenu(QStringLiteral("Sprache/Language"));
+    menu->setObjectName(QStringLiteral("languagemenu"));
+    auto* group = new QActionGroup(menu);
+    for (const auto& [code, name] : {std::pair{"de", "Deutsch"}, std::pair{"en", "English"}}) {
+        QAction* choice = menu->addAction(QString::fromUtf8(name));
+        choice->setObjectName(QStringLiteral("language_") + QLatin1String(code));
+        choice->setCheckable(true);
+        group->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, code, name] {
+            startup_.SetLanguage(code);
+            SetStatus(tr("Sprache ab dem nächsten Start: %1").arg(QString::fromUtf8(name)));
+        });
+    }
+}
+
+void StationWindow::ApplyNight(bool on) {
+    common::ApplyNightTheme(this, on);
+    SetFieldsLocked(fieldsLocked_);
+    DrawLevel();
 }
 
 void StationWindow::ShowStats() {
@@ -433,6 +492,12 @@ void StationWindow::Report(const QString& text) {
 
 void StationWindow::FormCreate() {
     for (const auto& problem : startup_.ReadSettings()) Report(QString::fromStdString(problem));
+    const std::string language =
+        common::ChooseLanguage(startup_.Options().language, startup_.LanguageSetting());
+    for (QAction* choice :
+         findChildren<QAction*>(QStringLiteral("language_") + QString::fromStdString(language)))
+        choice->setChecked(true);
+    nightAction_->setChecked(startup_.NightSetting());
     if (startup_.SettingsMissing())
         statusBar()->showMessage(QStringLiteral("No tavrin.ini yet: enter call sign and locator"));
     called->setText(startup_.CallField());
@@ -477,7 +542,7 @@ void StationWindow::closeEvent(QCloseEvent* event) {
 void StationWindow::DrawLevel() {
     const auto& d = core_.Demodulator();
     QPixmap pm(ausimg->size());
-    pm.fill(Qt::white);
+    pm.fill(common::IsNight(*this) ? palette().color(QPalette::Base) : QColor(Qt::white));
     QPainter p(&pm);
     const int top = demod::FskDemodulator::LevelBarTop(d.LevelDb(), pm.height());
     p.fillRect(0, top, pm.width(), pm.height() - top, d.LevelIsRed() ? Qt::red : Qt::blue);
@@ -489,14 +554,15 @@ void StationWindow::DrawLevel() {
 void StationWindow::ausgabe(const FrameReport& r) {
     const TelemetryDisplay& d = r.display;
     vbatlb->setText(QString::fromStdString(d.vbatlb));
-    vitemplb->setText(QString::fromStdString(d.vitemplb));
-    vatemplb->setText(QString::fromStdString(d.vatemplb));
+    vitemplb->setText(Suffixed(d.vitemplb, kInside, tr(kInside)));
+    vatemplb->setText(Suffixed(d.vatemplb, kOutside, tr(kOutside)));
     vhumlb->setText(QString::fromStdString(d.vhumlb));
     vpresslb->setText(QString::fromStdString(d.vpresslb));
     timelb->setText(Received(d.timelb));
     breitelb->setText(QString::fromStdString(d.breitelb));  // hidden; holds our own "°"
     laengelb->setText(QString::fromStdString(d.laengelb));
-    maidenlb->setText(QString::fromStdString(d.maidenlb));
+    maidenlb->setText(d.maidenlb == kUnknownLocator ? tr(kUnknownShown)
+                                                    : QString::fromStdString(d.maidenlb));
     hoehelb->setText(Received(d.hoehelb));
     satlb->setText(Received(d.satlb));
     QPalette pal = Label3->palette();

@@ -70,6 +70,9 @@ class StationWindow : public QMainWindow, private UplinkView {
     void LogLine(const QString& text) override;
 
     void BuildControls();
+    void BuildLanguageMenu();
+    // "Nachtmodus": the dark palette over the whole window, its pictures with it.
+    void ApplyNight(bool on);
     QWidget* BuildUplinkBar(QWidget* parent);
     QWidget* BuildServiceBar(QWidget* parent);
     QWidget* BuildServiceArea(QWidget* parent);
@@ -84,6 +87,8 @@ class StationWindow : public QMainWindow, private UplinkView {
     StationCore core_;
     Uplink uplink_;
     bool callTyped_ = false, locatorTyped_ = false;
+    bool fieldsLocked_ = false;
+    QAction* nightAction_ = nullptr;
     common::TSerComm COMM;
     QTimer Timer1;
     std::unique_ptr<capture::TAudioCapture> AudioIn1;

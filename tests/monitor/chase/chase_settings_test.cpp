@@ -22,6 +22,9 @@ ChaseSettings Changed() {
     s.nightTheme = true;
     s.tilesUrl = "https://tiles.example.org/osm/{z}/{x}/{y}.png?key=a&b=1";
     s.mbtilesPath = "/home/op/maps/region one.mbtiles";
+    s.notifications = false;
+    s.columnWidthPx = 512;
+    s.language = "en";
     return s;
 }
 
@@ -50,7 +53,7 @@ TEST(ChaseSettingsFile, HandEditedLinesThatDoNotFitAreSkippedWithAMessage) {
     const ChaseSettings s = ParseChaseSettings(
         "# mine\n[General]\n vrate_window_s = 45 \r\nburst_drop_m=lots\nalarm_burst=yes\n"
         "landing_alt_m=auto\nalarm_landing_km=0\nfrobnicate=1\nnight_theme=1\nnonsense\n"
-        "tiles_url=ftp://x/{z}/{x}/{y}\nmbtiles=\n",
+        "tiles_url=ftp://x/{z}/{x}/{y}\nmbtiles=\nlanguage=fr\n",
         Changed(), problems);
     EXPECT_EQ(s.analytics.vrateWindowS, 45);
     EXPECT_EQ(s.analytics.burstDropM, 500);  // kept from the base
@@ -60,7 +63,8 @@ TEST(ChaseSettingsFile, HandEditedLinesThatDoNotFitAreSkippedWithAMessage) {
     EXPECT_TRUE(s.nightTheme);
     EXPECT_EQ(s.tilesUrl, Changed().tilesUrl);
     EXPECT_EQ(s.mbtilesPath, "");
-    ASSERT_EQ(problems.size(), 6u);
+    EXPECT_EQ(s.language, "en");  // no translation into French: kept from the base
+    ASSERT_EQ(problems.size(), 7u);
     EXPECT_EQ(problems[0], "line 4 \"burst_drop_m=lots\" ignored");
 }
 
@@ -94,7 +98,8 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
                                                 "30",
                                                 "--tiles",
                                                 "none",
-                                                "--mbtiles=/maps/a.mbtiles"};
+                                                "--mbtiles=/maps/a.mbtiles",
+                                                "--no-notifications"};
     const ParsedOptions p = ParseOptions(args);
     ASSERT_TRUE(p.error.empty()) << p.error;
     EXPECT_TRUE(p.options.chase.estimates);
@@ -107,6 +112,7 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
     EXPECT_TRUE(s.nightTheme);
     EXPECT_EQ(s.tilesUrl, "none");
     EXPECT_EQ(s.mbtilesPath, "/maps/a.mbtiles");
+    EXPECT_FALSE(p.options.chase.AppliedTo({}).notifications);
     EXPECT_EQ(ChaseSettings().tilesUrl, kDefaultTileUrl);
 
     const ParsedOptions none =

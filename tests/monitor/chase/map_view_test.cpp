@@ -3,6 +3,7 @@
 #include "monitor/chase/map_view.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -170,6 +171,34 @@ TEST(MapView, RingsAndScaleBarInTrueKilometresAndAZoomThatHoldsThePoints) {
     };
     EXPECT_TRUE(inside(z));
     EXPECT_FALSE(inside(z + 1));
+}
+
+// A flight to one side of home, in a tall window: the view holds home, track and landing with
+// the margin, centred on what they span, and one level closer no longer would.
+TEST(FitView, HoldsEveryPointCentredOnTheirSpanAtTheClosestZoom) {
+    const std::vector<LatLonDeg> points = {
+        {50.25, 9.92}, {50.10, 8.70}, {50.31, 9.40}, {50.27, 9.99}};
+    const double w = 600, h = 900, margin = 24;
+    const MapView v = FitView(points, w, h, margin, kMaxMapZoom);
+    auto extent = [&](const MapView& m) {
+        double left = w, right = w, top = h, bottom = h;
+        for (const LatLonDeg& p : points) {
+            const PlotPoint s = m.ToScreen(p);
+            left = std::min(left, s.x), right = std::min(right, w - s.x);
+            top = std::min(top, s.y), bottom = std::min(bottom, h - s.y);
+        }
+        return std::array<double, 4>{left, right, top, bottom};
+    };
+    const auto room = extent(v);
+    for (double side : room) EXPECT_GE(side, margin);
+    EXPECT_NEAR(room[0], room[1], 1e-6);  // as much room east as west
+    EXPECT_NEAR(room[2], room[3], 1e-6);
+    const auto closer = extent(MapView(v.Centre(), v.Zoom() + 1, w, h));
+    EXPECT_LT(*std::min_element(closer.begin(), closer.end()), margin);
+
+    // One point, or all in one place: as close as allowed, never closer.
+    EXPECT_EQ(FitView({{50.1, 8.7}}, w, h, margin, 13).Zoom(), 13);
+    EXPECT_EQ(FitView(points, w, h, margin, 3).Zoom(), 3);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <QStandardItemModel>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -323,12 +324,29 @@ TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAn
     Shot("map_night");
     Control<QCheckBox>("nightcb")->setChecked(false);
 
-    // Following the probe: each record brings it to the middle.
+    // Following the probe, the map holds the whole chase (home, the track and the landing
+    // estimate, clear of the edges) as close as it fits.
+    // Centred on what it spans, so that no side of the map lies empty.
+    auto holdsTheChase = [&](const MapView& m) {
+        std::vector<LatLonDeg> chase = {a.EffectiveHome(), a.State().landing->point};
+        for (const FlightPoint& f : a.Track())
+            if (f.position) chase.push_back(*f.position);
+        const double edge = GroundTrackPlot::kMarginPx;
+        double left = m.Width(), right = 0, top = m.Height(), bottom = 0;
+        for (const LatLonDeg& p : chase) {
+            const PlotPoint q = m.ToScreen(p);
+            left = std::min(left, q.x), right = std::max(right, q.x);
+            top = std::min(top, q.y), bottom = std::max(bottom, q.y);
+        }
+        return left >= edge && right <= m.Width() - edge && top >= edge &&
+               bottom <= m.Height() - edge && std::abs(left + right - m.Width()) < 2 &&
+               std::abs(top + bottom - m.Height()) < 2;
+    };
     EXPECT_EQ(follow->currentText(), "Ballon");
     Fly(o, t.landingTimeS - 600);
-    PlotPoint probe = plot->View().ToScreen(*a.State().lastPosition);
-    EXPECT_NEAR(probe.x, plot->width() / 2.0, 1);
-    EXPECT_NEAR(probe.y, plot->height() / 2.0, 1);
+    EXPECT_TRUE(holdsTheChase(plot->View()));
+    EXPECT_FALSE(holdsTheChase(
+        MapView(plot->View().Centre(), plot->View().Zoom() + 1, plot->width(), plot->height())));
 
     // The wheel zooms about the pointer.
     const int zoom = plot->View().Zoom();
@@ -341,6 +359,15 @@ TEST_F(ChasePanelTest, TheTrackLiesOnAMapFromAnMbtilesFileThatPansZoomsFollowsAn
     PlotPoint s = plot->View().ToScreen(under);
     EXPECT_NEAR(s.x, pointer.x(), 1e-6);
     EXPECT_NEAR(s.y, pointer.y(), 1e-6);
+    // At the user's zoom the records keep the probe in the middle; "Ballon" chosen again
+    // fits the whole chase again.
+    Fly(o, t.landingTimeS - 500);
+    PlotPoint probe = plot->View().ToScreen(*a.State().lastPosition);
+    EXPECT_NEAR(probe.x, plot->width() / 2.0, 1);
+    EXPECT_NEAR(probe.y, plot->height() / 2.0, 1);
+    EXPECT_EQ(plot->View().Zoom(), zoom + 1);
+    emit follow->activated(follow->currentIndex());
+    EXPECT_TRUE(holdsTheChase(plot->View()));
 
     // Dragging moves the map with the mouse and stops following; records no longer move it.
     const LatLonDeg grabbed = plot->View().FromScreen({100, 100});

@@ -3,11 +3,16 @@
 // With CHASE_SCREENSHOTS set to a folder it leaves PNGs of the window there.
 #include "monitor/window/chase_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QToolButton>
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include "common/locator.h"
+#include "monitor/window/fit_label.h"
+#include "monitor/window/ground_track_plot.h"
 #include "qt_wait.h"
 #include "records.h"
 #include "simulated_flight.h"
@@ -48,8 +55,12 @@ TEST(ChaseWindow, BesideTheDisplaysFedByTheWindowFollowingItsLocator) {
     EXPECT_TRUE(hgpslb->isVisible());
     EXPECT_TRUE(kursimg->isVisible());
     EXPECT_TRUE(hgpslb->text().endsWith(" m"));  // the window's own display, as it was
-    const int displaysRight = kursimg->mapTo(&w, QPoint(kursimg->width(), 0)).x();
-    EXPECT_GE(panel->mapTo(&w, QPoint(0, 0)).x(), displaysRight);
+    // The map left of the displays, the panel's values under them in the column.
+    auto* map = w.findChild<GroundTrackPlot*>("trackimg");
+    ASSERT_TRUE(map);
+    EXPECT_LE(map->mapTo(&w, QPoint(map->width(), 0)).x(), hgpslb->mapTo(&w, QPoint(0, 0)).x());
+    EXPECT_GE(panel->mapTo(&w, QPoint(0, 0)).y(),
+              kursimg->mapTo(&w, QPoint(0, kursimg->height())).y());
     EXPECT_EQ(panel->findChild<QLabel*>("phaselb")->text(), "Abstieg");
     EXPECT_NE(panel->findChild<QLabel*>("tlandlb")->text(), "-");
     EXPECT_EQ(panel->findChild<QLabel*>("agelb")->text(), "0 s");
@@ -63,12 +74,104 @@ TEST(ChaseWindow, BesideTheDisplaysFedByTheWindowFollowingItsLocator) {
 
     myloced->setText("JO40XG");
     const char* shots = std::getenv("CHASE_SCREENSHOTS");
-    if (shots) w.grab().save(QString::fromUtf8(shots) + "/monitor_window_day.png");
+    if (shots) {
+        w.grab().save(QString::fromUtf8(shots) + "/monitor_window_day.png");
+        // The column whole, as far as it scrolls.
+        w.findChild<QScrollArea*>("valuescolumn")
+            ->widget()
+            ->grab()
+            .save(QString::fromUtf8(shots) + "/monitor_column_day.png");
+    }
     panel->findChild<QCheckBox*>("nightcb")->setChecked(true);
     EXPECT_LT(w.palette().color(QPalette::Window).lightness(), 64);
     EXPECT_LT(hgpslb->palette().color(QPalette::Window).lightness(), 64);
     EXPECT_GT(hgpslb->palette().color(QPalette::WindowText).lightness(), 128);
     if (shots) w.grab().save(QString::fromUtf8(shots) + "/monitor_window_night.png");
+}
+
+// The map is the window's main area: at 1600 x 1000 at least 40 % of it, more as the window
+// grows, still so on a 10-inch tablet's 1280 x 800, where the column's values all show whole.
+// The column keeps the width the user drags it to; F11 shows the map alone with the banner and
+// the followed flight's figures over it, and back.
+TEST(ChaseWindow, TheMapIsTheMainAreaTheColumnKeepsItsWidthAndF11ShowsTheMapAlone) {
+    test_support::TempDir dir;
+    const std::string ini = (dir.path / "pelmora.ini").string();
+    TForm1 w;
+    w.FormCreate();
+    ChaseOptions offline;
+    offline.tilesUrl = kNoTiles;
+    AddChasePanel(w, offline, ini);
+    w.show();
+    auto* map = w.findChild<GroundTrackPlot*>("trackimg");
+    auto* column = w.findChild<QWidget*>("valuescolumn");
+    auto* splitter = w.findChild<QSplitter*>("mainsplit");
+    ASSERT_TRUE(map && column && splitter);
+    auto mapShare = [&](int width, int height) {
+        w.resize(width, height);
+        QApplication::processEvents();
+        EXPECT_EQ(w.size(), QSize(width, height));
+        return double(map->width()) * map->height() / (double(width) * height);
+    };
+    const double at1600 = mapShare(1600, 1000);
+    EXPECT_GE(at1600, 0.4);
+    EXPECT_GT(mapShare(1920, 1200), at1600);
+    EXPECT_GE(mapShare(1280, 800), 0.4);
+
+    const probegen::FlightOptions o;
+    const auto frames = probegen::SimulateFlight(o);
+    const testing::FlightTruth t = testing::Truth(o);
+    for (std::size_t i = 0; i < frames.size() && i * o.stepS < t.burstTimeS + 120; ++i) {
+        const std::string r = testing::RelayedRecord(frames[i]);
+        w.tcpclientRead(QByteArray(r.data(), static_cast<qsizetype>(r.size())));
+    }
+    QApplication::processEvents();
+    for (const FitLabel* label : w.findChildren<FitLabel*>())
+        EXPECT_FALSE(label->IsCut())
+            << label->objectName().toStdString() << ": " << label->text().toStdString();
+    EXPECT_EQ(w.findChild<QLabel*>("kursimg")->size(), QSize(145, 145));
+
+    QAction* mapOnly = w.MapOnlyAction();
+    EXPECT_EQ(mapOnly->shortcut(), QKeySequence(Qt::Key_F11));
+    EXPECT_TRUE(w.actions().contains(mapOnly));  // F11 works with the menu bar hidden
+    auto* banner = w.findChild<QPushButton*>("alarmbt");
+    auto* figure = w.findChild<QLabel*>("mapaltlb");
+    ASSERT_TRUE(banner && figure);
+    EXPECT_TRUE(banner->isVisible());  // the burst
+    EXPECT_FALSE(figure->isVisible());
+    mapOnly->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(w.isFullScreen());
+    EXPECT_FALSE(column->isVisible());
+    EXPECT_FALSE(w.findChild<QWidget*>("servercombo")->isVisible());
+    EXPECT_TRUE(banner->isVisible());
+    EXPECT_TRUE(figure->isVisible());
+    EXPECT_EQ(figure->text(), w.findChild<QLabel*>("hgpslb")->text());
+    EXPECT_TRUE(w.findChild<QLabel*>("mapdistlb")->text().endsWith(" km"));
+    EXPECT_EQ(w.findChild<QLabel*>("mapagelb")->text(), "0 s");
+    EXPECT_GT(map->width(), column->width());
+    w.findChild<QToolButton*>("fullmapbt")->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(w.isFullScreen());
+    EXPECT_TRUE(column->isVisible());
+    EXPECT_FALSE(figure->isVisible());
+
+    // The user narrows the column: kept once the splitter rests, there at the next start.
+    splitter->setSizes({1000, 480});
+    const int kept = splitter->sizes()[1];
+    emit splitter->splitterMoved(splitter->handle(1)->x(), 1);
+    ASSERT_TRUE(test_support::WaitFor([&] {
+        ChaseSettings saved;
+        std::string error;
+        std::vector<std::string> problems;
+        return LoadChaseSettings(ini, saved, error, problems) && saved.columnWidthPx == kept;
+    }));
+    TForm1 next;
+    next.FormCreate();
+    AddChasePanel(next, offline, ini);
+    next.resize(1600, 1000);
+    next.show();
+    QApplication::processEvents();
+    EXPECT_EQ(next.findChild<QSplitter*>("mainsplit")->sizes()[1], kept);
 }
 
 // One record of a probe standing at `lat`, `lon` (degrees north and east), `n` seconds on.

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -168,6 +169,35 @@ TEST_F(StationWindowTest, SettingsReadAtCreationWrittenAtClose) {
         w.close();
     }
     EXPECT_EQ(Read("tavrin.ini"), "; my station\nCALL=DL2XYZ\nVOLUME=3\n");
+}
+
+// "Nachtmodus" darkens the whole window, the station fields and the level bar with it (white
+// fields with light text would be unreadable), and comes back at the next start from tavrin.ini.
+TEST_F(StationWindowTest, NightThemeDarkensEverythingAndIsKept) {
+    std::ofstream("tavrin.ini") << "CALL=DL1ABC\n";
+    {
+        station::StationWindow w(options_);
+        w.FormCreate();
+        auto* night = w.findChild<QAction*>("nightaction");
+        ASSERT_NE(night, nullptr);
+        EXPECT_FALSE(night->isChecked());
+        EXPECT_EQ(Child<QLineEdit>(w, "called")->palette().color(QPalette::Base),
+                  QColor(Qt::white));
+        night->trigger();
+        EXPECT_LT(w.palette().color(QPalette::Window).lightness(), 64);
+        for (const char* field : {"called", "loced"}) {
+            const QPalette p = Child<QLineEdit>(w, field)->palette();
+            EXPECT_LT(p.color(QPalette::Base).lightness(), 64) << field;
+            EXPECT_GT(p.color(QPalette::Text).lightness(), 128) << field;
+        }
+        EXPECT_LT(Child<QLabel>(w, "ausimg")->pixmap().toImage().pixelColor(2, 2).lightness(), 64);
+        w.close();
+    }
+    EXPECT_EQ(Read("tavrin.ini"), "CALL=DL1ABC\nNIGHT=1\n");
+    station::StationWindow next(options_);
+    next.FormCreate();
+    EXPECT_TRUE(next.findChild<QAction*>("nightaction")->isChecked());
+    EXPECT_LT(next.palette().color(QPalette::Window).lightness(), 64);
 }
 
 TEST_F(StationWindowTest, MissingSettingsFileStartsEmptyAndWarnsOnConnect) {
