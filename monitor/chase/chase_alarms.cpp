@@ -40,7 +40,8 @@ std::vector<Alarm> ChaseAlarms::OnRecord(const FlightState& state) {
         if (settings_.burstOn)
             fired.push_back({AlarmKind::Burst,
                              "PLATZER in " + Fixed(state.burstAltM.value_or(0), 0) + " m",
-                             state.burstAltM.value_or(0)});
+                             state.burstAltM.value_or(0),
+                             {}});
     }
     if (state.landing) {
         const double km = state.landing->homeKm;
@@ -64,7 +65,7 @@ std::vector<Alarm> ChaseAlarms::OnTick(std::optional<double> dataAgeS) {
         noDataArmed_ = false;
         if (settings_.noDataOn)
             fired.push_back(
-                {AlarmKind::NoData, "KEINE DATEN seit " + DataAge::Text(*dataAgeS), *dataAgeS});
+                {AlarmKind::NoData, "KEINE DATEN seit " + DataAge::Text(*dataAgeS), *dataAgeS, {}});
     }
     return fired;
 }
