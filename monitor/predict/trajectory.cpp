@@ -51,6 +51,14 @@ std::optional<Trajectory> FlyTrajectory(const TrajectoryPoint& start, const Flig
     return t;
 }
 
+WindLookup ModelWindLookup(const WindField& field) {
+    return [&field](const LatLonDeg& p, double altitudeM, double unixS) -> std::optional<WindAt> {
+        const auto w = field.At(p, altitudeM, unixS);
+        if (!w) return std::nullopt;
+        return WindAt{w->eastMps, w->northMps, WindOrigin::Model};
+    };
+}
+
 TrajectoryPoint PointAtTime(const std::vector<TrajectoryPoint>& path, double timeS) {
     if (path.empty()) return {};
     if (timeS <= path.front().timeS) return path.front();

@@ -11,6 +11,7 @@
 
 #include "common/geo.h"
 #include "monitor/predict/descent_model.h"
+#include "monitor/predict/wind_field.h"
 
 namespace monitor {
 
@@ -58,6 +59,9 @@ struct Trajectory {
 // looked up where the step begins. Empty when the lookup knows no wind somewhere on the way.
 std::optional<Trajectory> FlyTrajectory(const TrajectoryPoint& start, const FlightPlan& plan,
                                         const WindLookup& winds, double stepM = 100);
+
+// A model's winds alone, on its clock (seconds since 1970).
+WindLookup ModelWindLookup(const WindField& field);
 
 // The point on `path` at a time, linearly between its points; the ends outside it.
 TrajectoryPoint PointAtTime(const std::vector<TrajectoryPoint>& path, double timeS);

@@ -127,7 +127,8 @@ std::string WindField::Describe() const {
         return Fixed(std::abs(v), 2) + (v < 0 ? " W" : " E");
     };
     const std::string first = UtcText(FirstTimeS()).substr(0, 16);
-    const std::string last = UtcText(LastTimeS()).substr(0, 16);
+    std::string last = UtcText(LastTimeS()).substr(0, 16);
+    if (last.substr(0, 10) == first.substr(0, 10)) last = last.substr(11);
     std::string text = std::to_string(times_.size()) + (times_.size() == 1 ? " time " : " times ");
     text += times_.size() == 1 ? first : "from " + first + " to " + last;
     const auto& levels = times_.front().levels;

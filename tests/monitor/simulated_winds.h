@@ -28,7 +28,7 @@ inline double StandardAltitudeAtHpa(double hpa) {
     return (lo + hi) / 2;
 }
 
-// 1000 to 100 hPa every 25, to 10 every 5, to 5 every 1: 58 levels up to 36 km.
+// 1000 to 125 hPa every 25, 100 to 15 every 5, 10 to 5 every 1: 60 levels up to 36 km.
 inline std::vector<SimulatedLevel> SimulatedLevels() {
     std::vector<int> pressures;
     for (int p = 1000; p > 100; p -= 25) pressures.push_back(p);
