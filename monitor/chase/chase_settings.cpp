@@ -23,6 +23,9 @@ constexpr Range kLandingAltM{-500, 9000};
 constexpr Range kAlarmKm{0.1, 1000};
 constexpr Range kNoDataS{1, 86400};
 constexpr Range kFlightEndMin{1, 1440};
+constexpr Range kBurstAltM{1000, 50000};
+constexpr Range kDescentRateMps{1, 30};
+constexpr Range kAscentRateMps{0.5, 20};
 constexpr std::string_view kAuto = "auto";
 
 std::optional<double> InRange(std::string_view text, Range r) {
@@ -129,6 +132,14 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
             flag(s.gps.waypoint);
         } else if (name == "flight_end_min") {
             number(s.flightEndMin, kFlightEndMin);
+        } else if (name == "burst_alt_m") {
+            number(s.analytics.burstAltM, kBurstAltM);
+        } else if (name == "descent_rate_mps") {
+            number(s.analytics.descentRateMps, kDescentRateMps);
+        } else if (name == "ascent_rate_mps") {
+            number(s.analytics.ascentRateMps, kAscentRateMps);
+        } else if (name == "winds") {
+            s.windsPath = value;
         } else {
             ok = false;
         }
@@ -159,6 +170,10 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += "gps_server=" + s.gps.server + "\n";
     t += std::string("waypoint=") + flag(s.gps.waypoint) + "\n";
     t += "flight_end_min=" + Number(s.flightEndMin) + "\n";
+    t += "burst_alt_m=" + Number(s.analytics.burstAltM) + "\n";
+    t += "descent_rate_mps=" + Number(s.analytics.descentRateMps) + "\n";
+    t += "ascent_rate_mps=" + Number(s.analytics.ascentRateMps) + "\n";
+    t += "winds=" + s.windsPath + "\n";
     return t;
 }
 
@@ -220,6 +235,10 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
         s.gps.server = *gpsServer;
     }
     if (waypoint) s.gps.waypoint = true;
+    if (burstAltM) s.analytics.burstAltM = *burstAltM;
+    if (descentRateMps) s.analytics.descentRateMps = *descentRateMps;
+    if (ascentRateMps) s.analytics.ascentRateMps = *ascentRateMps;
+    if (windsPath) s.windsPath = *windsPath;
     return s;
 }
 
@@ -260,6 +279,17 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
     if (name == "--alarm-km") return number(o.alarmKm, kAlarmKm);
     if (name == "--no-data") return number(o.noDataS, kNoDataS);
     if (name == "--flight-end") return number(o.flightEndMin, kFlightEndMin);
+    if (name == "--burst-alt") return number(o.burstAltM, kBurstAltM);
+    if (name == "--descent-rate") return number(o.descentRateMps, kDescentRateMps);
+    if (name == "--ascent-rate") return number(o.ascentRateMps, kAscentRateMps);
+    if (name == "--winds") {
+        const std::string_view v = value();
+        if (v.empty())
+            error = "--winds needs a GRIB file";
+        else
+            o.windsPath = std::string(v);
+        return true;
+    }
     if (name == "--tiles") {
         const std::string_view v = value();
         if (IsTileUrl(v))
@@ -314,7 +344,17 @@ std::string ChaseUsageText() {
            "                   " +
            std::string(kDefaultTileUrl) +
            ")\n"
-           "  --mbtiles FILE   map tiles from this MBTiles file first, for use offline\n";
+           "  --mbtiles FILE   map tiles from this MBTiles file first, for use offline\n"
+           "\n"
+           "Predictions (from the first fixes of the ascent on; after the burst the estimate):\n"
+           "  --burst-alt M    burst altitude assumed before the burst (default 30000)\n"
+           "  --descent-rate V sink rate at sea level assumed before the burst, m/s, by the\n"
+           "                   standard parachute law (default 5)\n"
+           "  --ascent-rate V  ascent rate of a prediction before launch, m/s (default 5)\n"
+           "  --winds FILE     a weather model's winds: a GRIB file of u, v and geopotential\n"
+           "                   height on pressure levels, got before the chase (the program\n"
+           "                   never downloads anything); above the probe they drift the\n"
+           "                   prediction, below it the winds measured on the ascent\n";
 }
 
 }  // namespace monitor

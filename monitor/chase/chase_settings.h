@@ -41,6 +41,7 @@ struct ChaseSettings {
     std::string mbtilesPath;                 // empty: no file
     GpsSettings gps;
     double flightEndMin = 30;  // a flight ends this long after its newest fix came
+    std::string windsPath;     // a weather model's GRIB file; empty: none
 
     bool operator==(const ChaseSettings&) const = default;
 };
@@ -75,6 +76,10 @@ struct ChaseOptions {
     std::optional<double> flightEndMin;
     std::optional<std::string> gpsServer;  // --gpsd: GPS on with this server
     bool waypoint = false;                 // --waypoint
+    std::optional<double> burstAltM;
+    std::optional<double> descentRateMps;
+    std::optional<double> ascentRateMps;
+    std::optional<std::string> windsPath;
 
     ChaseSettings AppliedTo(ChaseSettings s) const;
 };

@@ -596,19 +596,54 @@ void FlightAnalytics::PredictAscent() {
         return std::nullopt;
     };
     const auto t = FlyTrajectory({placed.timeS, *placed.position, placed.altitudeM}, plan, winds);
-    if (!t) return;
+    if (t) state_.prediction = MakePrediction(*t, plan, state_.last->timeS);
+}
+
+Prediction MakePrediction(const Trajectory& t, const FlightPlan& plan, double nowS) {
     Prediction pr;
-    pr.kind = PredictionKind::Ascent;
+    pr.kind = plan.ascending ? PredictionKind::Ascent : PredictionKind::Descent;
     pr.burstAltM = plan.burstAltM;
-    pr.burst = t->burst;
-    pr.secondsToLanding = std::max(0.0, t->landing.timeS - state_.last->timeS);
-    pr.landingTimeS = t->landing.timeS;
-    pr.point = t->landing.position;
-    pr.winds = t->winds;
-    pr.path = Thinned(t->path);
+    pr.burst = t.burst;
+    pr.secondsToLanding = std::max(0.0, t.landing.timeS - nowS);
+    pr.landingTimeS = t.landing.timeS;
+    pr.point = t.landing.position;
+    pr.winds = t.winds;
+    pr.path = Thinned(t.path);
     pr.ascentMps = plan.ascentMps;
     pr.descent = plan.descent;
-    state_.prediction = std::move(pr);
+    return pr;
+}
+
+FlightPlan LaunchPlan(const AnalyticsSettings& settings) {
+    FlightPlan plan;
+    plan.ascentMps = settings.ascentRateMps;
+    plan.burstAltM = settings.burstAltM;
+    plan.descent = DescentLaw{settings.descentRateMps, kStandardDescentExponent};
+    plan.landingAltM = settings.landingAltM.value_or(0);
+    return plan;
+}
+
+std::optional<Trajectory> PredictLaunch(const WindField& winds, const LatLonDeg& launch,
+                                        double unixS, const AnalyticsSettings& settings,
+                                        TrajectoryPoint* stoppedAt) {
+    const FlightPlan plan = LaunchPlan(settings);
+    return FlyTrajectory({unixS, launch, plan.landingAltM}, plan, ModelWindLookup(winds), 100,
+                         stoppedAt);
+}
+
+std::string FormatPredictionLine(std::size_t n, const Prediction& p) {
+    std::string line = "prediction=" + std::to_string(n);
+    line += "\tkind=";
+    line += PredictionKindName(p.kind);
+    line += "\tburst_alt=";
+    if (p.burstAltM) line += common::FormatFixed(*p.burstAltM, 15, 0);
+    line += "\tt_land_s=" + common::FormatFixed(p.secondsToLanding, 15, 0);
+    line += "\tland_lat=" + common::FormatFixed(p.point.lat, 15, 5);
+    line += "\tland_lon=" + common::FormatFixed(p.point.lon, 15, 5);
+    line += "\twinds=";
+    line += WindsUsedName(p.winds);
+    line += '\n';
+    return line;
 }
 
 std::string FormatEstimateLine(std::size_t n, const FlightState& s) {

@@ -211,6 +211,23 @@ class FlightAnalytics {
     std::vector<FlightPoint> afterMax_;
 };
 
+// A flight from launch as the settings have it: up at their ascent rate to their burst
+// altitude, down by the standard law at their descent rate to their landing altitude (0 m when
+// automatic), which is the launch site's too.
+FlightPlan LaunchPlan(const AnalyticsSettings& settings);
+// That flight from a launch point at a time (seconds since 1970) with the model's winds alone.
+// Empty when the model has no wind somewhere on the way; `stoppedAt` (when given) says where.
+std::optional<Trajectory> PredictLaunch(const WindField& winds, const LatLonDeg& launch,
+                                        double unixS, const AnalyticsSettings& settings,
+                                        TrajectoryPoint* stoppedAt = nullptr);
+// The prediction a trajectory makes, its times on the trajectory's clock, `nowS` the time it
+// counts the landing from.
+Prediction MakePrediction(const Trajectory& t, const FlightPlan& plan, double nowS);
+
+// prediction=N, kind, burst_alt, t_land_s, land_lat, land_lon and winds, tab-separated; one
+// line with "\n".
+std::string FormatPredictionLine(std::size_t number, const Prediction& p);
+
 // estimate=N, then the analytics' name=value fields, tab-separated, every field present and
 // empty when unknown; one line with "\n".
 std::string FormatEstimateLine(std::size_t recordNumber, const FlightState& s);

@@ -18,7 +18,8 @@ std::string_view WindsUsedName(WindsUsed w) {
 }
 
 std::optional<Trajectory> FlyTrajectory(const TrajectoryPoint& start, const FlightPlan& plan,
-                                        const WindLookup& winds, double stepM) {
+                                        const WindLookup& winds, double stepM,
+                                        TrajectoryPoint* stoppedAt) {
     Trajectory t;
     TrajectoryPoint at = start;
     t.path.push_back(at);
@@ -26,7 +27,10 @@ std::optional<Trajectory> FlyTrajectory(const TrajectoryPoint& start, const Flig
     // One step from `at` to altitude `to` taking `seconds`.
     auto step = [&](double to, double seconds) {
         const auto w = winds(at.position, (at.altitudeM + to) / 2, at.timeS + seconds / 2);
-        if (!w) return false;
+        if (!w) {
+            if (stoppedAt) *stoppedAt = at;
+            return false;
+        }
         (w->origin == WindOrigin::Model ? model : measured) = true;
         at.position =
             common::PlaneMoved(at.position, {w->eastMps * seconds, w->northMps * seconds});

@@ -56,9 +56,11 @@ struct Trajectory {
 };
 
 // Steps of `stepM` in altitude, each drifting with the wind at its middle altitude and time,
-// looked up where the step begins. Empty when the lookup knows no wind somewhere on the way.
+// looked up where the step begins. Empty when the lookup knows no wind somewhere on the way;
+// then `stoppedAt` (when given) is where.
 std::optional<Trajectory> FlyTrajectory(const TrajectoryPoint& start, const FlightPlan& plan,
-                                        const WindLookup& winds, double stepM = 100);
+                                        const WindLookup& winds, double stepM = 100,
+                                        TrajectoryPoint* stoppedAt = nullptr);
 
 // A model's winds alone, on its clock (seconds since 1970).
 WindLookup ModelWindLookup(const WindField& field);

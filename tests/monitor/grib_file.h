@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/atmosphere.h"
+#include "simulated_winds.h"
+
 namespace monitor::testing {
 
 struct GribGrid {
@@ -84,6 +87,24 @@ inline std::string WriteGrib(const std::filesystem::path& file, const GribGrid& 
 inline int GribMessages(const std::filesystem::path& file) {
     const std::string out = CommandOutput("grib_count '" + file.string() + "' 2>/dev/null");
     return out.empty() ? -1 : std::stoi(out);
+}
+
+// probegen's winds (SimulatedLevels) at 06:00, 12:00 and 18:00 on the day of its flight.
+inline std::vector<GribMessage> SimulatedGribMessages() {
+    std::vector<GribMessage> messages;
+    for (int hhmm : {600, 1200, 1800}) {
+        for (const SimulatedLevel& l : SimulatedLevels()) {
+            const double hpa = l.pressureHpa;
+            messages.push_back(
+                {"u", hpa, 20261208, hhmm, [e = l.eastMps](double, double) { return e; }});
+            messages.push_back(
+                {"v", hpa, 20261208, hhmm, [n = l.northMps](double, double) { return n; }});
+            messages.push_back({"gh", hpa, 20261208, hhmm, [h = l.altitudeM](double, double) {
+                                    return common::GeopotentialHeightM(h);
+                                }});
+        }
+    }
+    return messages;
 }
 
 }  // namespace monitor::testing

@@ -189,17 +189,7 @@ TEST(GribWinds, FilesWithoutWhatIsNeededAreRefusedSayingWhat) {
 // the ascent on. Without the model only the measured winds: how far off, printed.
 TEST(AscentPrediction, WithinAKilometreFromTheFirstMinuteWithTheModelsWinds) {
     test_support::TempDir dir;
-    std::vector<GribMessage> messages;
-    for (int hhmm : {600, 1200, 1800}) {
-        for (const auto& l : testing::SimulatedLevels()) {
-            messages.push_back({"u", double(l.pressureHpa), 20261208, hhmm,
-                                [e = l.eastMps](double, double) { return e; }});
-            messages.push_back({"v", double(l.pressureHpa), 20261208, hhmm,
-                                [n = l.northMps](double, double) { return n; }});
-            messages.push_back({"gh", double(l.pressureHpa), 20261208, hhmm,
-                                [h = l.altitudeM](double, double) { return Gh(h); }});
-        }
-    }
+    const auto messages = testing::SimulatedGribMessages();
     std::string error;
     const auto winds = Read(dir, "flight.grib2", messages, error);
     ASSERT_TRUE(winds) << error;
