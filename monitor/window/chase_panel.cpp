@@ -22,12 +22,14 @@
 #include <cmath>
 
 #include "common/geo.h"
+#include "common/locator.h"
 #include "common/numbers.h"
 #include "monitor/chase/chase_plots.h"
 #include "monitor/io/tile_loader.h"
 #include "monitor/window/altitude_plot.h"
 #include "monitor/window/fit_label.h"
 #include "monitor/window/flights_list.h"
+#include "monitor/window/prediction_rows.h"
 
 namespace monitor {
 
@@ -115,6 +117,12 @@ void ChasePanel::BuildControls() {
     AddTileServerRow(*controls, 5);
     AddMbtilesRow(*controls, 6);
     AddFlightEndRow(*controls, 7);
+    predictions_ = new PredictionRows(
+        file_, effective_, core_, [this] { return Home(); }, [this] { return wallClock_(); }, this);
+    predictions_->AddRows(*controls, 8);
+    connect(predictions_, &PredictionRows::settingsChanged, this, &ChasePanel::UserChanged);
+    connect(predictions_, &PredictionRows::launchPredicted, this,
+            [this] { trackimg_->SetLaunchPrediction(predictions_->LaunchPrediction()); });
     outer->addLayout(controls);
     AddMessageLine(*outer);
 }
@@ -152,9 +160,11 @@ void ChasePanel::AddValues(QVBoxLayout& outer) {
     vavglb_ = value(QString(), "vavglb", &vavgcap_);
     maxaltlb_ = value(QStringLiteral("Höchste Höhe"), "maxaltlb");
     burstlb_ = value(QStringLiteral("Platzer"), "burstlb");
+    sinklb_ = value(QStringLiteral("Sinkrate Boden"), "sinklb");
     tlandlb_ = value(QStringLiteral("Landung"), "tlandlb");
     landlb_ = value(QStringLiteral("Landepunkt"), "landlb");
     landdistlb_ = value(QStringLiteral("vom eigenen Standort"), "landdistlb");
+    assumelb_ = value(QStringLiteral("Annahmen"), "assumelb");
     agelb_ = value(QStringLiteral("Datenalter"), "agelb");
     carprobelb_ = value(QStringLiteral("Ballon vom Auto"), "carprobelb");
     carelevlb_ = value(QStringLiteral("Erhebung zum Ballon"), "carelevlb");
@@ -503,6 +513,8 @@ void ChasePanel::UpdateDisplays() {
                                         TimeOfDay(*s.burstTimeS) + QStringLiteral(" UTC")
                       : s.burstNotSeen ? QStringLiteral("burst not seen")
                                        : QStringLiteral("-"));
+    sinklb_->setText(DescentLawText(s));
+    assumelb_->setText(s.prediction ? AssumptionsText(*s.prediction) : QStringLiteral("-"));
     if (const auto& l = s.landing) {
         const int left = static_cast<int>(std::lround(l->secondsToLanding));
         tlandlb_->setText(s.phase == FlightPhase::Ground
@@ -516,6 +528,19 @@ void ChasePanel::UpdateDisplays() {
                          Coordinate(l->point.lon, 'E', 'W'));
         landdistlb_->setText(Fixed(l->homeKm, 1) + QStringLiteral(" km, ") +
                              Degrees(l->bearingDeg));
+    } else if (const auto& p = s.prediction) {
+        // During the ascent: the whole flight predicted.
+        const int left = static_cast<int>(std::lround(p->secondsToLanding));
+        tlandlb_->setText(QStringLiteral("in %1 min %2 s, %3 UTC (Vorhersage)")
+                              .arg(left / 60)
+                              .arg(left % 60, 2, 10, QLatin1Char('0'))
+                              .arg(TimeOfDay(p->landingTimeS)));
+        landlb_->setText(Q(common::LatLonToLocator(p->point.lon, p->point.lat).value_or("")) +
+                         QStringLiteral("   ") + Coordinate(p->point.lat, 'N', 'S') +
+                         QStringLiteral("  ") + Coordinate(p->point.lon, 'E', 'W') +
+                         QStringLiteral(" (Vorhersage)"));
+        const Geodesic g = common::GeodesicBetween(Analytics().EffectiveHome(), p->point);
+        landdistlb_->setText(Fixed(g.km, 1) + QStringLiteral(" km, ") + Degrees(g.bearingDeg));
     } else {
         tlandlb_->setText(QStringLiteral("-"));
         landlb_->setText(QStringLiteral("-"));
