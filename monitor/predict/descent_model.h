@@ -33,7 +33,7 @@ struct DescentSample {
 
 struct DescentFitSettings {
     int minFixes = 8;
-    double minRangeM = 2000;  // altitude fallen over the fixes used
+    double minRangeM = 1500;  // altitude fallen over the fixes used
     double halfLifeS = 600;   // a fix this much older than the newest weighs half as much
     double minSpacingS = 4;   // closer fixes add noise, not knowledge, and cost time
 
