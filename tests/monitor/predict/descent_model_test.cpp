@@ -78,15 +78,6 @@ TEST(FitDescentLaw, TheRecentFixesWeighMore) {
         << "the test needs the weights";
 }
 
-TEST(DescentLaw, FallTimeIsTheIntegralOfItsRate) {
-    EXPECT_NEAR((DescentLaw{7, 0}.FallSeconds(10000, 300)), 9700 / 7.0, 1e-6);
-    // Below 11 km the density ratio is (T/T0)^4.256: by the rule of the standard law, at 5 km
-    // a parachute sinks 1 / sqrt(0.6009) times as fast as at sea level.
-    EXPECT_NEAR((DescentLaw{5, -0.5}.SinkMps(5000)), 5 / std::sqrt(0.60088), 0.005);
-    EXPECT_EQ((DescentLaw{5, -0.5}.FallSeconds(300, 300)), 0);
-    EXPECT_EQ((DescentLaw{5, -0.5}.FallSeconds(300, 500)), 0);
-}
-
 // probegen's falls off the standard law, replayed to the chase analytics every 10 s: once 3 km
 // of the fall are seen the landing time is within 3 % of the time left; the standard law alone
 // is not.
