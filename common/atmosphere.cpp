@@ -75,4 +75,13 @@ double StandardDensityRatio(double altitudeM) {
     return FromSeaLevel(altitudeM, DensityFactor);
 }
 
+double GeopotentialHeightM(double geometricM) {
+    return Geopotential(geometricM);
+}
+
+double GeometricAltitudeM(double geopotentialM) {
+    return kEarthRadiusForGeopotentialM * geopotentialM /
+           (kEarthRadiusForGeopotentialM - geopotentialM);
+}
+
 }  // namespace common

@@ -10,4 +10,8 @@ double StandardPressureHpa(double altitudeM);
 // Air density over sea-level density.
 double StandardDensityRatio(double altitudeM);
 
+// Geopotential height (what weather models give their levels in, gpm) and geometric altitude.
+double GeopotentialHeightM(double geometricM);
+double GeometricAltitudeM(double geopotentialM);
+
 }  // namespace common

@@ -163,6 +163,7 @@ void HeadlessMonitor::Print(const RecordOutcome& r) {
     if (car_) out_ << car_->Line(n, followed);
     if (options_.chase.estimates) {
         out_ << FormatFlightLine(r, core_.Tracker());
+        if (followed.prediction) out_ << FormatPredictionLine(n, *followed.prediction);
         PrintAlarms(r.alarms);
     }
     out_.flush();

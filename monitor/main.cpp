@@ -18,6 +18,8 @@
 #include "common/locator.h"
 #include "monitor/headless.h"
 #include "monitor/headless_monitor.h"
+#include "monitor/headless_predict.h"
+#include "monitor/io/grib_winds.h"
 #include "monitor/io/record_log.h"
 #include "monitor/options.h"
 #include "monitor/window/chase_window.h"
@@ -64,6 +66,20 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
     QCoreApplication app(argc, argv);
     const monitor::ChaseSettings chase = monitor::EffectiveChaseSettings(o.chase, std::cerr);
     monitor::HeadlessMonitor run(app, o, locator, chase, std::cout, std::cerr);
+    if (!chase.windsPath.empty()) {
+        std::string error;
+        const auto winds = monitor::ReadGribWinds(chase.windsPath, error);
+        if (!winds) {
+            std::cerr << "pelmora: " << error << '\n';
+            // A file asked for on the command line is meant; one kept from the window may be old.
+            if (o.chase.windsPath) return kExitInputError;
+            std::cerr << "pelmora: predictions without model winds\n";
+        } else {
+            std::cerr << "pelmora: model winds from \"" << chase.windsPath
+                      << "\": " << winds->Describe() << '\n';
+            run.Core().SetModelWinds(winds);
+        }
+    }
     if (!o.gpsd.empty()) run.StartCar();
     if (!o.serialPort.empty() && !run.OpenSerial()) return kExitInputError;
     if (!o.server.empty()) {
@@ -172,5 +188,8 @@ int main(int argc, char** argv) {
         std::cout << "pelmora " << PELMORA_VERSION << '\n';
         return 0;
     }
+    if (o.predict)
+        return monitor::RunPredict(*o.predict, monitor::EffectiveChaseSettings(o.chase, std::cerr),
+                                   std::cout, std::cerr);
     return o.headless ? RunHeadless(argc, argv, o) : RunWindow(argv[0], qtArgs, o);
 }

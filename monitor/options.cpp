@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
+#include "common/numbers.h"
 #include "monitor/chase/car.h"
+#include "monitor/predict/wind_field.h"
 
 namespace monitor {
 
@@ -30,6 +33,17 @@ bool TakeValue(std::span<const std::string_view> args, std::size_t& i, std::stri
 
 }  // namespace
 
+std::optional<LaunchAt> ParseLaunch(std::string_view text) {
+    const auto c1 = text.find(',');
+    const auto c2 = c1 == std::string_view::npos ? c1 : text.find(',', c1 + 1);
+    if (c2 == std::string_view::npos) return std::nullopt;
+    const auto lat = common::ParseDouble(text.substr(0, c1));
+    const auto lon = common::ParseDouble(text.substr(c1 + 1, c2 - c1 - 1));
+    const auto when = ParseUtc(text.substr(c2 + 1));
+    if (!lat || !lon || !when || std::abs(*lat) > 90 || std::abs(*lon) > 180) return std::nullopt;
+    return LaunchAt{{*lat, *lon}, *when};
+}
+
 ParsedOptions ParseOptions(std::span<const std::string_view> args) {
     ParsedOptions p;
     Options& o = p.options;
@@ -47,6 +61,13 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
             o.waypoint = true;
         } else if (a == "--no-record-log") {
             o.recordLog = false;
+        } else if (std::string launch; TakeValue(args, i, "--predict", launch, p.error)) {
+            o.predict = ParseLaunch(launch);
+            if (!o.predict && p.error.empty())
+                p.error =
+                    "--predict needs LAT,LON,YYYY-MM-DDTHH:MM[:SS]Z (degrees, negative "
+                    "south and west; UTC), not \"" +
+                    launch + "\"";
         } else if (TakeValue(args, i, "--replay", o.replayPath, p.error) ||
                    TakeValue(args, i, "--server", o.server, p.error) ||
                    TakeValue(args, i, "--locator", o.locator, p.error) ||
@@ -59,6 +80,13 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
         }
     }
     if (!p.error.empty() || o.help || o.version) return p;
+    if (o.predict) {
+        if (!o.replayPath.empty() || !o.server.empty())
+            p.error = "--predict excludes --server and --replay";
+        else if (!o.chase.windsPath)
+            p.error = "--predict needs a weather model's winds: --winds FILE";
+        return p;
+    }
     if (!o.replayPath.empty() && !o.server.empty())
         p.error = "--replay and --server exclude each other";
     else if (o.headless && o.replayPath.empty() && o.server.empty())
@@ -84,6 +112,8 @@ std::string UsageText() {
            "               [--no-record-log]\n"
            "       pelmora --headless --replay FILE|- [--locator LOC] [--ms] [--serial PORT]\n"
            "               [--gpsd HOST[:PORT]] [--waypoint] [--flight auto|ID]\n"
+           "       pelmora --predict LAT,LON,YYYY-MM-DDTHH:MM[:SS]Z --winds FILE\n"
+           "               [--ascent-rate V] [--burst-alt M] [--descent-rate V] [--landing-alt M]\n"
            "Shows the telemetry of weather-balloon probes relayed by a collecting server.\n"
            "\n"
            "  --server HOST    the collecting server, HOST or HOST:PORT (port 3000 unless\n"
@@ -107,6 +137,13 @@ std::string UsageText() {
            "                   port follow: auto (the default) takes the one nearest to\n"
            "                   home when the first appears or the followed one ends; or\n"
            "                   a flight's id (A, B, ..., AA, ...: in order of first arrival)\n"
+           "  --predict LAT,LON,TIME\n"
+           "                   a prediction before launch, without a window: the flight from\n"
+           "                   the launch point (degrees, negative south and west) at the UTC\n"
+           "                   time (2026-12-08T10:00Z), up at --ascent-rate to --burst-alt,\n"
+           "                   down at --descent-rate to --landing-alt (auto: 0 m), drifting\n"
+           "                   with the winds of --winds; prints trajectory= lines every 60 s\n"
+           "                   and one prediction=0 line with the landing\n"
            "  --no-record-log  do not keep the records received in the record log\n"
            "                   ($XDG_STATE_HOME/pelmora, one file a day), which a window or\n"
            "                   --server run reads back at start (the last 6 hours)\n"

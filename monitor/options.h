@@ -2,6 +2,7 @@
 // GPS sentences go, and the chase options.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -10,6 +11,15 @@
 #include "monitor/core/track.h"
 
 namespace monitor {
+
+// Where and when a probe is launched, for a prediction before launch.
+struct LaunchAt {
+    LatLonDeg point;
+    double unixS = 0;  // UTC, seconds since 1970
+};
+
+// "LAT,LON,YYYY-MM-DDTHH:MM[:SS]Z"; empty when it is no such launch.
+std::optional<LaunchAt> ParseLaunch(std::string_view text);
 
 struct Options {
     bool headless = false;
@@ -24,6 +34,7 @@ struct Options {
     bool waypoint = false;        // the landing estimate as a waypoint sentence after each GGA
     std::string flight = "auto";  // the flight the displays follow: auto or its id
     bool recordLog = true;        // keep every record received in the record log
+    std::optional<LaunchAt> predict;  // --predict: a prediction before launch, nothing else
     ChaseOptions chase;
 };
 

@@ -24,6 +24,9 @@ constexpr Range kAlarmKm{0.1, 1000};
 constexpr Range kNoDataS{1, 86400};
 constexpr Range kFlightEndMin{1, 1440};
 constexpr Range kColumnWidthPx{0, 10000};
+constexpr Range kBurstAltM{1000, 50000};
+constexpr Range kDescentRateMps{1, 30};
+constexpr Range kAscentRateMps{0.5, 20};
 constexpr std::string_view kAuto = "auto";
 
 std::optional<double> InRange(std::string_view text, Range r) {
@@ -139,6 +142,14 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
         } else if (name == "language") {
             ok = value.empty() || value == "en" || value == "de";
             if (ok) s.language = value;
+        } else if (name == "burst_alt_m") {
+            number(s.analytics.burstAltM, kBurstAltM);
+        } else if (name == "descent_rate_mps") {
+            number(s.analytics.descentRateMps, kDescentRateMps);
+        } else if (name == "ascent_rate_mps") {
+            number(s.analytics.ascentRateMps, kAscentRateMps);
+        } else if (name == "winds") {
+            s.windsPath = value;
         } else {
             ok = false;
         }
@@ -172,6 +183,10 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += std::string("notifications=") + flag(s.notifications) + "\n";
     t += "column_width_px=" + std::to_string(s.columnWidthPx) + "\n";
     t += "language=" + s.language + "\n";
+    t += "burst_alt_m=" + Number(s.analytics.burstAltM) + "\n";
+    t += "descent_rate_mps=" + Number(s.analytics.descentRateMps) + "\n";
+    t += "ascent_rate_mps=" + Number(s.analytics.ascentRateMps) + "\n";
+    t += "winds=" + s.windsPath + "\n";
     return t;
 }
 
@@ -235,6 +250,10 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
     if (waypoint) s.gps.waypoint = true;
     if (noNotifications) s.notifications = false;
     if (language) s.language = *language;
+    if (burstAltM) s.analytics.burstAltM = *burstAltM;
+    if (descentRateMps) s.analytics.descentRateMps = *descentRateMps;
+    if (ascentRateMps) s.analytics.ascentRateMps = *ascentRateMps;
+    if (windsPath) s.windsPath = *windsPath;
     return s;
 }
 
@@ -279,6 +298,17 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
     if (name == "--alarm-km") return number(o.alarmKm, kAlarmKm);
     if (name == "--no-data") return number(o.noDataS, kNoDataS);
     if (name == "--flight-end") return number(o.flightEndMin, kFlightEndMin);
+    if (name == "--burst-alt") return number(o.burstAltM, kBurstAltM);
+    if (name == "--descent-rate") return number(o.descentRateMps, kDescentRateMps);
+    if (name == "--ascent-rate") return number(o.ascentRateMps, kAscentRateMps);
+    if (name == "--winds") {
+        const std::string_view v = value();
+        if (v.empty())
+            error = "--winds needs a GRIB file";
+        else
+            o.windsPath = std::string(v);
+        return true;
+    }
     if (name == "--tiles") {
         const std::string_view v = value();
         if (IsTileUrl(v))
@@ -345,7 +375,17 @@ std::string ChaseUsageText() {
            "  --no-notifications  the window's alarms only on its banner and by its beep,\n"
            "                   not also as desktop notifications\n"
            "  --language en|de the window's texts in English, or as built (German with\n"
-           "                   some English; the default in every locale)\n";
+           "                   some English; the default in every locale)\n"
+           "\n"
+           "Predictions (from the first fixes of the ascent on; after the burst the estimate):\n"
+           "  --burst-alt M    burst altitude assumed before the burst (default 30000)\n"
+           "  --descent-rate V sink rate at sea level assumed before the burst, m/s, by the\n"
+           "                   standard parachute law (default 5)\n"
+           "  --ascent-rate V  ascent rate of a prediction before launch, m/s (default 5)\n"
+           "  --winds FILE     a weather model's winds: a GRIB file of u, v and geopotential\n"
+           "                   height on pressure levels, got before the chase (the program\n"
+           "                   never downloads anything); above the probe they drift the\n"
+           "                   prediction, below it the winds measured on the ascent\n";
 }
 
 }  // namespace monitor

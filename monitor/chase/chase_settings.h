@@ -44,6 +44,7 @@ struct ChaseSettings {
     bool notifications = true;  // alarms also as desktop notifications
     int columnWidthPx = 0;      // the window's column beside the map; 0: its own choice
     std::string language;       // the window's: "en", "de", or empty for the texts as built
+    std::string windsPath;      // a weather model's GRIB file; empty: none
 
     bool operator==(const ChaseSettings&) const = default;
 };
@@ -80,6 +81,10 @@ struct ChaseOptions {
     bool waypoint = false;                 // --waypoint
     bool noNotifications = false;          // --no-notifications
     std::optional<std::string> language;   // --language en|de
+    std::optional<double> burstAltM;
+    std::optional<double> descentRateMps;
+    std::optional<double> ascentRateMps;
+    std::optional<std::string> windsPath;
 
     ChaseSettings AppliedTo(ChaseSettings s) const;
 };

@@ -43,6 +43,14 @@ constexpr double kMinBandSeconds = 1;
 constexpr double kMaxWindSegmentS = 900;  // longer gaps say nothing about one layer's wind
 constexpr double kSliceM = 50;            // steps of the fall integration
 
+// The ascent rate of a prediction: the climb of the last ten minutes, once a minute is seen.
+constexpr double kAscentRateWindowS = 600;
+constexpr double kMinAscentRateSpanS = 60;
+// A prediction's path keeps a point every this many metres of height.
+constexpr double kPathStepM = 500;
+// Receive clocks before this (2001) are no dates: a replay runs on the GPS clock.
+constexpr double kFirstPlausibleUnixS = 1e9;
+
 using common::kSecondsPerDay;
 using common::StandardDensityRatio;
 
@@ -52,7 +60,27 @@ struct PhaseText {
 constexpr PhaseText kPhaseNames[] = {
     {"", "-"}, {"ground", "am Boden"}, {"ascent", "Aufstieg"}, {"descent", "Abstieg"}};
 
+// A trajectory's points, one every kPathStepM of height and those where it turns or ends.
+std::vector<TrajectoryPoint> Thinned(const std::vector<TrajectoryPoint>& path) {
+    std::vector<TrajectoryPoint> out;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const bool turn = i > 0 && i + 1 < path.size() &&
+                          (path[i].altitudeM - path[i - 1].altitudeM) *
+                                  (path[i + 1].altitudeM - path[i].altitudeM) <=
+                              0;
+        if (i == 0 || i + 1 == path.size() || turn ||
+            std::floor(path[i].altitudeM / kPathStepM) !=
+                std::floor(out.back().altitudeM / kPathStepM))
+            out.push_back(path[i]);
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string_view PredictionKindName(PredictionKind kind) {
+    return kind == PredictionKind::Ascent ? "ascent" : "descent";
+}
 
 std::string_view PhaseName(FlightPhase phase) {
     return kPhaseNames[static_cast<int>(phase)].name;
@@ -92,6 +120,15 @@ void FlightAnalytics::HomeMoved() {
     if (state_.landing) EstimateLanding();
 }
 
+void FlightAnalytics::SetModelWinds(std::shared_ptr<const WindField> winds) {
+    winds_ = std::move(winds);
+    EstimateLanding();
+}
+
+void FlightAnalytics::SetReceiveClockHint(double unixS) {
+    if (unixS >= kFirstPlausibleUnixS) receiveClockHintS_ = unixS;
+}
+
 double FlightAnalytics::LandingAltitudeM() const {
     if (settings_.landingAltM) return *settings_.landingAltM;
     return launchSeen_ && firstAltM_ ? *firstAltM_ : 0.0;
@@ -112,6 +149,7 @@ void FlightAnalytics::StartFlight() {
     landed_ = false;
     gapSinceAscent_ = false;
     vrateSeaLevelMps_.reset();
+    ascentSinceS_.reset();
     beforeMax_.reset();
     maxPoint_.reset();
     afterMax_.clear();
@@ -278,6 +316,7 @@ void FlightAnalytics::UpdatePhase() {
         case FlightPhase::Unknown:
             if (*rate > kMovingMps) {
                 state_.phase = FlightPhase::Ascent;
+                ascentSinceS_ = p.timeS;
                 launchSeen_ = launchSeen_ || (!ascentSeen_ && *firstAltM_ < kLaunchSiteCeilingM);
                 ascentSeen_ = true;
             } else if (*rate < -kMovingMps) {
@@ -306,6 +345,7 @@ void FlightAnalytics::UpdatePhase() {
                     return;
                 }
                 state_.phase = FlightPhase::Ascent;
+                ascentSinceS_ = p.timeS;
                 ascentSeen_ = true;
             }
             break;
@@ -389,8 +429,67 @@ std::optional<FlightAnalytics::Velocity> FlightAnalytics::RecentDrift() const {
     return Velocity{d.east / dt, d.north / dt};
 }
 
+std::optional<FlightAnalytics::Velocity> FlightAnalytics::NearestBandWind(double altitudeM) const {
+    const int b = std::clamp(static_cast<int>(std::floor(altitudeM / kBandM)), 0, kBands - 1);
+    for (int i = b; i >= 0; --i)
+        if (bands_[i].seconds >= kMinBandSeconds) return BandWind(i * kBandM);
+    for (int i = b + 1; i < kBands; ++i)
+        if (bands_[i].seconds >= kMinBandSeconds) return BandWind(i * kBandM);
+    return std::nullopt;
+}
+
+std::optional<ModelWind> FlightAnalytics::ModelWindAt(const LatLonDeg& p, double altitudeM,
+                                                      double flightS) const {
+    if (!winds_ || !state_.last) return std::nullopt;
+    const double midnight = winds_->MidnightFor(state_.last->timeS, receiveClockHintS_);
+    return winds_->At(p, altitudeM, midnight + flightS);
+}
+
+// Least-squares slope over the climb's fixes of the last minutes; the averaged rate until a
+// minute of climb is seen.
+std::optional<double> FlightAnalytics::AscentRate() const {
+    if (!state_.last || !ascentSinceS_) return state_.vrateAvgMps;
+    const double now = state_.last->timeS;
+    const double from = std::max(*ascentSinceS_, now - kAscentRateWindowS);
+    auto first = std::lower_bound(fixes_.begin(), fixes_.end(), from,
+                                  [](const FlightPoint& f, double t) { return f.timeS < t; });
+    const auto n = static_cast<double>(fixes_.end() - first);
+    if (n < 2 || now - first->timeS < kMinAscentRateSpanS) return state_.vrateAvgMps;
+    double st = 0, sh = 0;
+    for (auto f = first; f != fixes_.end(); ++f) {
+        st += f->timeS - now;
+        sh += f->altitudeM;
+    }
+    const double mt = st / n, mh = sh / n;
+    double num = 0, den = 0;
+    for (auto f = first; f != fixes_.end(); ++f) {
+        const double dt = f->timeS - now - mt;
+        num += dt * (f->altitudeM - mh);
+        den += dt * dt;
+    }
+    if (den <= 0) return state_.vrateAvgMps;
+    return num / den;
+}
+
+// The fall seen since the highest fix: its own law once enough of it is seen, else the standard
+// law through the rate now.
+void FlightAnalytics::FitDescent() {
+    std::vector<DescentSample> fall;
+    const double after = maxPoint_ ? maxPoint_->timeS : -1e300;
+    auto first = std::upper_bound(fixes_.begin(), fixes_.end(), after,
+                                  [](double t, const FlightPoint& f) { return t < f.timeS; });
+    fall.reserve(static_cast<std::size_t>(fixes_.end() - first));
+    for (auto f = first; f != fixes_.end(); ++f) fall.push_back({f->timeS, f->altitudeM});
+    const auto law = FitDescentLaw(fall, settings_.descentFit);
+    state_.descentLearnt = law.has_value();
+    state_.descentLaw = law.value_or(DescentLaw{-*vrateSeaLevelMps_, kStandardDescentExponent});
+}
+
 void FlightAnalytics::EstimateLanding() {
     state_.landing.reset();
+    state_.prediction.reset();
+    state_.descentLaw.reset();
+    state_.descentLearnt = false;
     if (!state_.last || recentPositions_.empty()) return;
     const FlightPoint& now = *state_.last;
     // The last position may be older than the last fix; the drift runs from where it was.
@@ -400,38 +499,65 @@ void FlightAnalytics::EstimateLanding() {
     e.altitudeM = landAlt;
     e.landingTimeS = now.timeS;
     e.point = *placed.position;
+    Prediction pr;
+    pr.kind = PredictionKind::Descent;
+    pr.burstAltM = state_.burstAltM;
     if (state_.phase == FlightPhase::Ground && landed_) {
         // It is down: the estimate is where it lies.
     } else if (state_.phase == FlightPhase::Descent && vrateSeaLevelMps_ &&
                *state_.vrateAvgMps < -kStillMps) {
-        const double sinkSeaLevel = -*vrateSeaLevelMps_;  // m/s at sea-level density
+        FitDescent();
+        const DescentLaw& law = *state_.descentLaw;
+        pr.descent = law;
+        pr.path.push_back({placed.timeS, *placed.position, placed.altitudeM});
         const auto drift = RecentDrift();
         double seconds = 0, driftSeconds = 0, windSeconds = 0;
+        bool measured = false, model = false;
         common::EastNorthM total;
         for (double h = std::max(now.altitudeM, placed.altitudeM); h > landAlt;) {
             double next = std::max(landAlt, (std::ceil(h / kSliceM) - 1) * kSliceM);
             for (double edge : {now.altitudeM, placed.altitudeM})
                 if (edge < h) next = std::max(next, edge);
             const double mid = (h + next) / 2;
-            // v(h) = v_now sqrt(rho(h_now) / rho(h)), written with the sea-level rate
-            const double dt = (h - next) * std::sqrt(StandardDensityRatio(mid)) / sinkSeaLevel;
+            const double dt = (h - next) / law.SinkMps(mid);
             h = next;
             if (mid < now.altitudeM) seconds += dt;
             if (mid > placed.altitudeM) continue;
-            const auto wind = BandWind(mid);
-            const auto v = wind ? wind : drift;
+            // Measured on the ascent, else the model's, else the drift of the last minute.
+            std::optional<Velocity> v = BandWind(mid);
+            const bool band = v.has_value();
+            if (!v) {
+                const auto m =
+                    ModelWindAt(common::PlaneMoved(e.point, total), mid, now.timeS + seconds);
+                if (m) v = Velocity{m->eastMps, m->northMps};
+                model = model || m.has_value();
+                if (!m) v = drift;
+                measured = measured || (!m && drift);
+            }
+            measured = measured || band;
             if (v) {
                 total.east += v->eastMps * dt;
                 total.north += v->northMps * dt;
             }
-            if (wind) windSeconds += dt;
+            if (band) windSeconds += dt;
             driftSeconds += dt;
+            if (std::floor(h / kPathStepM) != std::floor(pr.path.back().altitudeM / kPathStepM) ||
+                h <= landAlt)
+                pr.path.push_back({now.timeS + seconds, common::PlaneMoved(e.point, total), h});
         }
         e.secondsToLanding = seconds;
         e.landingTimeS = now.timeS + seconds;
         e.point = common::PlaneMoved(e.point, total);
         e.ascentWindShare = driftSeconds > 0 ? windSeconds / driftSeconds : 0;
+        pr.winds = measured && model ? WindsUsed::Mixed
+                   : model           ? WindsUsed::Model
+                                     : WindsUsed::Measured;
+        pr.secondsToLanding = e.secondsToLanding;
+        pr.landingTimeS = e.landingTimeS;
+        pr.point = e.point;
+        state_.prediction = std::move(pr);
     } else {
+        PredictAscent();
         return;
     }
     e.locator = common::LatLonToLocator(e.point.lon, e.point.lat).value_or("");
@@ -439,6 +565,85 @@ void FlightAnalytics::EstimateLanding() {
     e.homeKm = g.km;
     e.bearingDeg = g.bearingDeg;
     state_.landing = e;
+}
+
+// The whole flight from the last position: up at the rate measured to the burst altitude of the
+// settings, down by the standard law at their descent rate. Below the probe the winds measured
+// on the way up; above it the model's, or without a model the nearest measured band's.
+void FlightAnalytics::PredictAscent() {
+    if (state_.phase != FlightPhase::Ascent) return;
+    const auto rate = AscentRate();
+    if (!rate || *rate < kMovingMps) return;
+    const FlightPoint& placed = recentPositions_.back();
+    const double probeAltM = std::max(state_.last->altitudeM, placed.altitudeM);
+    FlightPlan plan;
+    plan.ascentMps = *rate;
+    plan.burstAltM = std::max(settings_.burstAltM, probeAltM);
+    plan.descent = DescentLaw{settings_.descentRateMps, kStandardDescentExponent};
+    plan.landingAltM = LandingAltitudeM();
+    const auto drift = RecentDrift();
+    const WindLookup winds = [&](const LatLonDeg& p, double alt,
+                                 double t) -> std::optional<WindAt> {
+        auto measured = [](const Velocity& v) {
+            return WindAt{v.eastMps, v.northMps, WindOrigin::Measured};
+        };
+        if (alt <= probeAltM)
+            if (const auto b = BandWind(alt)) return measured(*b);
+        if (const auto m = ModelWindAt(p, alt, t))
+            return WindAt{m->eastMps, m->northMps, WindOrigin::Model};
+        if (const auto b = NearestBandWind(alt)) return measured(*b);
+        if (drift) return measured(*drift);
+        return std::nullopt;
+    };
+    const auto t = FlyTrajectory({placed.timeS, *placed.position, placed.altitudeM}, plan, winds);
+    if (t) state_.prediction = MakePrediction(*t, plan, state_.last->timeS);
+}
+
+Prediction MakePrediction(const Trajectory& t, const FlightPlan& plan, double nowS) {
+    Prediction pr;
+    pr.kind = plan.ascending ? PredictionKind::Ascent : PredictionKind::Descent;
+    pr.burstAltM = plan.burstAltM;
+    pr.burst = t.burst;
+    pr.secondsToLanding = std::max(0.0, t.landing.timeS - nowS);
+    pr.landingTimeS = t.landing.timeS;
+    pr.point = t.landing.position;
+    pr.winds = t.winds;
+    pr.path = Thinned(t.path);
+    pr.ascentMps = plan.ascentMps;
+    pr.descent = plan.descent;
+    return pr;
+}
+
+FlightPlan LaunchPlan(const AnalyticsSettings& settings) {
+    FlightPlan plan;
+    plan.ascentMps = settings.ascentRateMps;
+    plan.burstAltM = settings.burstAltM;
+    plan.descent = DescentLaw{settings.descentRateMps, kStandardDescentExponent};
+    plan.landingAltM = settings.landingAltM.value_or(0);
+    return plan;
+}
+
+std::optional<Trajectory> PredictLaunch(const WindField& winds, const LatLonDeg& launch,
+                                        double unixS, const AnalyticsSettings& settings,
+                                        TrajectoryPoint* stoppedAt) {
+    const FlightPlan plan = LaunchPlan(settings);
+    return FlyTrajectory({unixS, launch, plan.landingAltM}, plan, ModelWindLookup(winds), 100,
+                         stoppedAt);
+}
+
+std::string FormatPredictionLine(std::size_t n, const Prediction& p) {
+    std::string line = "prediction=" + std::to_string(n);
+    line += "\tkind=";
+    line += PredictionKindName(p.kind);
+    line += "\tburst_alt=";
+    if (p.burstAltM) line += common::FormatFixed(*p.burstAltM, 15, 0);
+    line += "\tt_land_s=" + common::FormatFixed(p.secondsToLanding, 15, 0);
+    line += "\tland_lat=" + common::FormatFixed(p.point.lat, 15, 5);
+    line += "\tland_lon=" + common::FormatFixed(p.point.lon, 15, 5);
+    line += "\twinds=";
+    line += WindsUsedName(p.winds);
+    line += '\n';
+    return line;
 }
 
 std::string FormatEstimateLine(std::size_t n, const FlightState& s) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,9 @@
 
 #include "common/record.h"
 #include "monitor/core/track.h"
+#include "monitor/predict/descent_model.h"
+#include "monitor/predict/trajectory.h"
+#include "monitor/predict/wind_field.h"
 
 namespace monitor {
 
@@ -29,6 +33,12 @@ struct AnalyticsSettings {
     double driftWindowS = 60;  // fixes that give the drift used where no ascent wind is known
     double burstDropM = 300;   // fall below the highest altitude that, when falling, is a burst
     std::optional<double> landingAltM;  // empty: the launch site when seen, else 0 m
+    // What a prediction before the burst assumes: the burst altitude, the sink rate at sea level
+    // (by the standard law) and, before launch, the ascent rate.
+    double burstAltM = 30000;
+    double descentRateMps = 5;
+    double ascentRateMps = 5;
+    DescentFitSettings descentFit = {};
 
     bool operator==(const AnalyticsSettings&) const = default;
 };
@@ -42,8 +52,30 @@ struct LandingEstimate {
     double homeKm = 0;      // great-circle distance from home
     double bearingDeg = 0;  // from home, 0 north, 90 east, [0, 360)
     // Share of the remaining fall whose drift comes from winds measured on the ascent (0..1);
-    // the rest uses the drift of the last minute.
+    // the rest uses the model's winds where there are any, else the drift of the last minute.
     double ascentWindShare = 0;
+};
+
+enum class PredictionKind { Ascent, Descent };
+
+// "ascent", "descent".
+std::string_view PredictionKindName(PredictionKind kind);
+
+// Where the probe will come down. During the ascent a whole flight from the last fix on, with
+// the burst altitude and descent rate of the settings; after the burst the landing estimate,
+// with the descent law learnt from the fall. Times on the flight clock.
+struct Prediction {
+    PredictionKind kind = PredictionKind::Ascent;
+    std::optional<double> burstAltM;       // assumed during the ascent, seen after the burst
+    std::optional<TrajectoryPoint> burst;  // during the ascent: where and when it is expected
+    double secondsToLanding = 0;           // from the last fix
+    double landingTimeS = 0;
+    LatLonDeg point;
+    WindsUsed winds = WindsUsed::Measured;
+    // From the last position on, a point every few hundred metres of height; the landing last.
+    std::vector<TrajectoryPoint> path;
+    double ascentMps = 0;  // assumed (the rate measured) during the ascent
+    DescentLaw descent;
 };
 
 // A fix as the analytics keep it. The flight clock counts seconds from midnight UTC of the
@@ -67,6 +99,11 @@ struct FlightState {
     int bursts = 0;
     // Landed after a gap in the fixes that hid the top of the climb: no burst altitude is known.
     bool burstNotSeen = false;
+    // The law the landing estimate falls by: learnt from the fall, or while too little of it is
+    // seen the standard law scaled to the rate now.
+    std::optional<DescentLaw> descentLaw;
+    bool descentLearnt = false;
+    std::optional<Prediction> prediction;
 };
 
 class FlightAnalytics {
@@ -107,6 +144,12 @@ class FlightAnalytics {
     const std::vector<FlightPoint>& Track() const { return track_; }
     // The landing altitude the estimates use now.
     double LandingAltitudeM() const;
+    // A weather model's winds for the predictions, or none.
+    void SetModelWinds(std::shared_ptr<const WindField> winds);
+    const std::shared_ptr<const WindField>& Winds() const { return winds_; }
+    // The receive clock (seconds since 1970) when the flight's first fix came: it tells the
+    // model winds the flight's day. Ignored when it is no such time (a replay's GPS clock).
+    void SetReceiveClockHint(double unixS);
 
   private:
     struct Band {
@@ -130,10 +173,18 @@ class FlightAnalytics {
     std::optional<double> AverageRate(double& meanAltM) const;
     std::optional<Velocity> RecentDrift() const;
     std::optional<Velocity> BandWind(double altitudeM) const;
+    // The measured band nearest below `altitudeM`, else the nearest above.
+    std::optional<Velocity> NearestBandWind(double altitudeM) const;
+    std::optional<ModelWind> ModelWindAt(const LatLonDeg& p, double altitudeM,
+                                         double flightS) const;
+    std::optional<double> AscentRate() const;
+    void FitDescent();
     void EstimateLanding();
+    void PredictAscent();
     void AddToTrack(const FlightPoint& p);
 
     AnalyticsSettings settings_;
+    std::shared_ptr<const WindField> winds_;
     LatLonDeg home_;
     HomeSource homeSource_;
     FlightState state_;
@@ -153,10 +204,29 @@ class FlightAnalytics {
     bool landed_ = false;
     bool gapSinceAscent_ = false;  // a gap after the climb was seen: the burst may be hidden
     std::optional<double> vrateSeaLevelMps_;  // the averaged rate at sea-level density
+    std::optional<double> ascentSinceS_;      // the fix that made the phase ascent
+    std::optional<double> receiveClockHintS_;
     // The highest fix, the one before it and the first two after it, for the burst.
     std::optional<FlightPoint> beforeMax_, maxPoint_;
     std::vector<FlightPoint> afterMax_;
 };
+
+// A flight from launch as the settings have it: up at their ascent rate to their burst
+// altitude, down by the standard law at their descent rate to their landing altitude (0 m when
+// automatic), which is the launch site's too.
+FlightPlan LaunchPlan(const AnalyticsSettings& settings);
+// That flight from a launch point at a time (seconds since 1970) with the model's winds alone.
+// Empty when the model has no wind somewhere on the way; `stoppedAt` (when given) says where.
+std::optional<Trajectory> PredictLaunch(const WindField& winds, const LatLonDeg& launch,
+                                        double unixS, const AnalyticsSettings& settings,
+                                        TrajectoryPoint* stoppedAt = nullptr);
+// The prediction a trajectory makes, its times on the trajectory's clock, `nowS` the time it
+// counts the landing from.
+Prediction MakePrediction(const Trajectory& t, const FlightPlan& plan, double nowS);
+
+// prediction=N, kind, burst_alt, t_land_s, land_lat, land_lon and winds, tab-separated; one
+// line with "\n".
+std::string FormatPredictionLine(std::size_t number, const Prediction& p);
 
 // estimate=N, then the analytics' name=value fields, tab-separated, every field present and
 // empty when unknown; one line with "\n".

@@ -192,6 +192,8 @@ Flight& FlightTracker::Open(const FlightPoint& p, double receivedS) {
     f->lastReceivedS = receivedS;
     f->newest = p;
     f->analytics = FlightAnalytics(analyticsSettings_, homeLocator_);
+    f->analytics.SetReceiveClockHint(receivedS);
+    f->analytics.SetModelWinds(winds_);
     if (homeSource_) f->analytics.SetHomeSource(homeSource_);
     flights_.push_back(std::move(f));
     return *flights_.back();
@@ -231,6 +233,11 @@ std::size_t FlightTracker::OpenFlights() const {
 void FlightTracker::SetAnalyticsSettings(const AnalyticsSettings& settings) {
     analyticsSettings_ = settings;
     for (const auto& f : flights_) f->analytics.SetSettings(settings);
+}
+
+void FlightTracker::SetModelWinds(const std::shared_ptr<const WindField>& winds) {
+    winds_ = winds;
+    for (const auto& f : flights_) f->analytics.SetModelWinds(winds);
 }
 
 void FlightTracker::SetHomeLocator(std::string_view locator) {

@@ -97,6 +97,7 @@ class FlightTracker {
     void SetSettings(const TrackerSettings& settings) { settings_ = settings; }
     // For every flight's analytics, now and later.
     void SetAnalyticsSettings(const AnalyticsSettings& settings);
+    void SetModelWinds(const std::shared_ptr<const WindField>& winds);
     void SetHomeLocator(std::string_view locator);
     void SetHomeSource(const HomeSource& source);
     void HomeMoved();
@@ -114,6 +115,7 @@ class FlightTracker {
 
     TrackerSettings settings_;
     AnalyticsSettings analyticsSettings_;
+    std::shared_ptr<const WindField> winds_;
     std::string homeLocator_;
     HomeSource homeSource_;
     std::deque<std::unique_ptr<Flight>> flights_;

@@ -277,6 +277,11 @@ void MonitorCore::SetTrackerSettings(const TrackerSettings& settings) {
     tracker_.SetSettings(settings);
 }
 
+void MonitorCore::SetModelWinds(const std::shared_ptr<const WindField>& winds) {
+    tracker_.SetModelWinds(winds);
+    none_.SetModelWinds(winds);
+}
+
 void MonitorCore::SetAnalyticsSettings(const AnalyticsSettings& settings) {
     analyticsSettings_ = settings;
     tracker_.SetAnalyticsSettings(settings);

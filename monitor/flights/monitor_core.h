@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,6 +90,8 @@ class MonitorCore {
     void HomeMoved();
     void SetAnalyticsSettings(const AnalyticsSettings& settings);
     const AnalyticsSettings& AnalyticsSettingsInUse() const { return analyticsSettings_; }
+    // A weather model's winds for every flight's predictions, or none.
+    void SetModelWinds(const std::shared_ptr<const WindField>& winds);
     void SetAlarmSettings(const AlarmSettings& settings);
     void SetTrackerSettings(const TrackerSettings& settings);
     // The user disconnected: no no-data alarm until records come again.

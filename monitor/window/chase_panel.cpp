@@ -23,6 +23,7 @@
 
 #include "common/geo.h"
 #include "common/gui/night_theme.h"
+#include "common/locator.h"
 #include "common/numbers.h"
 #include "monitor/chase/chase_plots.h"
 #include "monitor/io/desktop_notifier.h"
@@ -31,6 +32,7 @@
 #include "monitor/window/fit_label.h"
 #include "monitor/window/flights_list.h"
 #include "monitor/window/map_pane.h"
+#include "monitor/window/prediction_rows.h"
 
 namespace monitor {
 
@@ -124,6 +126,12 @@ void ChasePanel::BuildControls() {
     AddMbtilesRow(*controls, 6);
     AddFlightEndRow(*controls, 7);
     AddNotificationSwitch(*controls, 8);
+    predictions_ = new PredictionRows(
+        file_, effective_, core_, [this] { return Home(); }, [this] { return wallClock_(); }, this);
+    predictions_->AddRows(*controls, 9);
+    connect(predictions_, &PredictionRows::settingsChanged, this, &ChasePanel::UserChanged);
+    connect(predictions_, &PredictionRows::launchPredicted, this,
+            [this] { trackimg_->SetLaunchPrediction(predictions_->LaunchPrediction()); });
     outer->addLayout(controls);
     AddMessageLine(*outer);
 }
@@ -154,9 +162,11 @@ void ChasePanel::AddValues(QVBoxLayout& outer) {
     vavglb_ = value(QString(), "vavglb", &vavgcap_);
     maxaltlb_ = value(tr("Höchste Höhe"), "maxaltlb");
     burstlb_ = value(tr("Platzer"), "burstlb");
+    sinklb_ = value(tr("Sinkrate Boden"), "sinklb");
     tlandlb_ = value(tr("Landung"), "tlandlb");
     landlb_ = value(tr("Landepunkt"), "landlb");
     landdistlb_ = value(tr("vom eigenen Standort"), "landdistlb");
+    assumelb_ = value(tr("Annahmen"), "assumelb");
     agelb_ = value(tr("Datenalter"), "agelb");
     carprobelb_ = value(tr("Ballon vom Auto"), "carprobelb");
     carelevlb_ = value(tr("Erhebung zum Ballon"), "carelevlb");
@@ -568,6 +578,8 @@ void ChasePanel::UpdateDisplays() {
         s.burstAltM ? tr("%1 m um %2 UTC").arg(Fixed(*s.burstAltM, 0), TimeOfDay(*s.burstTimeS))
         : s.burstNotSeen ? tr("burst not seen")
                          : QStringLiteral("-"));
+    sinklb_->setText(DescentLawText(s));
+    assumelb_->setText(s.prediction ? AssumptionsText(*s.prediction) : QStringLiteral("-"));
     if (const auto& l = s.landing) {
         const int left = static_cast<int>(std::lround(l->secondsToLanding));
         tlandlb_->setText(s.phase == FlightPhase::Ground
@@ -581,6 +593,19 @@ void ChasePanel::UpdateDisplays() {
                          Coordinate(l->point.lon, 'E', 'W'));
         landdistlb_->setText(Fixed(l->homeKm, 1) + QStringLiteral(" km, ") +
                              Degrees(l->bearingDeg));
+    } else if (const auto& p = s.prediction) {
+        // During the ascent: the whole flight predicted.
+        const int left = static_cast<int>(std::lround(p->secondsToLanding));
+        tlandlb_->setText(QStringLiteral("in %1 min %2 s, %3 UTC (Vorhersage)")
+                              .arg(left / 60)
+                              .arg(left % 60, 2, 10, QLatin1Char('0'))
+                              .arg(TimeOfDay(p->landingTimeS)));
+        landlb_->setText(Q(common::LatLonToLocator(p->point.lon, p->point.lat).value_or("")) +
+                         QStringLiteral("   ") + Coordinate(p->point.lat, 'N', 'S') +
+                         QStringLiteral("  ") + Coordinate(p->point.lon, 'E', 'W') +
+                         QStringLiteral(" (Vorhersage)"));
+        const Geodesic g = common::GeodesicBetween(Analytics().EffectiveHome(), p->point);
+        landdistlb_->setText(Fixed(g.km, 1) + QStringLiteral(" km, ") + Degrees(g.bearingDeg));
     } else {
         tlandlb_->setText(QStringLiteral("-"));
         landlb_->setText(QStringLiteral("-"));

@@ -1,8 +1,8 @@
-// The chase panel of the monitor window: the followed flight's analytics, the flights list, the
-// ground-track and altitude plots, the alarm banner, the alarm and landing-altitude controls and
-// the night-theme switch. It sits beside the record displays and shows what the window's core
-// made of each record; it keeps the data age, sets the core's chase settings, and keeps what the
-// user changes here in pelmora.ini.
+// The chase panel of the monitor window: the followed flight's analytics and prediction, the
+// flights list, the ground-track and altitude plots, the alarm banner, the alarm,
+// landing-altitude and prediction controls and the night-theme switch. It sits beside the record
+// displays and shows what the window's core made of each record; it keeps the data age, sets the
+// core's chase settings, and keeps what the user changes here in pelmora.ini.
 #pragma once
 
 #include <QWidget>
@@ -36,6 +36,7 @@ class AltitudePlot;
 class DesktopNotifier;
 class FlightsList;
 class MapPane;
+class PredictionRows;
 class TileLoader;
 
 class ChasePanel : public QWidget {
@@ -151,9 +152,11 @@ class ChasePanel : public QWidget {
     QLabel* vavglb_ = nullptr;
     QLabel* maxaltlb_ = nullptr;
     QLabel* burstlb_ = nullptr;
+    QLabel* sinklb_ = nullptr;
     QLabel* tlandlb_ = nullptr;
     QLabel* landlb_ = nullptr;
     QLabel* landdistlb_ = nullptr;
+    QLabel* assumelb_ = nullptr;
     QLabel* agelb_ = nullptr;
     QLabel* carprobelb_ = nullptr;
     QLabel* carelevlb_ = nullptr;
@@ -179,6 +182,7 @@ class ChasePanel : public QWidget {
     QLineEdit* mbtilesed_ = nullptr;
     QPushButton* mbtilesbt_ = nullptr;
     TileLoader* tiles_ = nullptr;
+    PredictionRows* predictions_ = nullptr;
     QLabel* chasemsglb_ = nullptr;
     QTimer* timer_ = nullptr;
 };

@@ -87,7 +87,7 @@ std::vector<LatLonDeg> GroundTrackPlot::WhatMatters() const {
     std::vector<LatLonDeg> points = {Followed().EffectiveHome()};
     for (const FlightPoint& f : Followed().Track())
         if (f.position) points.push_back(*f.position);
-    if (const auto& l = Followed().State().landing) points.push_back(l->point);
+    if (const auto l = ShownLanding()) points.push_back(*l);
     if (car_) points.push_back(*car_);
     return points;
 }
@@ -108,6 +108,19 @@ void GroundTrackPlot::Refresh() {
         viewPlaced_ = true;
     }
     update();
+}
+
+void GroundTrackPlot::SetLaunchPrediction(const std::optional<Prediction>& p) {
+    launchPrediction_ = p;
+    Refresh();
+}
+
+std::optional<LatLonDeg> GroundTrackPlot::ShownLanding() const {
+    const FlightState& s = Followed().State();
+    if (s.landing) return s.landing->point;
+    if (s.prediction) return s.prediction->point;
+    if (launchPrediction_) return launchPrediction_->point;
+    return std::nullopt;
 }
 
 void GroundTrackPlot::resizeEvent(QResizeEvent* event) {
@@ -266,10 +279,34 @@ void GroundTrackPlot::PaintOtherFlights(QPainter& p,
     p.restore();
 }
 
+void GroundTrackPlot::PaintPrediction(QPainter& p, const Prediction& prediction,
+                                      const QColor& colour, bool landingCross,
+                                      const std::function<PlotPoint(const LatLonDeg&)>& px) const {
+    p.save();
+    QPolygonF line;
+    for (const TrajectoryPoint& t : prediction.path) {
+        const PlotPoint q = px(t.position);
+        line << QPointF(q.x, q.y);
+    }
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(colour, 1.5, Qt::DashLine));
+    if (line.size() > 1) p.drawPolyline(line);
+    if (prediction.kind == PredictionKind::Ascent && prediction.burst) {
+        const PlotPoint b = px(prediction.burst->position);
+        p.setPen(QPen(colour, 2));
+        p.drawEllipse(QPointF(b.x, b.y), 5, 5);
+    }
+    if (landingCross) {
+        const PlotPoint l = px(prediction.point);
+        p.setPen(QPen(colour, 2.5));
+        Cross(p, QPointF(l.x, l.y), 6);
+    }
+    p.restore();
+}
+
 void GroundTrackPlot::paintEvent(QPaintEvent*) {
     const FlightState& s = Followed().State();
-    std::optional<LatLonDeg> landing;
-    if (s.landing) landing = s.landing->point;
+    const std::optional<LatLonDeg> landing = ShownLanding();
     const auto car = carSource_ ? carSource_() : std::nullopt;
     const PlotColours c(*this);
     QPainter p(this);
@@ -335,10 +372,20 @@ void GroundTrackPlot::paintEvent(QPaintEvent*) {
         p.setPen(QPen(c.text, map ? 2 : 1));
         Cross(p, home, 3);
     }
-    if (v.landing) {
+    const auto pixel = [&](const LatLonDeg& q) {
+        return map ? view_.ToScreen(q) : GroundTrackPixel(v, homePoint, q);
+    };
+    // Before launch a prediction of its own; in flight the followed one's, which after the burst
+    // is the landing estimate's path.
+    if (launchPrediction_) {
+        const QColor before = IsDark(*this) ? QColor(170, 140, 230) : QColor(110, 60, 190);
+        PaintPrediction(p, *launchPrediction_, before, true, pixel);
+    }
+    if (s.prediction) PaintPrediction(p, *s.prediction, c.landing, false, pixel);
+    if (v.landing && (s.landing || s.prediction)) {
         p.setPen(QPen(c.landing, 2.5));
         Cross(p, QPointF(v.landing->x, v.landing->y), 6);
-        if (v.last) {
+        if (v.last && !s.prediction) {
             p.setPen(QPen(c.landing, 1, Qt::DashLine));
             p.drawLine(QPointF(v.last->x, v.last->y), QPointF(v.landing->x, v.landing->y));
         }

@@ -19,7 +19,9 @@ class TileLoader;
 // What the map keeps in the middle as records come; the order of the "Folgen" choice.
 enum class Follow { Off, Probe, Car };
 
-// North-up map around home: range rings, the track, the last position, the landing estimate.
+// North-up map around home: range rings, the track, the last position, the landing estimate,
+// and the predicted path (dashed, with its burst point and landing) of the followed flight and
+// of a prediction before launch.
 // With tiles they lie on a map the user pans by dragging and zooms with the wheel; without
 // (no source, or none of its tiles had yet) the plot fits everything around home.
 class GroundTrackPlot : public QWidget {
@@ -49,6 +51,11 @@ class GroundTrackPlot : public QWidget {
     void Refresh();
     // The sources named under the map at the last paint.
     const QStringList& Attributions() const { return attributions_; }
+    // A prediction before launch to draw beside the flights, or none.
+    void SetLaunchPrediction(const std::optional<Prediction>& p);
+    // The landing the plot centres its view on: the estimate, else the followed flight's
+    // prediction, else the one before launch.
+    std::optional<LatLonDeg> ShownLanding() const;
 
   signals:
     void followChanged(Follow follow);
@@ -78,6 +85,10 @@ class GroundTrackPlot : public QWidget {
     const FlightAnalytics& Followed() const { return core_.FollowedAnalytics(); }
     // The other flights' tracks, dimmed, each with its id at its newest fix.
     void PaintOtherFlights(QPainter& p, const std::function<PlotPoint(const LatLonDeg&)>& px);
+    // A predicted path dashed, its burst point as a ring and its landing as a cross.
+    void PaintPrediction(QPainter& p, const Prediction& prediction, const QColor& colour,
+                         bool landingCross,
+                         const std::function<PlotPoint(const LatLonDeg&)>& px) const;
 
     const MonitorCore& core_;
     TileLoader* tiles_ = nullptr;
@@ -90,6 +101,7 @@ class GroundTrackPlot : public QWidget {
     std::optional<QPointF> dragFrom_;
     int wheelEighths_ = 0;
     CarSource carSource_;
+    std::optional<Prediction> launchPrediction_;
 };
 
 }  // namespace monitor

@@ -17,7 +17,7 @@ echo "-- $(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
 # libqt6sql6-sqlite is declared by hand: the scan does not see plugins.
 for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6sql6 libqt6sql6-sqlite libqt6dbus6 \
-  libasound2 libsndfile1 libsamplerate0 libkissfft-float131; do
+  libasound2 libsndfile1 libsamplerate0 libkissfft-float131 libeccodes0; do
   if [[ ", $depends," != *", $lib "* && ", $depends," != *", $lib,"* ]]; then
     echo "the package does not declare $lib: Depends: $depends" >&2
     exit 1

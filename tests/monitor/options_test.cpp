@@ -37,6 +37,15 @@ TEST(ParseOptions, AcceptedCommandLines) {
     EXPECT_EQ(c.options.server, "[::1]:3000");
     EXPECT_EQ(c.options.serialPort, "/dev/ttyUSB0");
     EXPECT_TRUE(Parse({"--server", "localhost", "--serial", "3"}).error.empty());
+
+    const ParsedOptions d =
+        Parse({"--predict", "-33.95,-70.5,2026-12-08T23:59:30Z", "--winds", "w.grib2"});
+    ASSERT_TRUE(d.error.empty()) << d.error;
+    ASSERT_TRUE(d.options.predict);
+    EXPECT_EQ(d.options.predict->point.lat, -33.95);
+    EXPECT_EQ(d.options.predict->point.lon, -70.5);
+    EXPECT_EQ(d.options.predict->unixS, 1796774400 - 30);  // 2026-12-09 00:00 less 30 s
+    EXPECT_TRUE(Parse({"--predict=50,8,2026-12-08T10:00Z", "--winds=w"}).error.empty());
 }
 
 TEST(ParseOptions, RejectedCommandLines) {
@@ -50,6 +59,12 @@ TEST(ParseOptions, RejectedCommandLines) {
         {"--headless", "--server"},
         {"--headless", "--server", "h", "--replay", "f"},
         {"--headless", "--replay", "f", "extra"},
+        {"--predict", "50,8,2026-12-08T10:00Z"},  // no model winds
+        {"--predict", "50,8,2026-12-08T10:00Z", "--winds", "w", "--server", "h"},
+        {"--predict", "50;8;2026-12-08T10:00Z", "--winds", "w"},
+        {"--predict", "50,181,2026-12-08T10:00Z", "--winds", "w"},
+        {"--predict", "-91,8,2026-12-08T10:00Z", "--winds", "w"},
+        {"--predict", "50,8,2026-12-08", "--winds", "w"},
     };
     for (const auto& args : bad) {
         const ParsedOptions p = ParseOptions(args);

@@ -15,18 +15,25 @@ using common::StandardDensityRatio;
 using common::StandardPressureHpa;
 using common::StandardTemperatureC;
 
-// East and north wind in m/s: a light surface wind and a westerly jet near 11 km.
+std::int8_t TwiceCelsius(double c) {
+    return static_cast<std::int8_t>(std::clamp(std::lround(2.0 * c), -128L, 127L));
+}
+
+// The parachute's sink rate at an altitude.
+double SinkMps(const FlightOptions& o, double altitudeM) {
+    const double ratio = StandardDensityRatio(altitudeM);
+    // The standard law keeps the square root it was always flown with, to the last bit.
+    if (o.descentExponent == -0.5) return o.descentSeaLevelMps / std::sqrt(ratio);
+    return o.descentSeaLevelMps * std::pow(ratio, o.descentExponent);
+}
+
+}  // namespace
+
 void WindAt(double h, double& eastMps, double& northMps) {
     const double jet = (h - 11000.0) / 4000.0;
     eastMps = 4.0 + 26.0 * std::exp(-jet * jet);
     northMps = 1.5 + 3.0 * std::sin(h / 6000.0);
 }
-
-std::int8_t TwiceCelsius(double c) {
-    return static_cast<std::int8_t>(std::clamp(std::lround(2.0 * c), -128L, 127L));
-}
-
-}  // namespace
 
 Words EncodeWords(const Telemetry& t) {
     Words w{};
@@ -63,7 +70,7 @@ std::vector<FrameContent> SimulateFlight(const FlightOptions& o) {
                         alt += o.ascentMps * dt;
                         if (alt >= o.burstAltM) burst = true;
                     } else {
-                        alt -= o.descentSeaLevelMps / std::sqrt(StandardDensityRatio(alt)) * dt;
+                        alt -= SinkMps(o, alt) * dt;
                         if (alt <= o.launchAltM) {
                             alt = o.launchAltM;
                             landed = true;

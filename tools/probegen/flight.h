@@ -42,8 +42,15 @@ struct FlightOptions {
     double ascentMps = 5.0;
     double burstAltM = 30000.0;
     double descentSeaLevelMps = 5.0;  // parachute sink rate near the ground; faster in thin air
-    std::uint32_t seed = 1;           // satellites and sensor jitter
+    // The sink rate is descentSeaLevelMps (rho / rho0)^descentExponent: -0.5 for a parachute
+    // (the standard law), 0 for a constant rate, between them for a parachute that opens late.
+    double descentExponent = -0.5;
+    std::uint32_t seed = 1;  // satellites and sensor jitter
 };
+
+// The flight's wind at an altitude, east and north, m/s: a light surface wind and a westerly
+// jet near 11 km, the same everywhere and at all times.
+void WindAt(double altitudeM, double& eastMps, double& northMps);
 
 // frames entries, the first at launch.
 std::vector<FrameContent> SimulateFlight(const FlightOptions& options);

@@ -38,6 +38,8 @@ Flight:
       --ascent MPS    ascent rate, m/s (default 5)
       --burst M       burst altitude, metres (default 30000)
       --descent MPS   parachute sink rate near the ground, m/s (default 5)
+      --descent-exponent K  the sink rate is MPS x (air density / sea-level density)^K:
+                      -0.5 a parachute (default), 0 a constant rate; -2..1
 Signal:
       --amplitude A   tone peak in sample units, 1..32767 (default 8000)
       --snr DB        add white noise: tone power over noise power, both over 0..6000 Hz
@@ -130,6 +132,7 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         {"--ascent", real(a.flight.ascentMps, 0.1, 50)},
         {"--burst", real(a.flight.burstAltM, 0, 50000)},
         {"--descent", real(a.flight.descentSeaLevelMps, 0.1, 100)},
+        {"--descent-exponent", real(a.flight.descentExponent, -2, 1)},
         {"--amplitude", real(a.modulator.amplitude, 1, 32767)},
         {"--snr",
          [&](std::string_view v) {

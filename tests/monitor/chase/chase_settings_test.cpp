@@ -25,6 +25,10 @@ ChaseSettings Changed() {
     s.notifications = false;
     s.columnWidthPx = 512;
     s.language = "en";
+    s.analytics.burstAltM = 24500;
+    s.analytics.descentRateMps = 7.5;
+    s.analytics.ascentRateMps = 4.2;
+    s.windsPath = "/home/op/forecast 0p25.grib2";
     return s;
 }
 
@@ -99,13 +103,21 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
                                                 "--tiles",
                                                 "none",
                                                 "--mbtiles=/maps/a.mbtiles",
-                                                "--no-notifications"};
+                                                "--no-notifications",
+                                                "--burst-alt",
+                                                "18300",
+                                                "--descent-rate=9",
+                                                "--ascent-rate",
+                                                "5.5",
+                                                "--winds",
+                                                "today.grib2"};
     const ParsedOptions p = ParseOptions(args);
     ASSERT_TRUE(p.error.empty()) << p.error;
     EXPECT_TRUE(p.options.chase.estimates);
     const ChaseSettings fromFile = Changed();
     const ChaseSettings s = p.options.chase.AppliedTo(fromFile);
-    EXPECT_EQ(s.analytics, (AnalyticsSettings{15, 120, 250, std::nullopt}));
+    EXPECT_EQ(s.analytics, (AnalyticsSettings{15, 120, 250, std::nullopt, 18300, 9, 5.5}));
+    EXPECT_EQ(s.windsPath, "today.grib2");
     EXPECT_EQ(s.alarms.landingKm, 4.5);
     EXPECT_EQ(s.alarms.noDataS, 30);
     EXPECT_FALSE(s.alarms.burstOn);  // switches stay as the file has them
@@ -140,6 +152,10 @@ TEST(ChaseOptions, UnusableValuesAreRefused) {
         {"--tiles", "https://tiles.example.org/{z}/{x}/{y}.png trailing"},
         {"--tiles"},
         {"--mbtiles"},
+        {"--burst-alt", "60000"},
+        {"--descent-rate=0.5"},
+        {"--ascent-rate", "fast"},
+        {"--winds"},
     };
     for (const auto& args : bad) EXPECT_FALSE(ParseOptions(args).error.empty()) << args.back();
     EXPECT_NE(UsageText().find("--estimates"), std::string::npos);

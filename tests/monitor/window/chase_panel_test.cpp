@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include "common/locator.h"
+#include "grib_file.h"
 #include "mbtiles_file.h"
 #include "monitor/chase/chase_plots.h"
 #include "monitor/io/tile_loader.h"
@@ -101,7 +102,8 @@ TEST_F(ChasePanelTest, FollowsTheSimulatedFlightAndSoundsEachAlarmOnce) {
     EXPECT_EQ(Text("phaselb"), "Aufstieg");
     EXPECT_EQ(Text("vavglb"), "5.0 m/s");
     EXPECT_EQ(Text("burstlb"), "-");
-    EXPECT_EQ(Text("tlandlb"), "-");
+    // During the ascent the landing is the prediction's.
+    EXPECT_TRUE(Text("tlandlb").endsWith("UTC (Vorhersage)")) << Text("tlandlb").toStdString();
     EXPECT_EQ(beeps_, 0);
 
     // With the burst comes the first landing estimate, already within 10 km of home.
@@ -206,6 +208,78 @@ TEST_F(ChasePanelTest, KeepsWhatTheUserChangesButNotTheCommandLine) {
     EXPECT_LT(panel_->palette().color(QPalette::Window).lightness(), 64);
     Control<QCheckBox>("nightcb")->setChecked(false);
     EXPECT_GT(panel_->palette().color(QPalette::Window).lightness(), 128);
+}
+
+// During the ascent the predicted landing with what it assumes, kept settings for it; after the
+// burst the sink rate learnt; before launch "Vorhersage" with a model's winds from a GRIB2 file
+// ecCodes' own grib_filter writes.
+TEST_F(ChasePanelTest, PredictsFromTheAscentOnAndBeforeLaunch) {
+    const probegen::FlightOptions o;
+    frames_ = probegen::SimulateFlight(o);
+    const testing::FlightTruth t = testing::Truth(o);
+    test_support::TempDir dir;
+    const std::string path = (dir.path / "pelmora.ini").string();
+    Make({}, {}, path);
+    panel_->show();
+    auto* plot = Control<GroundTrackPlot>("trackimg");
+    EXPECT_FALSE(plot->ShownLanding());
+
+    Fly(o, 1200);
+    EXPECT_TRUE(Text("landlb").endsWith("(Vorhersage)")) << Text("landlb").toStdString();
+    EXPECT_EQ(Text("assumelb"),
+              "steigt 5.0 m/s bis 30000 m, sinkt 5.0 m/s am Boden; Winde gemessen");
+    EXPECT_EQ(Text("sinklb"), "-");
+    ASSERT_TRUE(panel_->Analytics().State().prediction);
+    EXPECT_EQ(plot->ShownLanding(), panel_->Analytics().State().prediction->point);
+    Control<QSpinBox>("burstalted")->setValue(20000);
+    Control<QDoubleSpinBox>("descented")->setValue(6.5);
+    EXPECT_EQ(Text("assumelb"),
+              "steigt 5.0 m/s bis 20000 m, sinkt 6.5 m/s am Boden; Winde gemessen");
+    Control<QSpinBox>("burstalted")->setValue(30000);
+
+    Fly(o, t.burstTimeS + 1200);
+    EXPECT_TRUE(Text("sinklb").startsWith("5.0 m/s, gelernt (Exponent -0.5"))
+        << Text("sinklb").toStdString();
+    EXPECT_EQ(Text("assumelb"), "sinkt wie gemessen; Winde gemessen");
+    EXPECT_FALSE(Text("landlb").endsWith("(Vorhersage)"));
+
+    // Before launch: nothing without a model, then with one blowing 10 m/s from the west.
+    Control<QLineEdit>("launched")->setText("50.1,8.7,2026-12-08T08:00Z");
+    Control<QPushButton>("predictbt")->click();
+    EXPECT_EQ(Text("predictlb"), "Die Vorhersage braucht Modellwinde (GRIB-Datei)");
+    std::vector<testing::GribMessage> messages;
+    for (int hpa : {1000, 10}) {
+        messages.push_back({"u", double(hpa), 20261208, 600, [](double, double) { return 10.0; }});
+        messages.push_back({"v", double(hpa), 20261208, 600, [](double, double) { return 0.0; }});
+        messages.push_back({"gh", double(hpa), 20261208, 600,
+                            [hpa](double, double) { return hpa == 1000 ? 100.0 : 31000.0; }});
+    }
+    const auto winds = dir.path / "winds.grib2";
+    ASSERT_EQ(testing::WriteGrib(winds, {}, messages), "");
+    Control<QLineEdit>("windsed")->setText(QString::fromStdString(winds.string()));
+    emit Control<QLineEdit>("windsed")->editingFinished();
+    EXPECT_TRUE(Text("windslb").startsWith("1 time 2026-12-08 06:00 UTC, 2 levels 1000 to 10 hPa"))
+        << Text("windslb").toStdString();
+    EXPECT_TRUE(panel_->Analytics().Winds()) << "the flights predict with the model's winds";
+    Control<QLineEdit>("launched")->setText("north,8.7,2026-12-08T08:00Z");
+    Control<QPushButton>("predictbt")->click();
+    EXPECT_TRUE(Text("predictlb").startsWith("Start: Breite,Länge"))
+        << Text("predictlb").toStdString();
+    Control<QLineEdit>("launched")->setText("50.1,8.7,2026-12-08T08:00Z");
+    Control<QPushButton>("predictbt")->click();
+    EXPECT_TRUE(Text("predictlb").startsWith("Landung 10:")) << Text("predictlb").toStdString();
+    ASSERT_TRUE(plot->ShownLanding());
+    // The followed flight's estimate comes first on the map; the prediction is drawn beside it.
+    EXPECT_EQ(plot->ShownLanding(), panel_->Analytics().State().landing->point);
+    Shot("chase_panel_predictions");
+
+    ChaseSettings saved;
+    std::string error;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(LoadChaseSettings(path, saved, error, problems));
+    EXPECT_EQ(saved.windsPath, winds.string());
+    EXPECT_EQ(saved.analytics.descentRateMps, 6.5);
+    EXPECT_EQ(saved.analytics.burstAltM, 30000);
 }
 
 TEST_F(ChasePanelTest, AnAlarmSwitchedOffStaysSilent) {

@@ -51,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadArguments,
                                            "-o - --frames 2x", "-o - --snr 10 --noise 5",
                                            "-o - --amplitude 40000", "-o - --time 250000",
                                            "-o - --lat 1,5", "-o - --bogus 1",
-                                           "-o - --upper-tone 1000", "-o - --upper-tone x"));
+                                           "-o - --upper-tone 1000", "-o - --upper-tone x",
+                                           "-o - --descent-exponent 1.5"));
 
 TEST(ProbegenCli, RawOutputMatchesTheWavFile) {
     const std::string wav = (std::filesystem::temp_directory_path() /

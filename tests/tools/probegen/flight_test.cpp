@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +51,32 @@ TEST(SimulateFlight, AscendsBurstsDescendsAndLands) {
                           std::cos(o.launchLatDeg * 3.14159265 / 180);
     EXPECT_GT(eastKm, 30);
     EXPECT_LT(eastKm, 400);
+}
+
+// The sink rate over the fall, from one frame to the next, every 10 s.
+std::vector<std::pair<double, double>> FallRates(double exponent) {
+    FlightOptions o;
+    o.stepS = 10;
+    o.frames = 1300;
+    o.descentExponent = exponent;
+    const auto flight = SimulateFlight(o);
+    std::vector<std::pair<double, double>> rates;  // mid altitude, m/s
+    for (std::size_t i = 1; i < flight.size(); ++i) {
+        const double a = flight[i - 1].telemetry.fix.altitudeM,
+                     b = flight[i].telemetry.fix.altitudeM;
+        if (b < a && b > o.launchAltM) rates.emplace_back((a + b) / 2, (a - b) / o.stepS);
+    }
+    return rates;
+}
+
+TEST(SimulateFlight, TheFallFollowsItsDensityExponent) {
+    for (double k : {0.0, -0.3, -0.5}) {
+        const auto rates = FallRates(k);
+        ASSERT_GT(rates.size(), 100u) << k;
+        for (const auto& [alt, mps] : rates)
+            ASSERT_NEAR(mps, 5.0 * std::pow(common::StandardDensityRatio(alt), k), 0.03 * mps)
+                << "exponent " << k << " at " << alt << " m";
+    }
 }
 
 TEST(SimulateFlight, MeasurementsFollowTheAltitude) {
