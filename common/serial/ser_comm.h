@@ -98,6 +98,8 @@ class TSerCustomComm : public TSerComponent {
 
     // Device name as Open() forms it from DeviceName and PortNum.
     std::string FormattedDeviceName() const { return FormatDeviceName(device_name_, port_num_); }
+    // The path Open() opens for it.
+    std::string DevicePathName() const { return DevicePath(FormattedDeviceName(), com_prefix_); }
     // Event mask the event thread watches (also valid while closed).
     std::uint32_t ComputedEventMask() const { return EventMask(monitor_events_, direct_write_); }
     // Line settings as the next write to the device would use them.

@@ -25,6 +25,7 @@
 #include "monitor/flights/monitor_core.h"
 #include "monitor/io/gps_source.h"
 #include "monitor/io/live_link.h"
+#include "monitor/io/navigation_device.h"
 #include "monitor/io/nmea_output.h"
 #include "monitor/window/fit_label.h"
 
@@ -64,6 +65,8 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     void Panel9Click();
     void FormDestroy();
     void Button1Click();
+    // --serial: the port in comped, opened now or as soon as it can be.
+    void FollowSerial(const QString& port);
     void gpscbClick(bool on);
     void gpsFix(const CarFix& fix);
 
@@ -71,6 +74,7 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     MonitorCore& Core() { return core_; }
     LiveLink& Link() { return link_; }
     common::TSerComm& SerComm() { return SerComm1; }
+    const NavigationDevice& Navigation() const { return navi_; }
     const QPixmap& CourseImage() const { return course_; }
 
     // Room for further panels (plots, alarms) to the right of the displays; empty as built.
@@ -111,12 +115,14 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     void DrawCourseLetters();
     void DrawCourse(double courseDeg);
     void ShowCarLocator();
+    void ShowNavigationState();
 
     MonitorCore core_;
     std::unique_ptr<RecordLog> recordLog_;
     LiveLink link_;
     common::TSerComm SerComm1;
     NmeaOutput output_;
+    NavigationDevice navi_;
     CarTracker car_;
     GpsSource gps_;
     QString typedLocator_;
@@ -135,6 +141,7 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     QCheckBox* gpscb = nullptr;
     QLineEdit* gpsed = nullptr;
     QCheckBox* waypointcb = nullptr;
+    QLabel* navilb = nullptr;
     QPushButton* Button1 = nullptr;
     QLineEdit* comped = nullptr;
     QLabel* Label2 = nullptr;

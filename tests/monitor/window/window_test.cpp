@@ -453,9 +453,42 @@ TEST_F(MonitorWindowTest, GpsSentencesToTheSerialPort) {
     EXPECT_TRUE(win_->statusBar()->currentMessage().contains("not a valid integer"));
     EXPECT_TRUE(win_->SerComm().Active());
 
+    auto* navilb = Child<QLabel>("navilb");
+    EXPECT_EQ(navilb->text(), "Navi verbunden");
     pty.CloseMaster();  // the device goes away: the port closes itself and the window says so
-    EXPECT_TRUE(WaitFor([&] { return win_->statusBar()->currentMessage() == "COMPORT INACTIVE"; }));
+    EXPECT_TRUE(WaitFor([&] {
+        return win_->statusBar()->currentMessage().startsWith(
+            QString::fromStdString("navigation device " + pty.slave_path + " gone"));
+    }));
     EXPECT_FALSE(win_->SerComm().Active());
+    EXPECT_TRUE(navilb->text().startsWith("Navi fehlt")) << navilb->text().toStdString();
+
+    // The operator's open of a port that is not there is said as it always was, and not tried
+    // again.
+    comped->setText("/nonexistent/navi");
+    Child<QPushButton>("Button1")->click();
+    EXPECT_EQ(win_->statusBar()->currentMessage(),
+              "Unable to open specified device /nonexistent/navi (2), No such file or directory");
+    EXPECT_FALSE(navilb->isVisibleTo(win_.get()));
+}
+
+// --serial naming a device not yet plugged in: the window starts, says so beside "Landepunkt an
+// Navi" and opens it when it appears.
+TEST_F(MonitorWindowTest, ASerialDeviceMissingAtStartIsOpenedWhenItAppears) {
+    Make();
+    const std::string link = (dir_.path / "navi").string();
+    win_->FollowSerial(QString::fromStdString(link));
+    auto* navilb = Child<QLabel>("navilb");
+    EXPECT_TRUE(navilb->isVisibleTo(win_.get()));
+    EXPECT_TRUE(navilb->text().startsWith("Navi fehlt")) << navilb->text().toStdString();
+    EXPECT_TRUE(win_->statusBar()->currentMessage().contains("is not there"));
+    serial_test::Pty pty;
+    fs::create_symlink(pty.slave_path, link);
+    // Tried every 2 s: ten times that here.
+    ASSERT_TRUE(WaitFor([&] { return win_->SerComm().Active(); }, 20000));
+    EXPECT_EQ(navilb->text(), "Navi verbunden");
+    EXPECT_EQ(win_->statusBar()->currentMessage().toStdString(),
+              "navigation device " + link + " open: GPS sentences go out from the next fix");
 }
 
 }  // namespace
