@@ -85,7 +85,11 @@ int RunLive(QCoreApplication& app, const std::string& serverText, const StreamHa
     }
     QTimer ticker;
     if (handler.tick) {
-        QObject::connect(&ticker, &QTimer::timeout, &app, handler.tick);
+        QObject::connect(&ticker, &QTimer::timeout, &app, [&] {
+            // Records that came while the program was stopped count before the data's age.
+            link.Socket().ReadPending();
+            handler.tick();
+        });
         ticker.start(kTickMs);
     }
     app.exec();

@@ -458,6 +458,7 @@ void ChasePanel::OnRecord(const RecordOutcome& record) {
 }
 
 void ChasePanel::Tick() {
+    if (readPending_) readPending_();
     const auto age = age_.Seconds(clock_());
     agelb_->setText(Q(DataAge::Text(age)));
     agelb_->setStyleSheet(age && *age > kStaleDataS ? QStringLiteral("color: #e00000;")

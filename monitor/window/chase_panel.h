@@ -52,6 +52,9 @@ class ChasePanel : public QWidget {
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     void SetWallClock(WallClock clock) { wallClock_ = std::move(clock); }
     void SetBeep(Beep beep) { beep_ = std::move(beep); }
+    // Reads the input waiting at the server link: before each judgement of the data's age, so a
+    // window that was stopped (a suspended laptop) takes the records that came meanwhile first.
+    void SetReadPending(std::function<void()> read) { readPending_ = std::move(read); }
     void SetHomeLocator(std::string_view locator);
     // The chase car's own position from its GPS, or none; lets "Folgen" choose "Auto".
     void SetCarPosition(const std::optional<LatLonDeg>& car);
@@ -121,6 +124,7 @@ class ChasePanel : public QWidget {
     Clock clock_;
     WallClock wallClock_;
     Beep beep_;
+    std::function<void()> readPending_;
     bool themeApplied_ = false;
 
     QPushButton* alarmbt_ = nullptr;  // the banner; a click acknowledges it

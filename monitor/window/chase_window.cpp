@@ -52,6 +52,7 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
         return landing ? std::optional(landing->point) : std::nullopt;
     };
 
+    panel->SetReadPending([&window] { window.Link().Socket().ReadPending(); });
     auto shown = std::move(window.OnRecordShown);
     window.OnRecordShown = [panel, shown = std::move(shown)](const RecordOutcome& r) {
         if (shown) shown(r);

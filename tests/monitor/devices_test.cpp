@@ -1,6 +1,7 @@
 // Devices that come and go, as a chase car has them, with the real program: the navigation
 // device missing at start, unplugged and plugged back (a socat pseudo-terminal made again at the
-// same path); signals ending every headless mode with a stalled device.
+// same path); signals ending every headless mode with a stalled device; the monitor itself
+// stopped and resumed with records waiting.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -217,6 +218,42 @@ TEST(Signals, EndAFileReplayAndALiveRun) {
     ::kill(static_cast<pid_t>(live.p.processId()), SIGTERM);
     EXPECT_EQ(live.Ended(), 0) << live.err;
     EXPECT_NE(live.err.find("stopped after 0 records"), std::string::npos) << live.err;
+}
+
+// The monitor stopped (as a suspended laptop) longer than the no-data alarm's time while the
+// server went on sending: on resuming it reads what waits before it judges the data's age.
+TEST(NoDataAlarm, NotRaisedByAPauseOfTheMonitorItself) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    QObject::connect(&server, &QTcpServer::newConnection,
+                     [&] { peer = server.nextPendingConnection(); });
+    Pelmora pelmora({"--headless", "--server",
+                     QStringLiteral("127.0.0.1:%1").arg(server.serverPort()), "--estimates",
+                     "--no-data", "2", "--no-record-log"});
+    ASSERT_TRUE(WaitFor([&] { return peer != nullptr; })) << pelmora.err;
+    int n = 0;
+    auto send = [&] {
+        peer->write(QByteArray::fromStdString(Record(++n)));
+        peer->flush();
+    };
+    send();
+    ASSERT_TRUE(pelmora.Shown(1));
+    const auto pid = static_cast<pid_t>(pelmora.p.processId());
+    ::kill(pid, SIGSTOP);
+    // Stopped twice the alarm's time, records coming all along.
+    for (int i = 0; i < 8; ++i) {
+        send();
+        test_support::Pump(500);
+    }
+    ::kill(pid, SIGCONT);
+    ASSERT_TRUE(pelmora.Shown(n)) << pelmora.err;
+    send();
+    ASSERT_TRUE(pelmora.Shown(n));
+    test_support::Pump(1500);  // a tick or two after the resume
+    EXPECT_EQ(pelmora.out.find("\tkind=nodata"), std::string::npos) << pelmora.out;
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(pelmora.Ended(), 0);
 }
 
 }  // namespace

@@ -5,9 +5,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <chrono>
 #include <cstdio>
@@ -155,6 +159,47 @@ TEST(ChaseWindow, GpsMakesTheCarHomeAndLocatorShowsItsSquareReadOnly) {
     EXPECT_EQ(next.findChild<QLineEdit*>("gpsed")->text(), "127.0.0.1:1");
     EXPECT_TRUE(next.findChild<QCheckBox*>("gpscb")->isChecked());
     EXPECT_TRUE(next.findChild<QLineEdit*>("myloced")->isReadOnly());
+}
+
+// The window stopped longer than the no-data alarm's time while the server went on sending: the
+// panel's next look at the data's age takes what waits at the link first, so no alarm rises.
+TEST(ChaseWindow, RecordsWaitingAtTheLinkCountBeforeTheDataAge) {
+    test_support::TempDir dir;
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    QObject::connect(&server, &QTcpServer::newConnection,
+                     [&] { peer = server.nextPendingConnection(); });
+    TForm1 w;
+    w.FormCreate();
+    ChaseOptions offline;
+    offline.tilesUrl = kNoTiles;
+    ChasePanel* panel = AddChasePanel(w, offline, (dir.path / "pelmora.ini").string());
+    std::int64_t nowMs = 0;
+    panel->SetClock([&] { return nowMs; });
+    int beeps = 0;
+    panel->SetBeep([&] { ++beeps; });
+    w.findChild<QComboBox*>("servercombo")
+        ->setCurrentText(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+    w.conbtnClick();
+    ASSERT_TRUE(test_support::WaitFor([&] { return peer && w.Link().Connected(); }));
+    auto send = [&](int n) {
+        const std::string r = ProbeAt(n, 49.5, 8.5);
+        peer->write(r.data(), static_cast<qint64>(r.size()));
+        peer->flush();
+    };
+    send(0);
+    ASSERT_TRUE(test_support::WaitFor([&] { return w.Core().Records() == 1; }));
+
+    send(4);  // on its way while the window's loop does not run
+    nowMs += 120000;
+    panel->Tick();
+    EXPECT_EQ(w.Core().Records(), 2u);
+    EXPECT_EQ(beeps, 0);
+    EXPECT_TRUE(panel->findChild<QPushButton*>("alarmbt")->isHidden());
+    nowMs += 120000;  // nothing waits now: a silence of the server sounds
+    panel->Tick();
+    EXPECT_EQ(beeps, 1);
 }
 
 }  // namespace
