@@ -70,7 +70,8 @@ HeadlessMonitor::HeadlessMonitor(QCoreApplication& app, const Options& o,
       options_(o),
       out_(out),
       err_(err),
-      core_(locator, chase.analytics, chase.alarms, TrackerSettings{chase.flightEndMin * 60}) {
+      core_(locator, chase.analytics, chase.alarms, TrackerSettings{chase.flightEndMin * 60}),
+      carHoldS_(chase.carHoldS) {
     core_.Reader().SetSpeedKmh(!o.speedMs);
     core_.Follow(o.flight);
 }
@@ -94,6 +95,7 @@ void HeadlessMonitor::StartCar() {
     std::string error;
     const auto server = ParseGpsServer(options_.gpsd, error);
     car_ = std::make_unique<HeadlessCar>(app_, err_);
+    car_->SetHoldS(carHoldS_);
     core_.SetHomeSource(car_->Home());
     const std::string& port = options_.serialPort;
     car_->Start(*server, port.empty() || port.front() != '/' ? std::string() : port);

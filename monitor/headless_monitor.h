@@ -64,6 +64,7 @@ class HeadlessMonitor {
     std::ostream& out_;
     std::ostream& err_;
     MonitorCore core_;
+    double carHoldS_;
     std::unique_ptr<HeadlessCar> car_;
     std::unique_ptr<SerialForward> serial_;
     std::unique_ptr<RecordLog> log_;

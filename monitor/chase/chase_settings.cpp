@@ -23,6 +23,7 @@ constexpr Range kLandingAltM{-500, 9000};
 constexpr Range kAlarmKm{0.1, 1000};
 constexpr Range kNoDataS{1, 86400};
 constexpr Range kFlightEndMin{1, 1440};
+constexpr Range kCarHoldS{0, 3600};
 constexpr std::string_view kAuto = "auto";
 
 std::optional<double> InRange(std::string_view text, Range r) {
@@ -129,6 +130,8 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
             flag(s.gps.waypoint);
         } else if (name == "flight_end_min") {
             number(s.flightEndMin, kFlightEndMin);
+        } else if (name == "car_hold_s") {
+            number(s.carHoldS, kCarHoldS);
         } else {
             ok = false;
         }
@@ -159,6 +162,7 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += "gps_server=" + s.gps.server + "\n";
     t += std::string("waypoint=") + flag(s.gps.waypoint) + "\n";
     t += "flight_end_min=" + Number(s.flightEndMin) + "\n";
+    t += "car_hold_s=" + Number(s.carHoldS) + "\n";
     return t;
 }
 
@@ -213,6 +217,7 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
     if (alarmKm) s.alarms.landingKm = *alarmKm;
     if (noDataS) s.alarms.noDataS = *noDataS;
     if (flightEndMin) s.flightEndMin = *flightEndMin;
+    if (carHoldS) s.carHoldS = *carHoldS;
     if (tilesUrl) s.tilesUrl = *tilesUrl;
     if (mbtilesPath) s.mbtilesPath = *mbtilesPath;
     if (gpsServer) {
@@ -260,6 +265,7 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
     if (name == "--alarm-km") return number(o.alarmKm, kAlarmKm);
     if (name == "--no-data") return number(o.noDataS, kNoDataS);
     if (name == "--flight-end") return number(o.flightEndMin, kFlightEndMin);
+    if (name == "--car-hold") return number(o.carHoldS, kCarHoldS);
     if (name == "--tiles") {
         const std::string_view v = value();
         if (IsTileUrl(v))
@@ -308,6 +314,9 @@ std::string ChaseUsageText() {
            "  --no-data S      no-data alarm after this many seconds without a record (60)\n"
            "  --flight-end MIN a flight ends this many minutes after its newest fix came\n"
            "                   (in a replay: by the records' GPS time; default 30)\n"
+           "  --car-hold S     with --gpsd: when the car's fix is lost, its last position\n"
+           "                   stays home for this many seconds after the last fix, then\n"
+           "                   the locator is home again (0 to 3600, default 300)\n"
            "  --tiles URL      map tiles under the ground track from this tile server, with\n"
            "                   {z}, {x} and {y} in it, or none (default: the OpenStreetMap\n"
            "                   standard tile server,\n"

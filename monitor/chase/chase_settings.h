@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "monitor/chase/car.h"
+#include "monitor/chase/car_hold.h"
 #include "monitor/chase/chase_alarms.h"
 #include "monitor/chase/flight_analytics.h"
 
@@ -40,7 +41,8 @@ struct ChaseSettings {
     std::string tilesUrl = kDefaultTileUrl;  // kNoTiles: no tile server
     std::string mbtilesPath;                 // empty: no file
     GpsSettings gps;
-    double flightEndMin = 30;  // a flight ends this long after its newest fix came
+    double flightEndMin = 30;            // a flight ends this long after its newest fix came
+    double carHoldS = kDefaultCarHoldS;  // the car's last position stays home this long
 
     bool operator==(const ChaseSettings&) const = default;
 };
@@ -73,6 +75,7 @@ struct ChaseOptions {
     std::optional<std::string> tilesUrl;
     std::optional<std::string> mbtilesPath;
     std::optional<double> flightEndMin;
+    std::optional<double> carHoldS;
     std::optional<std::string> gpsServer;  // --gpsd: GPS on with this server
     bool waypoint = false;                 // --waypoint
 

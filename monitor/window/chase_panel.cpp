@@ -541,7 +541,12 @@ void ChasePanel::UpdateDisplays() {
     } else if (car.fix) {
         moving = QStringLiteral("Fix");
     }
+    // The figures above are then from the last position, held for a while.
+    const auto noFixS = carNoFix_ ? carNoFix_() : std::nullopt;
+    if (noFixS)
+        moving = QStringLiteral("GPS: kein Fix seit %1 s").arg(static_cast<long long>(*noFixS));
     carlb_->setText(moving);
+    carlb_->setStyleSheet(noFixS ? QStringLiteral("color: #e00000;") : QString());
     flightslist_->Refresh(Home());
     trackimg_->Refresh();
     altimg_->update();

@@ -61,6 +61,10 @@ class ChasePanel : public QWidget {
     // The car's fix (empty without one) and where it has been; with a fix the car is home.
     using CarFixSource = std::function<std::optional<CarFix>()>;
     void SetCar(CarFixSource current, const CarTracker* tracker);
+    // Seconds since the car's last fix while GPS has none: "GPS: kein Fix seit N s".
+    void SetCarNoFix(std::function<std::optional<double>()> noFixS) {
+        carNoFix_ = std::move(noFixS);
+    }
     // The car's fix changed: its figures, the landing's distance and the plot follow.
     void CarMoved();
     // What the user set beside LOCATOR, kept in pelmora.ini.
@@ -142,6 +146,7 @@ class ChasePanel : public QWidget {
     QLabel* carlandlb_ = nullptr;
     QLabel* carlb_ = nullptr;
     CarFixSource carFix_;
+    std::function<std::optional<double>()> carNoFix_;
     const CarTracker* carTracker_ = nullptr;
     FlightsList* flightslist_ = nullptr;
     GroundTrackPlot* trackimg_ = nullptr;

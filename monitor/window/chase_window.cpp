@@ -41,7 +41,9 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
     });
     QObject::connect(waypointcb, &QCheckBox::toggled, panel,
                      [panel](bool on) { panel->SetWaypoint(on); });
-    panel->SetCar([&window] { return window.CurrentCarFix(); }, &window.Car());
+    window.SetCarHoldS(panel->Settings().carHoldS);
+    panel->SetCarNoFix([&window] { return window.CarNoFixS(); });
+    panel->SetCar([&window] { return window.HomeCarFix(); }, &window.Car());
     auto carChanged = std::move(window.OnCarChanged);
     window.OnCarChanged = [panel, carChanged = std::move(carChanged)] {
         if (carChanged) carChanged();

@@ -420,17 +420,34 @@ std::optional<CarFix> TForm1::CurrentCarFix() const {
     return car_.Current(SteadyMs());
 }
 
+std::optional<CarFix> TForm1::HomeCarFix() const {
+    if (!gpscb->isChecked()) return std::nullopt;
+    return CarHomeAt(car_, SteadyMs(), carHoldS_).fix;
+}
+
+std::optional<double> TForm1::CarNoFixS() const {
+    if (!gpscb->isChecked()) return std::nullopt;
+    const CarHomeState home = CarHomeAt(car_, SteadyMs(), carHoldS_);
+    const bool lost = home.kind == CarHomeKind::Holding || home.kind == CarHomeKind::Expired;
+    return lost ? std::optional(home.noFixS) : std::nullopt;
+}
+
 HomeSource TForm1::CarHome() const {
     return [this]() -> std::optional<LatLonDeg> {
-        const auto fix = CurrentCarFix();
+        const auto fix = HomeCarFix();
         return fix ? std::optional(fix->position) : std::nullopt;
     };
 }
 
-// The car's locator while it has a fix, else the typed one; set without the change handler, so
-// the typed locator stays what the user typed.
+// The car's locator while it is home (a fix, or the last position held), else the typed one;
+// set without the change handler, so the typed locator stays what the user typed.
 void TForm1::ShowCarLocator() {
-    const auto fix = CurrentCarFix();
+    if (gpscb->isChecked()) {
+        const std::string said =
+            carHoldNotice_.Check(CarHomeAt(car_, SteadyMs(), carHoldS_), carHoldS_);
+        if (!said.empty()) ShowMessage(QString::fromStdString(said));
+    }
+    const auto fix = HomeCarFix();
     const auto carLocator =
         fix ? common::LatLonToLocator(fix->position.lon, fix->position.lat) : std::nullopt;
     const QString text = carLocator ? QString::fromStdString(*carLocator) : typedLocator_;

@@ -20,6 +20,7 @@
 
 #include "common/serial/ser_comm.h"
 #include "monitor/chase/car.h"
+#include "monitor/chase/car_hold.h"
 #include "monitor/core/course_image.h"
 #include "monitor/core/stream_reader.h"
 #include "monitor/flights/monitor_core.h"
@@ -86,9 +87,15 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     // Called when the car's fix changed: a new one, none any more, GPS switched.
     std::function<void()> OnCarChanged;
 
-    // The car's fix while GPS is on and the fix is fresh; home for everything measured.
+    // The car's fix while GPS is on and the fix is fresh.
     std::optional<CarFix> CurrentCarFix() const;
+    // Home for everything measured: the fresh fix, or the last position while a lost fix is
+    // held (kept for SetCarHoldS seconds after the last fix).
+    std::optional<CarFix> HomeCarFix() const;
     HomeSource CarHome() const;
+    // Seconds since the car's last fix while GPS is on and has none (after having had one).
+    std::optional<double> CarNoFixS() const;
+    void SetCarHoldS(double s) { carHoldS_ = s; }
     const CarTracker& Car() const { return car_; }
     // The locator the user typed, which LOCATOR shows again when GPS is off or has no fix.
     const QString& TypedLocator() const { return typedLocator_; }
@@ -124,6 +131,8 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     NmeaOutput output_;
     NavigationDevice navi_;
     CarTracker car_;
+    double carHoldS_ = kDefaultCarHoldS;
+    CarHoldNotice carHoldNotice_;
     GpsSource gps_;
     QString typedLocator_;
     QTimer* carTimer_ = nullptr;  // a fix grows old without a new report

@@ -1,13 +1,14 @@
 // Devices that come and go, as a chase car has them, with the real program: the navigation
 // device missing at start, unplugged and plugged back (a socat pseudo-terminal made again at the
 // same path); signals ending every headless mode with a stalled device; the monitor itself
-// stopped and resumed with records waiting.
+// stopped and resumed with records waiting; the car's fix lost and bridged (gpsfake stopped).
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -254,6 +255,126 @@ TEST(NoDataAlarm, NotRaisedByAPauseOfTheMonitorItself) {
     EXPECT_EQ(pelmora.out.find("\tkind=nodata"), std::string::npos) << pelmora.out;
     ::kill(pid, SIGINT);
     EXPECT_EQ(pelmora.Ended(), 0);
+}
+
+// Due east along 49 N at 36 km/h, one fix a second, as gpsfake plays it.
+std::string Route() {
+    auto sentence = [](const std::string& body) {
+        unsigned sum = 0;
+        for (char c : body) sum ^= static_cast<unsigned char>(c);
+        char check[8];
+        std::snprintf(check, sizeof check, "*%02X\r\n", sum);
+        return "$" + body + check;
+    };
+    std::string out;
+    for (int i = 0; i < 600; ++i) {
+        char time[16], lon[32], body[160];
+        std::snprintf(time, sizeof time, "11%02d%02d.00", i / 60 % 60, i % 60);
+        const double l = 8.0 + i * 10.0 / 73171.0;
+        std::snprintf(lon, sizeof lon, "%03d%07.4f", static_cast<int>(l), (l - 8.0) * 60);
+        std::snprintf(body, sizeof body, "GPRMC,%s,A,4900.0000,N,%s,E,19.438,90.0,091226,,,A", time,
+                      lon);
+        out += sentence(body);
+        std::snprintf(body, sizeof body, "GPGGA,%s,4900.0000,N,%s,E,1,08,1.0,212.0,M,47.0,M,,",
+                      time, lon);
+        out += sentence(body);
+    }
+    return out;
+}
+
+// The probe stands 30 km up north-east of the route.
+std::string ProbeRecord(int n) {
+    monitor::testing::Fix f;
+    char time[16];
+    std::snprintf(time, sizeof time, "13%02d%02d.00", n / 60 % 60, n % 60);
+    f.time = time;
+    f.lat = "4912.0000";
+    f.lon = "00806.0000";
+    f.alt = "30000.0";
+    return monitor::testing::Record(f);
+}
+
+// The line of `type` (car, carhold, record) for record `n`; empty while there is none.
+std::string LineOf(const std::string& out, const std::string& type, int n) {
+    const std::string head = type + "=" + std::to_string(n) + "\t";
+    const std::size_t at = out.rfind(head);
+    if (at == std::string::npos || (at > 0 && out[at - 1] != '\n')) return {};
+    const std::size_t end = out.find('\n', at);
+    return end == std::string::npos ? std::string() : out.substr(at, end - at);
+}
+
+double Km(const std::string& line, const std::string& name) {
+    const std::size_t at = line.find("\t" + name + "=");
+    return at == std::string::npos ? -1 : std::stod(line.substr(at + name.size() + 2));
+}
+
+// The car's gpsd stopped delivering (gpsfake stopped, as a dead antenna): the last position
+// stays home, said once, the carhold= line after each car= line; after the hold the locator is
+// home again, said; with the fix back the car is home again.
+TEST(CarHold, TheLastPositionBridgesALostFixThenTheLocatorIsHomeAgain) {
+    if (QStandardPaths::findExecutable(QStringLiteral("gpsfake")).isEmpty())
+        GTEST_SKIP() << "gpsfake is not installed (Debian gpsd-clients)";
+    test_support::TempDir dir;
+    const std::string log = (dir.path / "route.nmea").string();
+    std::ofstream(log, std::ios::binary) << Route();
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QProcess gpsfake;
+    gpsfake.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    gpsfake.start(QStringLiteral("gpsfake"), {"-q", "-c", "0.05", "-W", "120", "-P",
+                                              QString::number(port), QString::fromStdString(log)});
+    ASSERT_TRUE(gpsfake.waitForStarted());
+    const auto fake = static_cast<pid_t>(gpsfake.processId());
+
+    // Home far away (JO62, Berlin) unless the car is.
+    Pelmora pelmora({"--headless", "--replay", "-", "--estimates", "--gpsd",
+                     QStringLiteral("127.0.0.1:%1").arg(port), "--car-hold", "15", "--locator",
+                     "JO62AA"});
+    int n = 0;
+    auto record = [&] {
+        pelmora.p.write(QByteArray::fromStdString(ProbeRecord(++n)));
+        return WaitFor([&] { return !LineOf(pelmora.out, "car", n).empty(); }, 10000);
+    };
+    ASSERT_TRUE(pelmora.Said("connected to gpsd")) << pelmora.err;
+    for (int tries = 0; tries < 100; ++tries) {  // a record every 0.2 s until the car has a fix
+        ASSERT_TRUE(record());
+        if (LineOf(pelmora.out, "car", n).find("\tfix=3d\t") != std::string::npos) break;
+        test_support::Pump(200);
+    }
+    const double carKm = Km(LineOf(pelmora.out, "car", n), "probe_km");
+    const double carDvl = Km("\t" + LineOf(pelmora.out, "record", n), "dvllb");
+    ASSERT_GT(carKm, 10) << LineOf(pelmora.out, "car", n);
+    ASSERT_LT(carKm, 40);
+    ASSERT_LT(carDvl, 40);
+
+    ::kill(fake, SIGSTOP);
+    ASSERT_TRUE(pelmora.Said("car GPS: no fix, holding the last position", 60000)) << pelmora.err;
+    ASSERT_TRUE(record());
+    EXPECT_NE(LineOf(pelmora.out, "car", n).find("\tfix=none\t"), std::string::npos);
+    const std::string hold = LineOf(pelmora.out, "carhold", n);
+    ASSERT_FALSE(hold.empty()) << pelmora.out.substr(pelmora.out.size() - 600);
+    EXPECT_NE(hold.find("\thold_lat=49.000000\t"), std::string::npos) << hold;
+    EXPECT_NEAR(Km(hold, "probe_km"), carKm, 0.5) << hold;
+    EXPECT_GE(Km(hold, "age_s"), 10) << hold;
+    EXPECT_NEAR(Km("\t" + LineOf(pelmora.out, "record", n), "dvllb"), carDvl, 0.5);
+
+    ASSERT_TRUE(pelmora.Said("car GPS: no fix for 15 s, home is the locator again", 60000))
+        << pelmora.err;
+    ASSERT_TRUE(record());
+    EXPECT_TRUE(LineOf(pelmora.out, "carhold", n).empty());
+    EXPECT_GT(Km("\t" + LineOf(pelmora.out, "record", n), "dvllb"), 200);  // from JO62
+
+    ::kill(fake, SIGCONT);
+    ASSERT_TRUE(pelmora.Said("car GPS: fix again", 60000)) << pelmora.err;
+    pelmora.p.closeWriteChannel();
+    EXPECT_EQ(pelmora.Ended(), 0) << pelmora.err;
+    for (const char* once : {"holding the last position", "home is the locator again"})
+        EXPECT_EQ(Count(pelmora.err, once), 1u) << pelmora.err;
+    gpsfake.terminate();
+    if (!gpsfake.waitForFinished(5000)) gpsfake.kill();
+    gpsfake.waitForFinished();
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ ChaseSettings Changed() {
     s.nightTheme = true;
     s.tilesUrl = "https://tiles.example.org/osm/{z}/{x}/{y}.png?key=a&b=1";
     s.mbtilesPath = "/home/op/maps/region one.mbtiles";
+    s.carHoldS = 45;
     return s;
 }
 
@@ -94,7 +95,9 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
                                                 "30",
                                                 "--tiles",
                                                 "none",
-                                                "--mbtiles=/maps/a.mbtiles"};
+                                                "--mbtiles=/maps/a.mbtiles",
+                                                "--car-hold",
+                                                "20"};
     const ParsedOptions p = ParseOptions(args);
     ASSERT_TRUE(p.error.empty()) << p.error;
     EXPECT_TRUE(p.options.chase.estimates);
@@ -107,7 +110,9 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
     EXPECT_TRUE(s.nightTheme);
     EXPECT_EQ(s.tilesUrl, "none");
     EXPECT_EQ(s.mbtilesPath, "/maps/a.mbtiles");
+    EXPECT_EQ(s.carHoldS, 20);
     EXPECT_EQ(ChaseSettings().tilesUrl, kDefaultTileUrl);
+    EXPECT_EQ(ChaseSettings().carHoldS, 300);
 
     const ParsedOptions none =
         ParseOptions(std::vector<std::string_view>{"--headless", "--replay", "f"});
@@ -129,6 +134,10 @@ TEST(ChaseOptions, UnusableValuesAreRefused) {
         {"--headless", "--replay", "f", "--landing-alt", "sea"},
         {"--headless", "--replay", "f", "--alarm-km="},
         {"--headless", "--replay", "f", "--no-data", "1e9"},
+        {"--headless", "--replay", "f", "--car-hold", "-1"},
+        {"--headless", "--replay", "f", "--car-hold=3601"},
+        {"--serial", "zwei"},
+        {"--serial", "0"},
         {"--tiles", "ftp://tiles.example.org/{z}/{x}/{y}.png"},
         {"--tiles", "https://tiles.example.org/{z}/{x}.png"},
         {"--tiles", "https://tiles.example.org/{z}/{x}/{y}.png trailing"},

@@ -161,6 +161,51 @@ TEST(ChaseWindow, GpsMakesTheCarHomeAndLocatorShowsItsSquareReadOnly) {
     EXPECT_TRUE(next.findChild<QLineEdit*>("myloced")->isReadOnly());
 }
 
+// The car's fix lost: its last position stays home, counted in the panel and said on the status
+// bar, until the hold is over; then the typed locator is home again, said too.
+TEST(ChaseWindow, ALostFixIsHeldAndCountedThenTheLocatorIsHomeAgain) {
+    test_support::TempDir dir;
+    TForm1 w;
+    w.FormCreate();
+    ChasePanel* panel = AddChasePanel(w, {}, (dir.path / "pelmora.ini").string());
+    auto* gpsed = w.findChild<QLineEdit*>("gpsed");
+    auto* dvllb = w.findChild<QLabel*>("dvllb");
+    auto* carlb = panel->findChild<QLabel*>("carlb");
+    w.findChild<QLineEdit*>("myloced")->setText("JO31AA");
+    gpsed->setText("127.0.0.1:1");
+    emit gpsed->editingFinished();
+    w.findChild<QCheckBox*>("gpscb")->setChecked(true);
+    auto feed = [&](const std::string& r) {
+        w.tcpclientRead(QByteArray(r.data(), static_cast<qsizetype>(r.size())));
+    };
+    const double lat = 49.51, lon = 8.47;
+    feed(ProbeAt(0, lat, lon));  // the first record primes the displays
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    CarFix fix;
+    fix.mode = CarFixMode::ThreeD;
+    fix.position = {lat, lon};
+    fix.speedKmh = 50;
+    fix.trackDeg = 45;
+    fix.arrivalMs = now - kCarFixMaxAgeMs - 2000;  // older than a fix may be
+    w.gpsFix(fix);
+    EXPECT_EQ(w.statusBar()->currentMessage(), "car GPS: no fix, holding the last position");
+    EXPECT_TRUE(carlb->text().startsWith("GPS: kein Fix seit 1")) << carlb->text().toStdString();
+    feed(ProbeAt(2, lat, lon));
+    EXPECT_EQ(dvllb->text(), "0.0 km ");  // from the held position, right under the probe
+    EXPECT_TRUE(panel->findChild<QLabel*>("carprobelb")->text().startsWith("0.00 km"));
+
+    fix.arrivalMs = now - 301000;  // past the hold of 300 s
+    w.gpsFix(fix);
+    EXPECT_EQ(w.statusBar()->currentMessage(),
+              "car GPS: no fix for 300 s, home is the locator again");
+    feed(ProbeAt(4, lat, lon));
+    EXPECT_NE(dvllb->text(), "0.0 km ");  // from JO31AA's corner
+    EXPECT_TRUE(carlb->text().startsWith("GPS: kein Fix seit 30")) << carlb->text().toStdString();
+    EXPECT_EQ(w.findChild<QLineEdit*>("myloced")->text(), "JO31AA");
+}
+
 // The window stopped longer than the no-data alarm's time while the server went on sending: the
 // panel's next look at the data's age takes what waits at the link first, so no alarm rises.
 TEST(ChaseWindow, RecordsWaitingAtTheLinkCountBeforeTheDataAge) {
