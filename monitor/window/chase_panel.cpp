@@ -10,9 +10,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTime>
 #include <QTimer>
@@ -371,6 +373,13 @@ void ChasePanel::MakeTiles() {
     // Without tiles the plot fits everything around home: nothing to follow.
     followcb_->setEnabled(tiles_->HasSource());
     if (!tiles_->FileProblem().isEmpty()) ShowMessage(tiles_->FileProblem());
+    // Said once per stretch of trouble, where the window says what goes wrong with its links.
+    connect(tiles_, &TileLoader::serverTrouble, this, [this](const QString& text) {
+        if (auto* main = qobject_cast<QMainWindow*>(window()))
+            main->statusBar()->showMessage(text);
+        else
+            ShowMessage(text);
+    });
     // What is wrong inside the file is known once it has been opened.
     connect(tiles_, &TileLoader::fileChecked, this, [this] {
         followcb_->setEnabled(tiles_->HasSource());
