@@ -96,8 +96,9 @@ CarFix Fix3d(double lat, double lon, double kmh, double track) {
     return f;
 }
 
-// The fix lost, by gpsd's word or by its age: the last position is home, without its motion,
-// until the hold is over counted from the last fix; then the locator. Each change said once.
+// The fix lost, by gpsd's word or by its age: the last position is home, without its motion and
+// with its carhold= line, until the hold is over counted from the last fix; then the locator.
+// Each change said once.
 TEST(CarHold, TheLastPositionIsHomeForTheHoldThenTheLocatorEachChangeSaidOnce) {
     CarTracker t;
     CarHoldNotice notice;
@@ -117,6 +118,13 @@ TEST(CarHold, TheLastPositionIsHomeForTheHoldThenTheLocatorEachChangeSaidOnce) {
     EXPECT_FALSE(held.fix->speedKmh);
     EXPECT_FALSE(MakeCarFigures(held.fix, FlightState{}).headingDeg);
     EXPECT_DOUBLE_EQ(held.noFixS, 12.5);
+    FlightState probe;
+    probe.lastPosition = LatLonDeg{49.1, 8};
+    EXPECT_EQ(FormatCarHoldLine(3, held, probe),
+              "carhold=3\tage_s=12\thold_lat=49.000000\thold_lon=8.000000\tprobe_km=" +
+                  common::FormatFixed(GeodesicBetween({49, 8}, {49.1, 8}).km, 15, 3) +
+                  "\tland_km=\n");
+    EXPECT_EQ(FormatCarHoldLine(3, {CarHomeKind::Fix, f, 0}, probe), "");  // with a fix, none
     EXPECT_EQ(notice.Check(held, kHoldS), "car GPS: no fix, holding the last position");
     EXPECT_EQ(notice.Check(at(200000), kHoldS), "");
     EXPECT_EQ(at(1000 + 300000).kind, CarHomeKind::Holding);
@@ -134,22 +142,6 @@ TEST(CarHold, TheLastPositionIsHomeForTheHoldThenTheLocatorEachChangeSaidOnce) {
     EXPECT_EQ(CarHomeAt(t, 500000 + kCarFixMaxAgeMs + 1, 0).kind, CarHomeKind::Expired);
     t.Clear();  // GPS switched off: nothing to hold
     EXPECT_EQ(at(500001).kind, CarHomeKind::None);
-}
-
-TEST(CarHold, TheLineAfterTheCarLineWhileTheHoldLasts) {
-    CarTracker t;
-    CarFix f = Fix3d(49, 8, 36, 90);
-    f.arrivalMs = 0;
-    t.OnFix(f);
-    FlightState probe;
-    probe.lastPosition = LatLonDeg{49.1, 8};
-    EXPECT_EQ(FormatCarHoldLine(3, CarHomeAt(t, 1000, 300), probe), "");  // a fix: no line
-    const CarHomeState held = CarHomeAt(t, 12999, 300);
-    const double km = GeodesicBetween({49, 8}, {49.1, 8}).km;
-    EXPECT_EQ(FormatCarHoldLine(3, held, probe),
-              "carhold=3\tage_s=12\thold_lat=49.000000\thold_lon=8.000000\tprobe_km=" +
-                  common::FormatFixed(km, 15, 3) + "\tland_km=\n");
-    EXPECT_EQ(FormatCarHoldLine(3, CarHomeAt(t, 400000, 300), probe), "");
 }
 
 TEST(CarLine, EveryFieldInOrderEmptyWhenUnknown) {

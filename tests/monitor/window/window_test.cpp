@@ -472,25 +472,6 @@ TEST_F(MonitorWindowTest, GpsSentencesToTheSerialPort) {
     EXPECT_FALSE(navilb->isVisibleTo(win_.get()));
 }
 
-// --serial naming a device not yet plugged in: the window starts, says so beside "Landepunkt an
-// Navi" and opens it when it appears.
-TEST_F(MonitorWindowTest, ASerialDeviceMissingAtStartIsOpenedWhenItAppears) {
-    Make();
-    const std::string link = (dir_.path / "navi").string();
-    win_->FollowSerial(QString::fromStdString(link));
-    auto* navilb = Child<QLabel>("navilb");
-    EXPECT_TRUE(navilb->isVisibleTo(win_.get()));
-    EXPECT_TRUE(navilb->text().startsWith("Navi fehlt")) << navilb->text().toStdString();
-    EXPECT_TRUE(win_->statusBar()->currentMessage().contains("is not there"));
-    serial_test::Pty pty;
-    fs::create_symlink(pty.slave_path, link);
-    // Tried every 2 s: ten times that here.
-    ASSERT_TRUE(WaitFor([&] { return win_->SerComm().Active(); }, 20000));
-    EXPECT_EQ(navilb->text(), "Navi verbunden");
-    EXPECT_EQ(win_->statusBar()->currentMessage().toStdString(),
-              "navigation device " + link + " open: GPS sentences go out from the next fix");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
