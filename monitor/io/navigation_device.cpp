@@ -44,8 +44,8 @@ NavigationDevice::~NavigationDevice() {
 }
 
 void NavigationDevice::Configure(const std::string& port) {
+    ConfigureNmeaPort(comm_, port);  // refused while open, as the port refuses a second open
     timer_.stop();
-    ConfigureNmeaPort(comm_, port);
     path_ = comm_.DevicePathName();
     problem_.clear();
     said_.clear();
@@ -69,12 +69,7 @@ void NavigationDevice::Follow(const std::string& port) {
 }
 
 void NavigationDevice::OpenNow(const std::string& port) {
-    ConfigureNmeaPort(comm_, port);  // refused while open, as the port refuses a second open
-    timer_.stop();
-    path_ = comm_.DevicePathName();
-    problem_.clear();
-    said_.clear();
-    wasOpen_ = false;
+    Configure(port);
     SetState(State::None);
     comm_.Open();
     struct stat st {};
