@@ -85,7 +85,11 @@ int RunLive(QCoreApplication& app, const std::string& serverText, const StreamHa
     }
     QTimer ticker;
     if (handler.tick) {
-        QObject::connect(&ticker, &QTimer::timeout, &app, handler.tick);
+        QObject::connect(&ticker, &QTimer::timeout, &app, [&] {
+            // Records that came while the program was stopped count before the data's age.
+            link.Socket().ReadPending();
+            handler.tick();
+        });
         ticker.start(kTickMs);
     }
     app.exec();
@@ -93,21 +97,26 @@ int RunLive(QCoreApplication& app, const std::string& serverText, const StreamHa
     return 0;
 }
 
-void RunPipe(QCoreApplication& app, int fd, const StreamHandler& handler, std::ostream& err) {
+bool RunPipe(QCoreApplication& app, int fd, const StreamHandler& handler, std::ostream& err) {
+    common::QuitOnSignals quitOnSignals(app);
+    if (!quitOnSignals.Ok()) err << "pelmora: cannot set up signal handling\n";
     QSocketNotifier input(fd, QSocketNotifier::Read);
     std::array<char, 4096> buf{};
+    bool ended = false;
     QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
         const ssize_t n = ::read(fd, buf.data(), buf.size());
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
         if (n <= 0) {
             if (n < 0) err << "pelmora: error reading standard input\n";
             input.setEnabled(false);
+            ended = true;
             app.quit();
             return;
         }
         handler.bytes(std::string_view(buf.data(), static_cast<std::size_t>(n)));
     });
     app.exec();
+    return !ended;
 }
 
 int RunLive(QCoreApplication& app, const std::string& serverText, StreamReader& reader,

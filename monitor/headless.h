@@ -31,8 +31,8 @@ int RunLive(QCoreApplication& app, const std::string& serverText, const StreamHa
             std::ostream& err, int retryMs = 10000);
 // Reads the stream from descriptor `fd` on the event loop, so each record is taken as soon as
 // its "#" arrives and the event loop (a serial port's answers) keeps running while it waits.
-// Ends at end of input.
-void RunPipe(QCoreApplication& app, int fd, const StreamHandler& handler, std::ostream& err);
+// Ends at end of input, or at SIGINT or SIGTERM: true then.
+bool RunPipe(QCoreApplication& app, int fd, const StreamHandler& handler, std::ostream& err);
 
 // The same for a plain StreamReader, one line per record and `onRecord` after it; the live run
 // ends with the count of records.

@@ -9,6 +9,8 @@ namespace monitor {
 
 namespace {
 
+constexpr int kHoldCheckMs = 1000;
+
 std::int64_t SteadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -28,7 +30,10 @@ HeadlessCar::HeadlessCar(QCoreApplication& app, std::ostream& err)
                               [this](const std::string& text) {
                                   err_ << "pelmora: " << text << '\n';
                                   err_.flush();
-                              }}) {}
+                              }}) {
+    holdTimer_.setInterval(kHoldCheckMs);
+    QObject::connect(&holdTimer_, &QTimer::timeout, &app, [this] { CheckHold(); });
+}
 
 HeadlessCar::~HeadlessCar() {
     source_.Stop();
@@ -36,6 +41,14 @@ HeadlessCar::~HeadlessCar() {
 
 void HeadlessCar::Start(const GpsServer& server, const std::string& ignoredDevice, int retryMs) {
     source_.Start(server, ignoredDevice, retryMs);
+    holdTimer_.start();
+}
+
+void HeadlessCar::CheckHold() {
+    const std::string said = notice_.Check(HomeNow(), holdS_);
+    if (said.empty()) return;
+    err_ << "pelmora: " << said << '\n';
+    err_.flush();
 }
 
 std::optional<CarFix> HeadlessCar::Current() const {
@@ -44,13 +57,15 @@ std::optional<CarFix> HeadlessCar::Current() const {
 
 HomeSource HeadlessCar::Home() const {
     return [this]() -> std::optional<LatLonDeg> {
-        const auto fix = Current();
-        return fix ? std::optional(fix->position) : std::nullopt;
+        const CarHomeState home = HomeNow();
+        return home.fix ? std::optional(home.fix->position) : std::nullopt;
     };
 }
 
-std::string HeadlessCar::Line(std::size_t recordNumber, const FlightState& probe) const {
-    return FormatCarLine(recordNumber, MakeCarFigures(Current(), probe));
+std::string HeadlessCar::Line(std::size_t recordNumber, const FlightState& probe) {
+    CheckHold();  // said before the lines it explains
+    return FormatCarLine(recordNumber, MakeCarFigures(Current(), probe)) +
+           FormatCarHoldLine(recordNumber, HomeNow(), probe);
 }
 
 }  // namespace monitor

@@ -4,45 +4,33 @@
 #include <QTimer>
 
 #include <ostream>
+#include <stdexcept>
 
-#include "common/serial/qt_dispatcher.h"
 #include "monitor/headless_car.h"
+#include "monitor/io/navigation_device.h"
 #include "monitor/io/nmea_output.h"
 #include "monitor/io/record_log.h"
 
 namespace monitor {
 
-// The GPS sentences of a headless run go to a serial port. Writing never waits for the device;
-// a file replay waits for each record's sentences so it goes no faster than the line.
+// The GPS sentences of a headless run go to the navigation device on a serial port, which may
+// come and go. Writing never waits for the device; a file replay waits for each record's
+// sentences so it goes no faster than the line.
 class SerialForward {
   public:
-    SerialForward(QCoreApplication& app, std::ostream& err) : output_(comm_), err_(err) {
-        comm_.SetDispatcher(common::MakeQtDispatcher(&app));
-        comm_.OnError = [this](common::TSerCustomComm&, int errors) {
+    SerialForward(QCoreApplication& app, std::ostream& err)
+        : output_(comm_), device_(comm_, &app), err_(err) {
+        device_.OnLineError = [this](int errors) {
             err_ << "pelmora: serial port error (line status " << errors << ")\n";
         };
-        comm_.OnClose = [this](common::TSerCustomComm&) {
-            err_ << "pelmora: serial port closed, GPS sentences are no longer passed on\n";
-        };
-        output_.OnNotice = [this](const std::string& text) { err_ << "pelmora: " << text << '\n'; };
+        device_.OnNotice = [this](const std::string& text) { Say(text); };
+        output_.OnNotice = [this](const std::string& text) { Say(text); };
     }
-    ~SerialForward() {
-        comm_.OnClose = nullptr;
-        comm_.Close();
-    }
+    ~SerialForward() { device_.Close(); }
 
     void SetWaypointOn(bool on) { output_.SetWaypointOn(on); }
-
-    bool Open(const std::string& port) {
-        try {
-            ConfigureNmeaPort(comm_, port);
-            comm_.Open();
-            return true;
-        } catch (const std::exception& e) {
-            err_ << "pelmora: " << e.what() << '\n';
-            return false;
-        }
-    }
+    // Throws std::invalid_argument for a text that names no port.
+    void Follow(const std::string& port) { device_.Follow(port); }
 
     // `waypoint` is where the followed flight is expected down; `paced` waits until the
     // sentences went out, so a file replay goes no faster than the line.
@@ -64,8 +52,14 @@ class SerialForward {
     }
 
   private:
+    void Say(const std::string& text) {
+        err_ << "pelmora: " << text << '\n';
+        err_.flush();
+    }
+
     common::TSerComm comm_;
     NmeaOutput output_;
+    NavigationDevice device_;
     std::ostream& err_;
 };
 
@@ -76,7 +70,8 @@ HeadlessMonitor::HeadlessMonitor(QCoreApplication& app, const Options& o,
       options_(o),
       out_(out),
       err_(err),
-      core_(locator, chase.analytics, chase.alarms, TrackerSettings{chase.flightEndMin * 60}) {
+      core_(locator, chase.analytics, chase.alarms, TrackerSettings{chase.flightEndMin * 60}),
+      carHoldS_(chase.carHoldS) {
     core_.Reader().SetSpeedKmh(!o.speedMs);
     core_.Follow(o.flight);
 }
@@ -85,8 +80,14 @@ HeadlessMonitor::~HeadlessMonitor() = default;
 
 bool HeadlessMonitor::OpenSerial() {
     serial_ = std::make_unique<SerialForward>(app_, err_);
-    if (!serial_->Open(options_.serialPort)) return false;
     serial_->SetWaypointOn(options_.waypoint);
+    try {
+        serial_->Follow(options_.serialPort);
+    } catch (const std::invalid_argument& e) {
+        err_ << "pelmora: " << e.what() << '\n';
+        serial_.reset();
+        return false;
+    }
     return true;
 }
 
@@ -94,6 +95,7 @@ void HeadlessMonitor::StartCar() {
     std::string error;
     const auto server = ParseGpsServer(options_.gpsd, error);
     car_ = std::make_unique<HeadlessCar>(app_, err_);
+    car_->SetHoldS(carHoldS_);
     core_.SetHomeSource(car_->Home());
     const std::string& port = options_.serialPort;
     car_->Start(*server, port.empty() || port.front() != '/' ? std::string() : port);
@@ -141,6 +143,7 @@ void HeadlessMonitor::Feed(std::string_view bytes) {
     for (const auto& m : split.messages) err_ << "pelmora: " << m << '\n';
     if (!split.records.empty()) lastRecord_ = std::chrono::steady_clock::now();
     for (const std::string& record : split.records) {
+        if (stopped_) break;
         const double now = ReceiveClockS();
         Print(core_.Take(record, now));
         std::string problem;
@@ -172,7 +175,7 @@ void HeadlessMonitor::Print(const RecordOutcome& r) {
     if (serial_ && r.toDevice) {
         const auto& landing = followed.landing;
         serial_->Send(r.shown.nmeaLine, landing ? std::optional(landing->point) : std::nullopt,
-                      paced_);
+                      paced_ && !stopped_);
     }
 }
 
@@ -199,13 +202,13 @@ void HeadlessMonitor::Tick() {
     out_.flush();
 }
 
-void HeadlessMonitor::Finish(bool live) {
+void HeadlessMonitor::Finish(bool stopped) {
     ReportUnfinished(core_.Reader(), err_);
     if (const std::string summary = core_.SummaryText(); !summary.empty())
         err_ << "pelmora: " << summary << '\n';
     if (log_ && log_->Failed() > 0)
         err_ << "pelmora: record log: " << log_->Failed() << " records not kept\n";
-    if (live) err_ << "pelmora: stopped after " << core_.Records() << " records\n";
+    if (stopped) err_ << "pelmora: stopped after " << core_.Records() << " records\n";
     out_.flush();
 }
 

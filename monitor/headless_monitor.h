@@ -30,7 +30,8 @@ class HeadlessMonitor {
                     const ChaseSettings& chase, std::ostream& out, std::ostream& err);
     ~HeadlessMonitor();
 
-    // The serial port of --serial; false after saying why it could not be opened.
+    // The navigation device of --serial, opened now or as soon as it can be; false after saying
+    // why its text names no port.
     bool OpenSerial();
     // Follows the car's gpsd of --gpsd.
     void StartCar();
@@ -44,9 +45,11 @@ class HeadlessMonitor {
     StreamHandler Handler();
     void Feed(std::string_view bytes);
     void Tick();
+    // SIGINT or SIGTERM: records still in hand are left, nothing more waits for the line.
+    void Stop() { stopped_ = true; }
     // The end of a run: an unfinished record, the refused records and dropped candidates, and
-    // for a live run the count of records.
-    void Finish(bool live);
+    // for a run a signal `stopped` (every live one) the count of records.
+    void Finish(bool stopped);
 
     MonitorCore& Core() { return core_; }
 
@@ -61,11 +64,13 @@ class HeadlessMonitor {
     std::ostream& out_;
     std::ostream& err_;
     MonitorCore core_;
+    double carHoldS_;
     std::unique_ptr<HeadlessCar> car_;
     std::unique_ptr<SerialForward> serial_;
     std::unique_ptr<RecordLog> log_;
     bool replay_ = false;
     bool paced_ = false;
+    bool stopped_ = false;
     std::optional<std::chrono::steady_clock::time_point> lastRecord_;
 };
 

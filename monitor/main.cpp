@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/locator.h"
+#include "common/net/quit_on_signal.h"
 #include "monitor/headless.h"
 #include "monitor/headless_monitor.h"
 #include "monitor/headless_predict.h"
@@ -81,7 +82,7 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
         }
     }
     if (!o.gpsd.empty()) run.StartCar();
-    if (!o.serialPort.empty() && !run.OpenSerial()) return kExitInputError;
+    if (!o.serialPort.empty() && !run.OpenSerial()) return kExitBadArguments;
     if (!o.server.empty()) {
         if (o.recordLog)
             run.UseRecordLog(
@@ -92,8 +93,7 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
     }
     if (o.replayPath == "-") {
         run.UseReplayClock(false);
-        monitor::RunPipe(app, STDIN_FILENO, run.Handler(), std::cerr);
-        run.Finish(false);
+        run.Finish(monitor::RunPipe(app, STDIN_FILENO, run.Handler(), std::cerr));
         return 0;
     }
     std::ifstream file(o.replayPath, std::ios::binary);
@@ -102,11 +102,19 @@ int RunHeadless(int& argc, char** argv, const monitor::Options& o) {
         return kExitInputError;
     }
     run.UseReplayClock(true);
+    bool stopped = false;
+    common::QuitOnSignals quitOnSignals(app, [&] {
+        stopped = true;
+        run.Stop();
+    });
     std::array<char, kReadChunk> buf{};
-    while (file.read(buf.data(), buf.size()) || file.gcount() > 0)
+    while (!stopped && (file.read(buf.data(), buf.size()) || file.gcount() > 0)) {
         run.Feed(std::string_view(buf.data(), static_cast<std::size_t>(file.gcount())));
-    run.Finish(false);
-    if (file.bad()) {
+        // The loop is not the event loop's: a signal is seen here.
+        QCoreApplication::processEvents();
+    }
+    run.Finish(stopped);
+    if (!stopped && file.bad()) {
         std::cerr << "pelmora: error reading \"" << o.replayPath << "\"\n";
         return kExitInputError;
     }
@@ -141,11 +149,7 @@ int RunWindow(char* program, const std::vector<char*>& qtArgs, const monitor::Op
         w.findChild<QLineEdit*>(QStringLiteral("myloced"))
             ->setText(QString::fromStdString(monitor::NormaliseLocator(o.locator)));
     if (o.speedMs) w.Panel9Click();
-    if (!o.serialPort.empty()) {
-        w.findChild<QLineEdit*>(QStringLiteral("comped"))
-            ->setText(QString::fromStdString(o.serialPort));
-        w.Button1Click();
-    }
+    if (!o.serialPort.empty()) w.FollowSerial(QString::fromStdString(o.serialPort));
     // After the serial port, so a gpsd reading it is known for what it is.
     monitor::AddChasePanel(w, chase);
     w.Core().Follow(o.flight);

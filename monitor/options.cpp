@@ -31,6 +31,13 @@ bool TakeValue(std::span<const std::string_view> args, std::size_t& i, std::stri
     return true;
 }
 
+// A port number (1 is COM1) or a device path; whether it is there is found out when opening.
+bool IsSerialPort(const std::string& port) {
+    if (port.front() == '/') return true;
+    const auto number = common::ParseInt(port);
+    return number && *number >= 1 && *number <= 255;
+}
+
 }  // namespace
 
 std::optional<LaunchAt> ParseLaunch(std::string_view text) {
@@ -98,6 +105,9 @@ ParsedOptions ParseOptions(std::span<const std::string_view> args) {
     else if (!IsFlightChoice(o.flight))
         p.error =
             "--flight needs auto or a flight id (A, B, ..., AA, ...), not \"" + o.flight + "\"";
+    else if (!o.serialPort.empty() && !IsSerialPort(o.serialPort))
+        p.error =
+            "--serial needs a port number (1..255) or a device path, not \"" + o.serialPort + "\"";
     else if (!o.gpsd.empty())
         ParseGpsServer(o.gpsd, p.error);
     return p;
@@ -122,10 +132,13 @@ std::string UsageText() {
            "                   until SIGINT/SIGTERM, retrying every 10 s while it is away\n"
            "  --headless       run without a window, print what the window would show\n"
            "  --replay FILE    read a recorded record stream from FILE (- for standard input)\n"
+           "                   until its end or SIGINT/SIGTERM\n"
            "  --locator LOC    your Maidenhead locator, the home position (default JN49EA)\n"
            "  --ms             show ground speed in m/s instead of km/h\n"
            "  --serial PORT    pass each GPS sentence on at 4800 baud to PORT, a port\n"
-           "                   number (1 is COM1, /dev/ttyS0) or a device path\n"
+           "                   number (1 is COM1, /dev/ttyS0) or a device path. A device\n"
+           "                   not there, or gone later, is opened when it appears (tried\n"
+           "                   every 2 s)\n"
            "  --waypoint       after each GPS sentence also the landing estimate as a\n"
            "                   waypoint sentence ($GPWPL ... LANDING) to the serial port\n"
            "  --gpsd HOST      the car's own position from gpsd at HOST or HOST:PORT (port\n"

@@ -259,6 +259,17 @@ void ClientSocket::HandleConnectTimeout() {
                QStringLiteral("no connection within %1 ms").arg(m_connectTimeoutMs));
 }
 
+void ClientSocket::ReadPending() {
+    if (!Connected()) return;
+    int waiting = 0;
+    // Waiting with nothing to read would end in a timeout reported as the socket's error.
+    if (ioctl(static_cast<int>(m_socket->socketDescriptor()), FIONREAD, &waiting) == 0 &&
+        waiting > 0 && m_received.size() + m_socket->bytesAvailable() < m_receiveLimit)
+        m_socket->waitForReadyRead(0);
+    PullReceived();
+    if (!m_received.isEmpty() && OnRead) OnRead();
+}
+
 void ClientSocket::HandleReadyRead() {
     PullReceived();
     if (!m_received.isEmpty()) PostRead();

@@ -70,6 +70,10 @@ class ClientSocket : public QObject {
     bool SendText(const QByteArray& text);
     // Every byte received and not yet handed over.
     QByteArray ReceiveText();
+    // Takes in what the system holds for the socket now and runs OnRead before returning when
+    // anything is waiting: for what must be judged after the input that has come, such as the
+    // age of the data when a program that was stopped (a suspended laptop) resumes.
+    void ReadPending();
     qint64 PendingSendBytes() const;
     // Bytes handed to SendText that the peer's TCP has not acknowledged: those still queued here
     // and those in the system's send queue. 0 when not connected.

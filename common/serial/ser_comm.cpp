@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #include "common/serial/ser_session.h"
 
@@ -176,6 +177,9 @@ void TSerCustomComm::Close() {
     {
         std::lock_guard read(read_lock_);
         const int fd = fd_.exchange(-1);
+        // With the write thread gone nothing can follow the discarded bytes: the device never
+        // gets the tail of a piece without its start.
+        if (discard_at_close_.exchange(false)) tcflush(fd, TCOFLUSH);
         if (s) {
             std::lock_guard write(s->write_lock);
             ioctl(fd, TIOCNXCL);
@@ -294,6 +298,30 @@ bool TSerCustomComm::WaitWritten(int ms) {
     std::unique_lock lock(s->write_lock);
     return s->space_cv.wait_for(lock, std::chrono::milliseconds(ms),
                                 [&] { return s->Stopping() || s->buffer->Fill() == 0; });
+}
+
+bool TSerCustomComm::SettleOutput(int ms) {
+    auto s = session_;
+    const int fd = fd_.load();
+    if (fd < 0 || !s) return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    bool finished = true;
+    if (s->buffer) {
+        std::unique_lock lock(s->write_lock);
+        s->DropPiecesNotBegun();
+        s->space_cv.notify_all();
+        finished = s->space_cv.wait_until(lock, deadline,
+                                          [&] { return s->Stopping() || s->buffer->Fill() == 0; });
+        finished = finished && s->buffer->Fill() == 0;
+    }
+    // A UART's queue drains at the line's pace; a pseudo-terminal reports none.
+    int queued = 0;
+    while (finished && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool discard = !finished || queued > 0;
+    discard_at_close_ = discard;
+    return !discard;
 }
 
 int TSerCustomComm::DirectWriteBuf(const void* buffer, int count) {

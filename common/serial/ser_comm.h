@@ -89,9 +89,17 @@ class TSerCustomComm : public TSerComponent {
     // Waits up to `ms` until the write thread's buffer is empty (written or dropped); true then,
     // or when the port is closed.
     bool WaitWritten(int ms);
+    // Before a close that must be quick and leave the device no piece cut short: pieces not yet
+    // begun are dropped, a begun one is given up to `ms` to finish, and so is the system's own
+    // output queue. What the device has still not taken by then is discarded when the port
+    // closes, so the close never waits for a device that stopped reading (a terminal's close
+    // would, for up to its closing wait). True when nothing had to be discarded.
+    bool SettleOutput(int ms);
 
     // Device name as Open() forms it from DeviceName and PortNum.
     std::string FormattedDeviceName() const { return FormatDeviceName(device_name_, port_num_); }
+    // The path Open() opens for it.
+    std::string DevicePathName() const { return DevicePath(FormattedDeviceName(), com_prefix_); }
     // Event mask the event thread watches (also valid while closed).
     std::uint32_t ComputedEventMask() const { return EventMask(monitor_events_, direct_write_); }
     // Line settings as the next write to the device would use them.
@@ -190,6 +198,7 @@ class TSerCustomComm : public TSerComponent {
     TThreadPriority write_priority_ = tpHighest;
     bool direct_write_ = false;
     bool update_dcb_ = true;
+    std::atomic<bool> discard_at_close_{false};  // SettleOutput left bytes the device has not taken
 };
 
 class TSerComm : public TSerCustomComm {};

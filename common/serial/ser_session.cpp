@@ -181,6 +181,18 @@ bool TSerSession::DropLatePieces(std::chrono::steady_clock::time_point now) {
     return dropped;
 }
 
+bool TSerSession::DropPiecesNotBegun() {
+    if (!buffer) return false;
+    const bool begun = !pieces.empty() && head_sent > 0;
+    const std::size_t keep = begun ? pieces.front().bytes - head_sent : 0;
+    while (pieces.size() > (begun ? 1u : 0u)) {
+        if (pieces.back().start_by) piece_counts->dropped.fetch_add(1);
+        pieces.pop_back();
+    }
+    if (buffer->Fill() > keep) buffer->Erase(keep, buffer->Fill() - keep);
+    return begun;
+}
+
 void TSerSession::PiecesWritten(std::size_t bytes) {
     head_sent += bytes;
     while (!pieces.empty() && head_sent >= pieces.front().bytes) {

@@ -95,6 +95,9 @@ struct TSerSession : std::enable_shared_from_this<TSerSession> {
     void AddPiece(std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> start_by);
     // Wakes the write thread if it waits for the device, so it sees a new start-by time.
     void WakeWriter();
+    // Under the write lock: drops every piece not yet begun, timed or not. Returns whether the
+    // buffer still holds the rest of a begun one.
+    bool DropPiecesNotBegun();
 
   private:
     struct EventWatch;

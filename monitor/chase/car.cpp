@@ -44,6 +44,7 @@ void CarTracker::OnFix(const CarFix& fix) {
         return;
     }
     last_ = fix;
+    lastPosition_ = fix;
     if (track_.size() >= kMaxTrackPoints) track_.pop_front();
     track_.push_back(fix.position);
 }

@@ -59,14 +59,21 @@ class CarTracker {
     static constexpr std::size_t kMaxTrackPoints = 5000;
 
     void OnFix(const CarFix& fix);
-    // GPS switched off or the daemon gone: no fix until the next one.
-    void Clear() { last_.reset(); }
+    // GPS switched off: no fix, nor a last position, until the next one.
+    void Clear() {
+        last_.reset();
+        lastPosition_.reset();
+    }
     // The last fix with a position, unless it is older than kCarFixMaxAgeMs at `nowMs`.
     std::optional<CarFix> Current(std::int64_t nowMs) const;
+    // The last fix with a position however old, also after a report without one: what a lost
+    // fix leaves (see CarHold).
+    const std::optional<CarFix>& LastPosition() const { return lastPosition_; }
     const std::deque<LatLonDeg>& Track() const { return track_; }
 
   private:
     std::optional<CarFix> last_;
+    std::optional<CarFix> lastPosition_;
     std::deque<LatLonDeg> track_;
 };
 

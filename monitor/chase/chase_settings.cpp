@@ -27,6 +27,7 @@ constexpr Range kColumnWidthPx{0, 10000};
 constexpr Range kBurstAltM{1000, 50000};
 constexpr Range kDescentRateMps{1, 30};
 constexpr Range kAscentRateMps{0.5, 20};
+constexpr Range kCarHoldS{0, 3600};
 constexpr std::string_view kAuto = "auto";
 
 std::optional<double> InRange(std::string_view text, Range r) {
@@ -150,6 +151,8 @@ ChaseSettings ParseChaseSettings(std::string_view text, const ChaseSettings& bas
             number(s.analytics.ascentRateMps, kAscentRateMps);
         } else if (name == "winds") {
             s.windsPath = value;
+        } else if (name == "car_hold_s") {
+            number(s.carHoldS, kCarHoldS);
         } else {
             ok = false;
         }
@@ -187,6 +190,7 @@ std::string ChaseSettingsText(const ChaseSettings& s) {
     t += "descent_rate_mps=" + Number(s.analytics.descentRateMps) + "\n";
     t += "ascent_rate_mps=" + Number(s.analytics.ascentRateMps) + "\n";
     t += "winds=" + s.windsPath + "\n";
+    t += "car_hold_s=" + Number(s.carHoldS) + "\n";
     return t;
 }
 
@@ -241,6 +245,7 @@ ChaseSettings ChaseOptions::AppliedTo(ChaseSettings s) const {
     if (alarmKm) s.alarms.landingKm = *alarmKm;
     if (noDataS) s.alarms.noDataS = *noDataS;
     if (flightEndMin) s.flightEndMin = *flightEndMin;
+    if (carHoldS) s.carHoldS = *carHoldS;
     if (tilesUrl) s.tilesUrl = *tilesUrl;
     if (mbtilesPath) s.mbtilesPath = *mbtilesPath;
     if (gpsServer) {
@@ -309,6 +314,7 @@ bool TakeChaseOption(std::span<const std::string_view> args, std::size_t& i, Cha
             o.windsPath = std::string(v);
         return true;
     }
+    if (name == "--car-hold") return number(o.carHoldS, kCarHoldS);
     if (name == "--tiles") {
         const std::string_view v = value();
         if (IsTileUrl(v))
@@ -365,6 +371,9 @@ std::string ChaseUsageText() {
            "  --no-data S      no-data alarm after this many seconds without a record (60)\n"
            "  --flight-end MIN a flight ends this many minutes after its newest fix came\n"
            "                   (in a replay: by the records' GPS time; default 30)\n"
+           "  --car-hold S     with --gpsd: when the car's fix is lost, its last position\n"
+           "                   stays home for this many seconds after the last fix, then\n"
+           "                   the locator is home again (0 to 3600, default 300)\n"
            "  --tiles URL      map tiles under the ground track from this tile server, with\n"
            "                   {z}, {x} and {y} in it, or none (default: the OpenStreetMap\n"
            "                   standard tile server,\n"

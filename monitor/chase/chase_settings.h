@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "monitor/chase/car.h"
+#include "monitor/chase/car_hold.h"
 #include "monitor/chase/chase_alarms.h"
 #include "monitor/chase/flight_analytics.h"
 
@@ -45,6 +46,7 @@ struct ChaseSettings {
     int columnWidthPx = 0;      // the window's column beside the map; 0: its own choice
     std::string language;       // the window's: "en", "de", or empty for the texts as built
     std::string windsPath;      // a weather model's GRIB file; empty: none
+    double carHoldS = kDefaultCarHoldS;  // the car's last position stays home this long
 
     bool operator==(const ChaseSettings&) const = default;
 };
@@ -77,6 +79,7 @@ struct ChaseOptions {
     std::optional<std::string> tilesUrl;
     std::optional<std::string> mbtilesPath;
     std::optional<double> flightEndMin;
+    std::optional<double> carHoldS;
     std::optional<std::string> gpsServer;  // --gpsd: GPS on with this server
     bool waypoint = false;                 // --waypoint
     bool noNotifications = false;          // --no-notifications

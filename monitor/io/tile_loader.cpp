@@ -36,6 +36,8 @@ namespace {
 // queued are dropped here rather than read.
 constexpr int kFileReadsAhead = 2;
 constexpr int kTransferTimeoutMs = 20000;
+// Why the loader itself ended a request, kept on the reply.
+constexpr const char* kEndedBy = "pelmoraEndedBy";
 constexpr int kMaxTileSidePx = 2048;
 
 qint64 NowMs() {
@@ -58,6 +60,53 @@ QImage Decode(QByteArray data) {
         image.convertTo(QImage::Format_ARGB32_Premultiplied);
     return image;
 }
+
+// The disk cache under a real cap: a tile larger than kTileMaxBytes is never stored, and what is
+// stored is kept so far below the user's limit that the tiles being fetched (written into the
+// cache folder as they arrive) fit beside it with no more than one tile to spare.
+class TileDiskCache : public QNetworkDiskCache {
+  public:
+    TileDiskCache(const QString& folder, qint64 limitBytes, QObject* parent)
+        : QNetworkDiskCache(parent) {
+        setCacheDirectory(folder);
+        setMaximumCacheSize(
+            std::max<qint64>(limitBytes - (kTileConnections - 1) * kTileMaxBytes, 0));
+    }
+
+    QIODevice* prepare(const QNetworkCacheMetaData& meta) override {
+        for (const auto& [name, value] : meta.rawHeaders())
+            if (name.compare("content-length", Qt::CaseInsensitive) == 0 &&
+                value.trimmed().toLongLong() > kTileMaxBytes)
+                return nullptr;
+        QIODevice* device = QNetworkDiskCache::prepare(meta);
+        if (device) preparing_.insert(device, meta.url());
+        return device;
+    }
+    void insert(QIODevice* device) override {
+        const QUrl url = preparing_.take(device);
+        // Header and all: a tile of kTileMaxBytes has a few hundred bytes more.
+        if (device->size() > kTileMaxBytes + kHeaderSlackBytes) {
+            QNetworkDiskCache::remove(url);
+            return;
+        }
+        QNetworkDiskCache::insert(device);
+        // The base class makes room only before it stores; the new tile may leave it over.
+        if (cacheSize() > maximumCacheSize()) expire();
+    }
+    bool remove(const QUrl& url) override {
+        for (auto it = preparing_.begin(); it != preparing_.end(); ++it) {
+            if (it.value() == url) {
+                preparing_.erase(it);
+                break;
+            }
+        }
+        return QNetworkDiskCache::remove(url);
+    }
+
+  private:
+    static constexpr qint64 kHeaderSlackBytes = 64 * 1024;
+    QHash<QIODevice*, QUrl> preparing_;
+};
 
 }  // namespace
 
@@ -224,9 +273,7 @@ TileLoader::TileLoader(const TileSources& sources, QObject* parent)
     if (!sources_.urlTemplate.isEmpty()) {
         network_ = new QNetworkAccessManager(this);
         if (!sources_.cacheDir.isEmpty()) {
-            diskCache_ = new QNetworkDiskCache(this);
-            diskCache_->setCacheDirectory(sources_.cacheDir);
-            diskCache_->setMaximumCacheSize(sources_.cacheBytes);
+            diskCache_ = new TileDiskCache(sources_.cacheDir, sources_.cacheBytes, this);
             network_->setCache(diskCache_);
         }
     }
@@ -274,7 +321,7 @@ void TileLoader::Want(const std::vector<TileId>& tiles) {
         wanted_.insert(key);
         if (memory_.contains(key) || inFlight_.contains(key) || atWorker_.contains(key)) continue;
         if (const auto f = failedAt_.constFind(key);
-            f != failedAt_.constEnd() && now - *f < kTileRetryMs)
+            f != failedAt_.constEnd() && now - *f < sources_.retryMs)
             continue;
         queue_.push_back(id);
     }
@@ -305,8 +352,13 @@ void TileLoader::Pump() {
             continue;
         }
         if (!network_) continue;
+        // While the server is left alone the cache stands in; what it lacks is retried later.
+        if (BackingOff() && !diskCache_) {
+            Failed(id);
+            continue;
+        }
         if (inFlight_.size() < kTileConnections)
-            Fetch(id, false);
+            Fetch(id, BackingOff());
         else
             waiting.push_back(id);
     }
@@ -369,6 +421,23 @@ void TileLoader::Fetch(const TileId& id, bool cacheOnly) {
     request.setTransferTimeout(kTransferTimeoutMs);
     inFlight_.insert(id.Key());
     QNetworkReply* reply = network_->get(request);
+    // Qt's transfer timeout measures silence only; this one the whole request.
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply] {
+        reply->setProperty(kEndedBy, QStringLiteral("deadline"));
+        reply->abort();
+    });
+    deadline->start(sources_.requestDeadlineMs);
+    auto tooLarge = [reply](qint64 received, qint64 total) {
+        if (received <= kTileMaxBytes && total <= kTileMaxBytes) return;
+        reply->setProperty(kEndedBy, QStringLiteral("size"));
+        reply->abort();  // before the cache keeps it
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, tooLarge] {
+        tooLarge(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+    });
+    connect(reply, &QNetworkReply::downloadProgress, this, tooLarge);
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, id, cacheOnly] { Fetched(reply, id, cacheOnly); });
 }
@@ -376,9 +445,21 @@ void TileLoader::Fetch(const TileId& id, bool cacheOnly) {
 void TileLoader::Fetched(QNetworkReply* reply, const TileId& id, bool cacheOnly) {
     reply->deleteLater();
     inFlight_.remove(id.Key());
+    const QString endedBy = reply->property(kEndedBy).toString();
+    const bool answered =
+        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() && endedBy.isEmpty();
+    if (!cacheOnly) {
+        if (answered || endedBy == QLatin1String("size")) {
+            failuresInARow_ = 0;
+            troubleSaid_ = false;
+        } else if (reply->error() != QNetworkReply::NoError) {
+            ServerFailed();
+        }
+    }
     if (reply->error() != QNetworkReply::NoError) {
-        // The server is away or refuses: the cached copy, however old, beats a blank map.
-        if (!cacheOnly && diskCache_)
+        // The server is away or refuses: the cached copy, however old, beats a blank map. A
+        // tile too large for a map tile is not asked for again soon.
+        if (!cacheOnly && diskCache_ && endedBy != QLatin1String("size"))
             Fetch(id, true);
         else
             Failed(id);
@@ -405,6 +486,23 @@ void TileLoader::Fetched(QNetworkReply* reply, const TileId& id, bool cacheOnly)
 void TileLoader::Failed(const TileId& id) {
     failedAt_.insert(id.Key(), NowMs());
     emit tileLacking();
+}
+
+void TileLoader::ServerFailed() {
+    if (++failuresInARow_ < kTileFailuresBeforeBackoff) return;
+    backoffUntil_ = NowMs() + sources_.backoffMs;
+    if (troubleSaid_) return;
+    troubleSaid_ = true;
+    emit serverTrouble(
+        QStringLiteral("tile server %1 slow or unreachable: %2 requests in a row failed, asked "
+                       "again in %3 s")
+            .arg(QUrl(sources_.urlTemplate).host())
+            .arg(failuresInARow_)
+            .arg(sources_.backoffMs / 1000));
+}
+
+bool TileLoader::BackingOff() const {
+    return NowMs() < backoffUntil_;
 }
 
 void TileLoader::Store(const TileId& id, QImage image, Origin origin) {

@@ -4,7 +4,8 @@
 // card nor a large image stalls the event loop. The server is used as public tile servers ask:
 // a User-Agent naming the program, at most two requests at a time, only the tiles in view, every
 // tile kept in a disk cache that is trusted for at least a week and used whatever its age when
-// the network fails.
+// the network fails. A request has a deadline of its own, a server that keeps failing is left
+// alone for a while, and the cache keeps to its size.
 #pragma once
 
 #include <QByteArray>
@@ -35,13 +36,26 @@ inline constexpr qint64 kTileCacheBytes = 256LL * 1024 * 1024;
 inline constexpr int kTileFreshDays = 7;
 // A tile that could not be had is not asked for again before this.
 inline constexpr int kTileRetryMs = 30000;
+// A request to the server ends by then, answered or not: a server trickling its answer a byte
+// at a time would otherwise hold a request slot for good.
+inline constexpr int kTileRequestDeadlineMs = 15000;
+// This many requests in a row that got no answer in time (or none at all) make the loader leave
+// the server alone for kTileBackoffMs, the cache standing in meanwhile.
+inline constexpr int kTileFailuresBeforeBackoff = 4;
+inline constexpr int kTileBackoffMs = 60000;
+// A tile larger than this is refused, never cached.
+inline constexpr qint64 kTileMaxBytes = 2LL * 1024 * 1024;
 
 struct TileSources {
     QString urlTemplate;  // with {z}, {x}, {y}; empty: no server
     QString mbtilesPath;  // empty: no file
     QString cacheDir;     // empty: no disk cache
+    // The disk cache, tiles being fetched included, never holds more than this and one tile.
     qint64 cacheBytes = kTileCacheBytes;
     QByteArray userAgent;
+    int requestDeadlineMs = kTileRequestDeadlineMs;
+    int retryMs = kTileRetryMs;
+    int backoffMs = kTileBackoffMs;
 };
 
 // "pelmora/<version>".
@@ -87,6 +101,9 @@ class TileLoader : public QObject {
     void tileLoaded();
     // A tile asked for turned out not to be had (see Lacks()).
     void tileLacking();
+    // The server failed kTileFailuresBeforeBackoff requests in a row and is left alone for a
+    // while; said once until it answers again.
+    void serverTrouble(const QString& text);
     // The MBTiles file has been opened, or found unusable.
     void fileChecked();
 
@@ -100,6 +117,9 @@ class TileLoader : public QObject {
     void Fetch(const TileId& id, bool cacheOnly);
     void Fetched(QNetworkReply* reply, const TileId& id, bool cacheOnly);
     void Failed(const TileId& id);
+    // A request to the server got no answer: counted towards backing off from it.
+    void ServerFailed();
+    bool BackingOff() const;
     void Store(const TileId& id, QImage image, Origin origin);
 
     TileSources sources_;
@@ -108,6 +128,9 @@ class TileLoader : public QObject {
     QString fileProblem_;
     QNetworkAccessManager* network_ = nullptr;
     QNetworkDiskCache* diskCache_ = nullptr;
+    int failuresInARow_ = 0;
+    qint64 backoffUntil_ = 0;  // ms since the epoch
+    bool troubleSaid_ = false;
 
     QCache<quint64, Tile> memory_{kMemoryTiles};
     std::vector<TileId> queue_;

@@ -10,9 +10,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTime>
 #include <QTimer>
@@ -393,6 +395,13 @@ void ChasePanel::MakeTiles() {
     // Without tiles the plot fits everything around home: nothing to follow.
     followcb_->setEnabled(tiles_->HasSource());
     if (!tiles_->FileProblem().isEmpty()) ShowMessage(tiles_->FileProblem());
+    // Said once per stretch of trouble, where the window says what goes wrong with its links.
+    connect(tiles_, &TileLoader::serverTrouble, this, [this](const QString& text) {
+        if (auto* main = qobject_cast<QMainWindow*>(window()))
+            main->statusBar()->showMessage(text);
+        else
+            ShowMessage(text);
+    });
     // What is wrong inside the file is known once it has been opened.
     connect(tiles_, &TileLoader::fileChecked, this, [this] {
         followcb_->setEnabled(tiles_->HasSource());
@@ -491,6 +500,7 @@ void ChasePanel::OnRecord(const RecordOutcome& record) {
 }
 
 void ChasePanel::Tick() {
+    if (readPending_) readPending_();
     const auto age = age_.Seconds(clock_());
     agelb_->setText(Q(DataAge::Text(age)));
     agelb_->setStyleSheet(age && *age > kStaleDataS ? QStringLiteral("color: #e00000;")
@@ -630,7 +640,12 @@ void ChasePanel::UpdateDisplays() {
     } else if (car.fix) {
         moving = tr("Fix");
     }
+    // The figures above are then from the last position, held for a while.
+    const auto noFixS = carNoFix_ ? carNoFix_() : std::nullopt;
+    if (noFixS)
+        moving = QStringLiteral("GPS: kein Fix seit %1 s").arg(static_cast<long long>(*noFixS));
     carlb_->setText(moving);
+    carlb_->setStyleSheet(noFixS ? QStringLiteral("color: #e00000;") : QString());
     flightslist_->Refresh(Home());
     UpdateMapFigures();
     trackimg_->Refresh();

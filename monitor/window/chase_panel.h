@@ -55,12 +55,19 @@ class ChasePanel : public QWidget {
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     void SetWallClock(WallClock clock) { wallClock_ = std::move(clock); }
     void SetBeep(Beep beep) { beep_ = std::move(beep); }
+    // Reads the input waiting at the server link: before each judgement of the data's age, so a
+    // window that was stopped (a suspended laptop) takes the records that came meanwhile first.
+    void SetReadPending(std::function<void()> read) { readPending_ = std::move(read); }
     void SetHomeLocator(std::string_view locator);
     // The chase car's own position from its GPS, or none; lets "Folgen" choose "Auto".
     void SetCarPosition(const std::optional<LatLonDeg>& car);
     // The car's fix (empty without one) and where it has been; with a fix the car is home.
     using CarFixSource = std::function<std::optional<CarFix>()>;
     void SetCar(CarFixSource current, const CarTracker* tracker);
+    // Seconds since the car's last fix while GPS has none: "GPS: kein Fix seit N s".
+    void SetCarNoFix(std::function<std::optional<double>()> noFixS) {
+        carNoFix_ = std::move(noFixS);
+    }
     // The car's fix changed: its figures, the landing's distance and the plot follow.
     void CarMoved();
     // What the user set beside LOCATOR, kept in pelmora.ini.
@@ -143,6 +150,7 @@ class ChasePanel : public QWidget {
     Clock clock_;
     WallClock wallClock_;
     Beep beep_;
+    std::function<void()> readPending_;
     bool themeApplied_ = false;
 
     MapPane* mappane_ = nullptr;
@@ -163,6 +171,7 @@ class ChasePanel : public QWidget {
     QLabel* carlandlb_ = nullptr;
     QLabel* carlb_ = nullptr;
     CarFixSource carFix_;
+    std::function<std::optional<double>()> carNoFix_;
     const CarTracker* carTracker_ = nullptr;
     FlightsList* flightslist_ = nullptr;
     GroundTrackPlot* trackimg_ = nullptr;

@@ -140,7 +140,9 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
     });
     QObject::connect(waypointcb, &QCheckBox::toggled, panel,
                      [panel](bool on) { panel->SetWaypoint(on); });
-    panel->SetCar([&window] { return window.CurrentCarFix(); }, &window.Car());
+    window.SetCarHoldS(panel->Settings().carHoldS);
+    panel->SetCarNoFix([&window] { return window.CarNoFixS(); });
+    panel->SetCar([&window] { return window.HomeCarFix(); }, &window.Car());
     auto carChanged = std::move(window.OnCarChanged);
     window.OnCarChanged = [panel, carChanged = std::move(carChanged)] {
         if (carChanged) carChanged();
@@ -151,6 +153,7 @@ ChasePanel* AddChasePanel(TForm1& window, const ChaseOptions& run,
         return landing ? std::optional(landing->point) : std::nullopt;
     };
 
+    panel->SetReadPending([&window] { window.Link().Socket().ReadPending(); });
     auto shown = std::move(window.OnRecordShown);
     window.OnRecordShown = [panel, shown = std::move(shown)](const RecordOutcome& r) {
         if (shown) shown(r);

@@ -24,7 +24,6 @@
 #include "common/gui/log_memo.h"
 #include "common/locator.h"
 #include "common/numbers.h"
-#include "common/serial/qt_dispatcher.h"
 #include "monitor/io/record_log.h"
 
 namespace monitor {
@@ -84,6 +83,7 @@ TForm1::TForm1(QWidget* parent)
       core_(kDefaultLocator),
       link_(*this),
       output_(SerComm1),
+      navi_(SerComm1, this),
       gps_(
           [this](std::function<void()> job) {
               QMetaObject::invokeMethod(this, std::move(job), Qt::QueuedConnection);
@@ -100,16 +100,13 @@ TForm1::TForm1(QWidget* parent)
     carTimer_ = new QTimer(this);
     carTimer_->setObjectName(QStringLiteral("cartimer"));
     connect(carTimer_, &QTimer::timeout, this, &TForm1::ShowCarLocator);
-    SerComm1.SetDispatcher(common::MakeQtDispatcher(this));
     SerComm1.SetBaudrate(kNmeaBaudrate);
     SerComm1.SetPortNum(1);
-    SerComm1.OnError = [this](common::TSerCustomComm&, int) {
-        ShowMessage(QStringLiteral("COM Error"));
-    };
-    // The port closes itself when its device goes away; the window must not leave it unsaid.
-    SerComm1.OnClose = [this](common::TSerCustomComm&) {
-        ShowMessage(QStringLiteral("COMPORT INACTIVE"));
-    };
+    navi_.OnLineError = [this](int) { ShowMessage(QStringLiteral("COM Error")); };
+    // The port closes itself when its device goes away and is opened again when it is back;
+    // the window must leave neither unsaid.
+    navi_.OnNotice = [this](const std::string& text) { ShowMessage(QString::fromStdString(text)); };
+    navi_.OnStateChanged = [this] { ShowNavigationState(); };
     output_.OnNotice = [this](const std::string& text) {
         ShowMessage(QString::fromStdString(text));
     };
@@ -196,6 +193,10 @@ QWidget* TForm1::BuildConnectionBar(QWidget* parent) {
     second->addWidget(gpscb);
     second->addWidget(gpsed);
     second->addWidget(waypointcb);
+    navilb = new QLabel(bar);
+    navilb->setObjectName(QStringLiteral("navilb"));
+    navilb->hide();
+    second->addWidget(navilb);
     second->addStretch(1);
     second->addWidget(Label2);
     second->addWidget(comped);
@@ -504,17 +505,34 @@ std::optional<CarFix> TForm1::CurrentCarFix() const {
     return car_.Current(SteadyMs());
 }
 
+std::optional<CarFix> TForm1::HomeCarFix() const {
+    if (!gpscb->isChecked()) return std::nullopt;
+    return CarHomeAt(car_, SteadyMs(), carHoldS_).fix;
+}
+
+std::optional<double> TForm1::CarNoFixS() const {
+    if (!gpscb->isChecked()) return std::nullopt;
+    const CarHomeState home = CarHomeAt(car_, SteadyMs(), carHoldS_);
+    const bool lost = home.kind == CarHomeKind::Holding || home.kind == CarHomeKind::Expired;
+    return lost ? std::optional(home.noFixS) : std::nullopt;
+}
+
 HomeSource TForm1::CarHome() const {
     return [this]() -> std::optional<LatLonDeg> {
-        const auto fix = CurrentCarFix();
+        const auto fix = HomeCarFix();
         return fix ? std::optional(fix->position) : std::nullopt;
     };
 }
 
-// The car's locator while it has a fix, else the typed one; set without the change handler, so
-// the typed locator stays what the user typed.
+// The car's locator while it is home (a fix, or the last position held), else the typed one;
+// set without the change handler, so the typed locator stays what the user typed.
 void TForm1::ShowCarLocator() {
-    const auto fix = CurrentCarFix();
+    if (gpscb->isChecked()) {
+        const std::string said =
+            carHoldNotice_.Check(CarHomeAt(car_, SteadyMs(), carHoldS_), carHoldS_);
+        if (!said.empty()) ShowMessage(QString::fromStdString(said));
+    }
+    const auto fix = HomeCarFix();
     const auto carLocator =
         fix ? common::LatLonToLocator(fix->position.lon, fix->position.lat) : std::nullopt;
     const QString text = carLocator ? QString::fromStdString(*carLocator) : typedLocator_;
@@ -534,8 +552,7 @@ void TForm1::Panel9Click() {
 void TForm1::FormDestroy() {
     gps_.Stop();
     link_.Disconnect();
-    SerComm1.OnClose = nullptr;
-    SerComm1.Close();
+    navi_.Close();
 }
 
 void TForm1::Button1Click() {
@@ -545,14 +562,41 @@ void TForm1::Button1Click() {
         return;
     }
     try {
-        ConfigureNmeaPort(SerComm1, text.toStdString());
-        SerComm1.Open();
+        navi_.OpenNow(text.toStdString());
     } catch (const std::exception& e) {
         ShowMessage(QString::fromLocal8Bit(e.what()));
         return;
     }
     ShowMessage(SerComm1.Active() ? QStringLiteral("COMPORT ACTIVE")
                                   : QStringLiteral("COMPORT INACTIVE"));
+}
+
+void TForm1::FollowSerial(const QString& port) {
+    comped->setText(port);
+    try {
+        navi_.Follow(port.trimmed().toStdString());
+    } catch (const std::exception& e) {
+        ShowMessage(QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    if (SerComm1.Active()) ShowMessage(QStringLiteral("COMPORT ACTIVE"));
+}
+
+// Beside "Landepunkt an Navi": whether the sentences reach the device, while one is asked for.
+void TForm1::ShowNavigationState() {
+    const NavigationDevice::State state = navi_.GetState();
+    navilb->setVisible(state != NavigationDevice::State::None);
+    const bool open = state == NavigationDevice::State::Open;
+    const QString every =
+        QStringLiteral(", neuer Versuch alle %1 s").arg(kNavigationRetryMs / 1000);
+    navilb->setText(open                      ? QStringLiteral("Navi verbunden")
+                    : navi_.Problem().empty() ? QStringLiteral("Navi fehlt") + every
+                                              : QStringLiteral("Navi nicht zu öffnen") + every);
+    navilb->setToolTip(QString::fromStdString(navi_.Path()) +
+                       (navi_.Problem().empty()
+                            ? QString()
+                            : QStringLiteral(": ") + QString::fromStdString(navi_.Problem())));
+    navilb->setStyleSheet(open ? QString() : QStringLiteral("color: #e00000;"));
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -20,11 +20,13 @@
 
 #include "common/serial/ser_comm.h"
 #include "monitor/chase/car.h"
+#include "monitor/chase/car_hold.h"
 #include "monitor/core/course_image.h"
 #include "monitor/core/stream_reader.h"
 #include "monitor/flights/monitor_core.h"
 #include "monitor/io/gps_source.h"
 #include "monitor/io/live_link.h"
+#include "monitor/io/navigation_device.h"
 #include "monitor/io/nmea_output.h"
 #include "monitor/window/fit_label.h"
 
@@ -74,6 +76,8 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     void Panel9Click();
     void FormDestroy();
     void Button1Click();
+    // --serial: the port in comped, opened now or as soon as it can be.
+    void FollowSerial(const QString& port);
     void gpscbClick(bool on);
     void gpsFix(const CarFix& fix);
 
@@ -81,6 +85,7 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     MonitorCore& Core() { return core_; }
     LiveLink& Link() { return link_; }
     common::TSerComm& SerComm() { return SerComm1; }
+    const NavigationDevice& Navigation() const { return navi_; }
     const QPixmap& CourseImage() const { return course_; }
 
     // Room for further panels (values, lists, settings) under the displays, in the column beside
@@ -101,9 +106,15 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     // Called when the car's fix changed: a new one, none any more, GPS switched.
     std::function<void()> OnCarChanged;
 
-    // The car's fix while GPS is on and the fix is fresh; home for everything measured.
+    // The car's fix while GPS is on and the fix is fresh.
     std::optional<CarFix> CurrentCarFix() const;
+    // Home for everything measured: the fresh fix, or the last position while a lost fix is
+    // held (kept for SetCarHoldS seconds after the last fix).
+    std::optional<CarFix> HomeCarFix() const;
     HomeSource CarHome() const;
+    // Seconds since the car's last fix while GPS is on and has none (after having had one).
+    std::optional<double> CarNoFixS() const;
+    void SetCarHoldS(double s) { carHoldS_ = s; }
     const CarTracker& Car() const { return car_; }
     // The locator the user typed, which LOCATOR shows again when GPS is off or has no fix.
     const QString& TypedLocator() const { return typedLocator_; }
@@ -130,13 +141,17 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     void DrawCourseLetters();
     void DrawCourse(double courseDeg);
     void ShowCarLocator();
+    void ShowNavigationState();
 
     MonitorCore core_;
     std::unique_ptr<RecordLog> recordLog_;
     LiveLink link_;
     common::TSerComm SerComm1;
     NmeaOutput output_;
+    NavigationDevice navi_;
     CarTracker car_;
+    double carHoldS_ = kDefaultCarHoldS;
+    CarHoldNotice carHoldNotice_;
     GpsSource gps_;
     QString typedLocator_;
     QTimer* carTimer_ = nullptr;  // a fix grows old without a new report
@@ -154,6 +169,7 @@ class TForm1 : public QMainWindow, private LiveLinkView {
     QCheckBox* gpscb = nullptr;
     QLineEdit* gpsed = nullptr;
     QCheckBox* waypointcb = nullptr;
+    QLabel* navilb = nullptr;
     QPushButton* Button1 = nullptr;
     QLineEdit* comped = nullptr;
     QLabel* Label2 = nullptr;

@@ -1,9 +1,10 @@
 // gpsd as the real server of the car's position: gpsfake plays a route this test writes into a
 // private gpsd on a free loopback port, and headless pelmora, fed one record per fix of the
 // route, prints car= lines that match it; gpsd stopped and started again mid-run is said once,
-// retried and followed again. The landing waypoint through a pseudo-terminal, read back by
-// gpsbabel.
+// retried and followed again; a lost fix bridged by the last position for a while. The landing
+// waypoint through a pseudo-terminal, read back by gpsbabel.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -28,6 +29,7 @@
 #include "monitor/chase/car.h"
 #include "monitor/headless.h"
 #include "monitor/headless_car.h"
+#include "qt_wait.h"
 #include "records.h"
 #include "serial_test_support.h"
 #include "simulated_flight.h"
@@ -265,6 +267,70 @@ TEST(CarGps, CarLinesFollowTheRouteAndSurviveGpsdGoingAway) {
     EXPECT_EQ(Count(messages.substr(messages.find("went away")), "no gpsd"), 0u) << messages;
     EXPECT_LE(Count(messages, "no gpsd"), 1u) << messages;
     EXPECT_EQ(ignoredFixes, 0);
+}
+
+// The car's fix lost (gpsfake stopped, as a dead antenna): the last position stays home, said
+// once, a carhold= line after each car= line; after the hold (15 s here) the locator is home
+// again, said; so is the fix coming back.
+TEST(CarGps, ALostFixIsBridgedByTheLastPositionThenTheLocatorIsHomeAgain) {
+    if (QStandardPaths::findExecutable("gpsfake").isEmpty())
+        GTEST_SKIP() << "gpsfake is not installed (Debian gpsd-clients)";
+    test_support::TempDir dir;
+    const std::string log = (dir.path / "route.nmea").string();
+    std::ofstream(log, std::ios::binary) << Route::Nmea();
+    const quint16 port = FreePort();
+    FakeGps gps(log, port);
+    QProcess pelmora;
+    std::string out, err;
+    QObject::connect(&pelmora, &QProcess::readyReadStandardOutput,
+                     [&] { out += pelmora.readAllStandardOutput().toStdString(); });
+    QObject::connect(&pelmora, &QProcess::readyReadStandardError,
+                     [&] { err += pelmora.readAllStandardError().toStdString(); });
+    // Home far away (JO62) unless the car is.
+    pelmora.start(QStringLiteral(PELMORA_EXECUTABLE), {"--headless", "--replay", "-", "--gpsd",
+                                                       QStringLiteral("127.0.0.1:%1").arg(port),
+                                                       "--car-hold", "15", "--locator", "JO62AA"});
+    auto said = [&](const std::string& text) {
+        return test_support::WaitFor([&] { return err.find(text) != std::string::npos; }, 60000);
+    };
+    std::size_t n = 0;
+    std::string car, dvllb;  // the last record's
+    auto record = [&] {
+        const std::string r = ProbeRecord(static_cast<int>(++n));
+        pelmora.write(r.data(), static_cast<qint64>(r.size()));
+        ASSERT_TRUE(test_support::WaitFor([&] { return Lines(out, "car").size() == n; }, 10000));
+        car = Lines(out, "car").back();
+        dvllb = Field(Lines(out, "record").back(), "dvllb");
+    };
+    ASSERT_TRUE(said("connected to gpsd")) << err;
+    for (int tries = 0; tries < 100 && Field(car, "fix") != "3d"; ++tries) {
+        test_support::Pump(200);
+        record();
+    }
+    const double carKm = std::stod(Field(car, "probe_km")), carDvllb = std::stod(dvllb);
+    ASSERT_LT(carDvllb, 40) << car;
+
+    ::kill(static_cast<pid_t>(gps.p.processId()), SIGSTOP);
+    ASSERT_TRUE(said("car GPS: no fix, holding the last position")) << err;
+    record();
+    EXPECT_EQ(Field(car, "fix"), "none");
+    const auto held = Lines(out, "carhold");
+    ASSERT_FALSE(held.empty());
+    EXPECT_TRUE(held.back().starts_with("carhold=" + std::to_string(n) + "\t")) << held.back();
+    EXPECT_EQ(Field(held.back(), "hold_lat"), "49.000000");
+    EXPECT_NEAR(std::stod(Field(held.back(), "probe_km")), carKm, 0.5);
+    EXPECT_NEAR(std::stod(dvllb), carDvllb, 0.5);  // from the held position, no jump
+
+    ASSERT_TRUE(said("car GPS: no fix for 15 s, home is the locator again")) << err;
+    record();
+    EXPECT_EQ(Lines(out, "carhold").size(), held.size());
+    EXPECT_GT(std::stod(dvllb), 200);  // from JO62
+    ::kill(static_cast<pid_t>(gps.p.processId()), SIGCONT);
+    ASSERT_TRUE(said("car GPS: fix again")) << err;
+    pelmora.closeWriteChannel();
+    ASSERT_TRUE(pelmora.waitForFinished(10000));
+    for (const char* once : {"holding the last position", "home is the locator again"})
+        EXPECT_EQ(Count(err, once), 1u) << err;
 }
 
 // The landing point to the navigation device: after each GPS sentence, unchanged and first, a

@@ -20,6 +20,16 @@ run(2 --headless --server 127.0.0.1:0)
 run(2 --headless --server localhost --replay -)
 run(2 --headless --replay)
 run(1 --headless --replay ${DATA}/no-such-file.txt)
+# A serial device that is not there is tried again, no error; a text that names no port is one.
+run(2 --headless --replay ${DATA}/flight.txt --serial zwei)
+run(0 --headless --replay ${DATA}/flight.txt --serial /nonexistent/navi)
+if(NOT err MATCHES "navigation device /nonexistent/navi is not there")
+  message(FATAL_ERROR "missing serial device not said: ${err}")
+endif()
+run(0 --headless --replay ${DATA}/flight.txt --serial ${DATA}/flight.txt)
+if(NOT err MATCHES "flight.txt cannot be opened \\(not a character device\\): tried again")
+  message(FATAL_ERROR "a serial path that is no device not said with the reason: ${err}")
+endif()
 # No display: one line naming --headless, exit 2, whether no display is named or the one named
 # cannot be reached.
 function(run_without_display)

@@ -1,8 +1,10 @@
 // pelmora following a server: the headless live driver in-process against a loopback server of
-// the test, the real program against the project's relay, a record stream on a live pipe, and
-// gpsd as a real client of the GPS sentences.
+// the test, the real program against the project's relay, a record stream on a live pipe, a
+// navigation device that comes and goes, signals with a stalled one, the monitor stopped and
+// resumed, and gpsd as a real client of the GPS sentences.
 #include "monitor/headless.h"
 
+#include <fcntl.h>
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -91,6 +93,7 @@ struct Pelmora {
     explicit Pelmora(const QStringList& args) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_STATE_HOME"), QString::fromStdString(state.path.string()));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(state.path.string()));
         p.setProcessEnvironment(env);
         QObject::connect(&p, &QProcess::readyReadStandardOutput,
                          [this] { out += p.readAllStandardOutput().toStdString(); });
@@ -380,6 +383,139 @@ TEST(HeadlessReplay, LivePipeShowsEachRecordAndAnswersTheSerialPortAtOnce) {
     pelmora.p.closeWriteChannel();
     ASSERT_TRUE(WaitFor([&] { return pelmora.p.state() == QProcess::NotRunning; }));
     EXPECT_EQ(pelmora.p.exitCode(), 0);
+}
+
+// The GPS sentence of Flight::Record(n) as the device gets it.
+std::string Sentence(int n) {
+    const std::string r = Flight::Record(n);
+    return r.substr(14, r.find(';', 14) - 14) + "\r\n";
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// The navigation device missing at start is opened when it appears; unplugged (socat gone, its
+// link with it) and plugged back at the same path, it is opened again: sentences from the next
+// fix on, whole, each change said once.
+TEST(NavigationDevice, OpenedWhenItAppearsAndAgainWhenItIsBack) {
+    if (!serial_test::HaveSocat()) GTEST_SKIP() << "socat is not installed";
+    test_support::TempDir dir;
+    const std::string a = (dir.path / "end_a").string(), b = (dir.path / "end_b").string();
+    Pelmora pelmora({"--headless", "--replay", "-", "--serial", QString::fromStdString(a)});
+    auto said = [&](const std::string& what) {  // tried every 2 s: far longer here
+        return WaitFor([&] { return pelmora.err.find(what) != std::string::npos; }, 30000);
+    };
+    // Record n in, and what the far end of the pair reads of it.
+    auto deviceGets = [&](int n) {
+        const int fd = ::open(b.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        pelmora.p.write(QByteArray::fromStdString(Flight::Record(n)));
+        std::string got;
+        WaitFor([&] {
+            got += serial_test::Pty::ReadFd(fd, 1 << 16, 0);
+            return got.size() >= Sentence(n).size();
+        });
+        ::close(fd);
+        return got;
+    };
+    ASSERT_TRUE(said("navigation device " + a + " is not there")) << pelmora.err;
+    pelmora.p.write(QByteArray::fromStdString(Flight::Record(1)));
+    auto pair = std::make_unique<serial_test::SocatPair>(dir.path.string());
+    ASSERT_TRUE(said("navigation device " + a + " open: ")) << pelmora.err;
+    EXPECT_EQ(deviceGets(2), Sentence(2));  // from the next fix on
+    pair.reset();
+    ASSERT_TRUE(said("navigation device " + a + " gone (")) << pelmora.err;
+    pelmora.p.write(QByteArray::fromStdString(Flight::Record(3)));  // followed on without it
+    ASSERT_TRUE(WaitFor([&] { return pelmora.Records() == 3; }));
+    pair = std::make_unique<serial_test::SocatPair>(dir.path.string());
+    ASSERT_TRUE(said("navigation device " + a + " back: ")) << pelmora.err;
+    EXPECT_EQ(deviceGets(4), Sentence(4));
+    pelmora.p.closeWriteChannel();
+    ASSERT_TRUE(WaitFor([&] { return pelmora.p.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(pelmora.p.exitCode(), 0);
+    for (const char* once : {"is not there", " open: ", " gone (", " back: "})
+        EXPECT_EQ(Count(pelmora.err, once), 1u) << once << "\n" << pelmora.err;
+}
+
+// A device that reads in fits and stops: SIGINT ends a replay of standard input at once with its
+// last lines and exit 0, and the device is left no sentence cut short (when the system held the
+// start of one; the serial port's own test makes sure it does). A file replay ends at SIGTERM as
+// soon.
+TEST(Signals, EndTheReplaysWhateverTheDeviceDoes) {
+    serial_test::Pty pty;
+    pty.FillUntilFull();
+    Pelmora pipe(
+        {"--headless", "--replay", "-", "--serial", QString::fromStdString(pty.slave_path)});
+    // Each time more sentences wait than the device makes room for: one is begun and waits.
+    constexpr int kRecords = 200;
+    for (int n = 1; n <= kRecords; ++n) {
+        pipe.p.write(QByteArray::fromStdString(Flight::Record(n)));
+        if (n % 20 != 0) continue;
+        ASSERT_TRUE(WaitFor([&] { return pipe.Records() == static_cast<std::size_t>(n); }));
+        char room[1000];
+        for (ssize_t got = 0, r; got < 1000; got += r)
+            ASSERT_GT(r = ::read(pty.master, room, 1000 - got), 0);
+    }
+    EXPECT_EQ(pipe.Stop(SIGINT), 0) << pipe.err;
+    EXPECT_NE(pipe.err.find("stopped after 200 records"), std::string::npos) << pipe.err;
+    ::close(pty.keep_slave);
+    pty.keep_slave = -1;
+    const std::string device = pty.Receive(1 << 20, 300);
+    std::istringstream lines(device.substr(std::min(device.find('$'), device.size())));
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.starts_with("$GPGGA,12") && line.ends_with("\r")) << "cut: " << line;
+
+    test_support::TempDir dir;
+    const std::string file = (dir.path / "records.txt").string();
+    {
+        std::ofstream records(file, std::ios::binary);
+        for (int n = 1; n <= 600; ++n) records << Flight::Record(n);
+    }
+    serial_test::Pty reading;
+    Pelmora replay({"--headless", "--replay", QString::fromStdString(file), "--serial",
+                    QString::fromStdString(reading.slave_path)});
+    ASSERT_TRUE(WaitFor([&] { return replay.Records() >= 3; })) << replay.err;  // paced by the line
+    EXPECT_EQ(replay.Stop(SIGTERM), 0) << replay.err;
+    EXPECT_NE(replay.err.find("stopped after "), std::string::npos) << replay.err;
+    EXPECT_LT(replay.Records(), 600u);
+}
+
+// The monitor stopped (a suspended laptop) longer than the no-data alarm's time while the server
+// went on sending: on resuming it reads what waits before it judges the data's age.
+TEST(HeadlessLive, NoNoDataAlarmFromAPauseOfTheMonitorItself) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    QObject::connect(&server, &QTcpServer::newConnection,
+                     [&] { peer = server.nextPendingConnection(); });
+    Pelmora pelmora({"--headless", "--server",
+                     QStringLiteral("127.0.0.1:%1").arg(server.serverPort()), "--estimates",
+                     "--no-data", "3"});
+    ASSERT_TRUE(WaitFor([&] { return peer != nullptr; })) << pelmora.err;
+    int n = 0;
+    auto send = [&] {
+        peer->write(QByteArray::fromStdString(Flight::Record(++n)));
+        peer->flush();
+    };
+    send();
+    ASSERT_TRUE(WaitFor([&] { return pelmora.Records() == 1; }));
+    const auto pid = static_cast<pid_t>(pelmora.p.processId());
+    ::kill(pid, SIGSTOP);
+    for (int i = 0; i < 14; ++i) {  // stopped twice the alarm's time, records coming all along
+        send();
+        test_support::Pump(500);
+    }
+    ::kill(pid, SIGCONT);
+    for (int i = 0; i < 6; ++i) {  // and on, for a tick or two after the resume
+        send();
+        test_support::Pump(300);
+    }
+    ASSERT_TRUE(WaitFor([&] { return pelmora.Records() == static_cast<std::size_t>(n); }));
+    EXPECT_EQ(pelmora.out.find("\tkind=nodata"), std::string::npos) << pelmora.out;
+    EXPECT_EQ(pelmora.Stop(SIGINT), 0);
 }
 
 // gpsd reads what pelmora writes to the other end of a serial line pair and reports the fixes.

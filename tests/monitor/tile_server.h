@@ -1,8 +1,10 @@
 // A tile server of the test's own on the loopback interface: answers every GET with a PNG whose
 // colour names the tile, after a short delay so that requests overlap, and counts what it saw.
+// Some tiles may be answered a byte a second, or padded to a size of the test's choosing.
 #pragma once
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QImage>
 #include <QMap>
 #include <QTcpServer>
@@ -10,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 namespace test_support {
 
@@ -21,10 +24,13 @@ inline QRgb ServerTileColour(int z, int x, int y) {
 class TileServer {
   public:
     QMap<QString, int> paths;  // "/z/x/y.png" -> times asked
+    QList<qint64> askedAtMs;   // when each request came, ms since the epoch
     QList<QByteArray> userAgents;
     int open = 0, maxOpen = 0;  // requests received and not yet answered
     int connections = 0;
     QByteArray cacheControl = "max-age=60";
+    std::function<bool(const QString& path)> slow;       // answered a byte a second
+    std::function<qsizetype(const QString& path)> size;  // bytes of the PNG with padding after it
 
     TileServer() {
         tcp_.listen(QHostAddress::LocalHost, 0);
@@ -64,6 +70,7 @@ class TileServer {
             for (const QByteArray& l : lines)
                 if (l.toLower().startsWith("user-agent:")) userAgents << l.mid(11).trimmed();
             ++paths[path];
+            askedAtMs << QDateTime::currentMSecsSinceEpoch();
             maxOpen = std::max(maxOpen, ++open);
             QTimer::singleShot(20, s, [this, s, path] { Answer(s, path); });
         }
@@ -79,8 +86,21 @@ class TileServer {
         QBuffer out(&png);
         out.open(QIODevice::WriteOnly);
         image.save(&out, "PNG");
+        if (size) png.append(std::max<qsizetype>(size(path) - png.size(), 0), '\0');
         s->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nCache-Control: " + cacheControl +
-                 "\r\nContent-Length: " + QByteArray::number(png.size()) + "\r\n\r\n" + png);
+                 "\r\nContent-Length: " + QByteArray::number(png.size()) + "\r\n\r\n");
+        if (!slow || !slow(path)) {
+            s->write(png);
+            return;
+        }
+        // Never silent for long, so a timeout on silence alone never ends it.
+        auto* trickle = new QTimer(s);
+        QObject::connect(trickle, &QTimer::timeout, s,
+                         [s, trickle, png, at = qsizetype(0)]() mutable {
+                             if (at < png.size()) s->write(png.mid(at++, 1));
+                             if (at == png.size()) trickle->stop();
+                         });
+        trickle->start(1000);
     }
 
     QTcpServer tcp_;

@@ -288,6 +288,31 @@ TEST_F(CommOnPty, PiecesNeverWaitAndGoWholeOrAreDroppedAndCounted) {
     EXPECT_EQ(comm.PiecesDropped(), 3u);
 }
 
+// A device that stopped reading in the middle of a piece: closing after SettleOutput drops the
+// pieces not begun and leaves the device nothing cut short, although the system had taken the
+// start of one.
+TEST_F(CommOnPty, SettledCloseLeavesAStalledDeviceNoPieceCutShort) {
+    comm.Buffers().SetWriteSize(1 << 17);
+    comm.Open();
+    EXPECT_TRUE(comm.SettleOutput(0));  // nothing queued
+    pty.FillUntilFull();
+    // More than the system takes at once, queued before the device makes a little room.
+    const std::string piece = "$" + std::string(78, 'A') + "\r\n";
+    constexpr int kPieces = 1000;
+    for (int n = 0; n < kPieces; ++n) ASSERT_TRUE(comm.WritePiece(piece.data(), 81, 600000));
+    EXPECT_EQ(pty.Receive(8000, 200).find_first_not_of('x'), std::string::npos);
+    ASSERT_TRUE(WaitUntil([&] { return comm.PiecesSent() > 0; }));
+    comm.SettleOutput(100);
+    EXPECT_GT(comm.PiecesDropped(), 0u);
+    comm.Close();
+    close(pty.keep_slave);
+    pty.keep_slave = -1;
+    const std::string got = pty.Receive(1 << 20, 200);
+    const std::string sent = got.substr(std::min(got.find('$'), got.size()));
+    for (std::size_t at = 0; at < sent.size(); at += piece.size())
+        ASSERT_EQ(sent.substr(at, piece.size()), piece) << "cut at " << at;
+}
+
 // A device that takes bytes loses none, however late the write thread gets to them: here no
 // piece is given any time at all, as if the thread always ran late on a loaded machine.
 TEST_F(CommOnPty, ADeviceThatReadsLosesNoPieceToALateWriteThread) {

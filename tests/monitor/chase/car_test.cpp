@@ -2,6 +2,7 @@
 // hand-computed elevation, the fix's age, the car= line, the waypoint sentence, and the car as
 // home for the record displays and the landing estimate.
 #include "monitor/chase/car.h"
+#include "monitor/chase/car_hold.h"
 
 #include <GeographicLib/Geodesic.hpp>
 
@@ -93,6 +94,54 @@ CarFix Fix3d(double lat, double lon, double kmh, double track) {
     f.speedKmh = kmh;
     f.trackDeg = track;
     return f;
+}
+
+// The fix lost, by gpsd's word or by its age: the last position is home, without its motion and
+// with its carhold= line, until the hold is over counted from the last fix; then the locator.
+// Each change said once.
+TEST(CarHold, TheLastPositionIsHomeForTheHoldThenTheLocatorEachChangeSaidOnce) {
+    CarTracker t;
+    CarHoldNotice notice;
+    constexpr double kHoldS = 300;
+    auto at = [&](std::int64_t ms) { return CarHomeAt(t, ms, kHoldS); };
+    EXPECT_EQ(at(0).kind, CarHomeKind::None);
+    CarFix f = Fix3d(49, 8, 36, 90);
+    f.arrivalMs = 1000;
+    t.OnFix(f);
+    EXPECT_EQ(at(5000).kind, CarHomeKind::Fix);
+    EXPECT_EQ(notice.Check(at(5000), kHoldS), "");  // the first fix is no news
+
+    t.OnFix(CarFix{});  // gpsd: no fix
+    const CarHomeState held = at(13500);
+    ASSERT_EQ(held.kind, CarHomeKind::Holding);
+    EXPECT_EQ(held.fix->position.lat, 49);
+    EXPECT_FALSE(held.fix->speedKmh);
+    EXPECT_FALSE(MakeCarFigures(held.fix, FlightState{}).headingDeg);
+    EXPECT_DOUBLE_EQ(held.noFixS, 12.5);
+    FlightState probe;
+    probe.lastPosition = LatLonDeg{49.1, 8};
+    EXPECT_EQ(FormatCarHoldLine(3, held, probe),
+              "carhold=3\tage_s=12\thold_lat=49.000000\thold_lon=8.000000\tprobe_km=" +
+                  common::FormatFixed(GeodesicBetween({49, 8}, {49.1, 8}).km, 15, 3) +
+                  "\tland_km=\n");
+    EXPECT_EQ(FormatCarHoldLine(3, {CarHomeKind::Fix, f, 0}, probe), "");  // with a fix, none
+    EXPECT_EQ(notice.Check(held, kHoldS), "car GPS: no fix, holding the last position");
+    EXPECT_EQ(notice.Check(at(200000), kHoldS), "");
+    EXPECT_EQ(at(1000 + 300000).kind, CarHomeKind::Holding);
+    const CarHomeState over = at(1000 + 300001);
+    EXPECT_EQ(over.kind, CarHomeKind::Expired);
+    EXPECT_FALSE(over.fix);
+    EXPECT_EQ(notice.Check(over, kHoldS), "car GPS: no fix for 300 s, home is the locator again");
+    EXPECT_EQ(notice.Check(at(1000 + 400000), kHoldS), "");
+
+    f.arrivalMs = 500000;
+    t.OnFix(f);
+    EXPECT_EQ(notice.Check(at(500000), kHoldS), "car GPS: fix again");
+    // Silence from gpsd: a fix older than 10 s is lost all the same.
+    EXPECT_EQ(at(500000 + kCarFixMaxAgeMs + 1).kind, CarHomeKind::Holding);
+    EXPECT_EQ(CarHomeAt(t, 500000 + kCarFixMaxAgeMs + 1, 0).kind, CarHomeKind::Expired);
+    t.Clear();  // GPS switched off: nothing to hold
+    EXPECT_EQ(at(500001).kind, CarHomeKind::None);
 }
 
 TEST(CarLine, EveryFieldInOrderEmptyWhenUnknown) {

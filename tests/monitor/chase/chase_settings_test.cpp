@@ -29,6 +29,7 @@ ChaseSettings Changed() {
     s.analytics.descentRateMps = 7.5;
     s.analytics.ascentRateMps = 4.2;
     s.windsPath = "/home/op/forecast 0p25.grib2";
+    s.carHoldS = 45;
     return s;
 }
 
@@ -110,7 +111,9 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
                                                 "--ascent-rate",
                                                 "5.5",
                                                 "--winds",
-                                                "today.grib2"};
+                                                "today.grib2",
+                                                "--car-hold",
+                                                "20"};
     const ParsedOptions p = ParseOptions(args);
     ASSERT_TRUE(p.error.empty()) << p.error;
     EXPECT_TRUE(p.options.chase.estimates);
@@ -125,7 +128,9 @@ TEST(ChaseOptions, OverrideForThisRunOnly) {
     EXPECT_EQ(s.tilesUrl, "none");
     EXPECT_EQ(s.mbtilesPath, "/maps/a.mbtiles");
     EXPECT_FALSE(p.options.chase.AppliedTo({}).notifications);
+    EXPECT_EQ(s.carHoldS, 20);
     EXPECT_EQ(ChaseSettings().tilesUrl, kDefaultTileUrl);
+    EXPECT_EQ(ChaseSettings().carHoldS, 300);
 
     const ParsedOptions none =
         ParseOptions(std::vector<std::string_view>{"--headless", "--replay", "f"});
@@ -147,6 +152,10 @@ TEST(ChaseOptions, UnusableValuesAreRefused) {
         {"--headless", "--replay", "f", "--landing-alt", "sea"},
         {"--headless", "--replay", "f", "--alarm-km="},
         {"--headless", "--replay", "f", "--no-data", "1e9"},
+        {"--headless", "--replay", "f", "--car-hold", "-1"},
+        {"--headless", "--replay", "f", "--car-hold=3601"},
+        {"--serial", "zwei"},
+        {"--serial", "0"},
         {"--tiles", "ftp://tiles.example.org/{z}/{x}/{y}.png"},
         {"--tiles", "https://tiles.example.org/{z}/{x}.png"},
         {"--tiles", "https://tiles.example.org/{z}/{x}/{y}.png trailing"},

@@ -11,6 +11,9 @@
 #include <QSqlQuery>
 #include <QTimer>
 
+#include <algorithm>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "mbtiles_file.h"
@@ -225,6 +228,139 @@ TEST_F(TileLoaderTest, AFileReadHeldUpNeverHoldsUpTheEventLoopAndLoadersCloseMid
         loader->Want(ids);
         ASSERT_TRUE(WaitFor([&] { return loader->AnyLoaded(); }));
     }
+}
+
+QString PathOf(const TileId& t) {
+    return QStringLiteral("/%1/%2/%3.png").arg(t.z).arg(t.x).arg(t.y);
+}
+
+// Asks for `ids` as the window does: again after every arrival and every tile found lacking.
+void KeepWanting(TileLoader& loader, const std::vector<TileId>& ids) {
+    QObject::connect(&loader, &TileLoader::tileLoaded, &loader,
+                     [&loader, ids] { loader.Want(ids); });
+    QObject::connect(&loader, &TileLoader::tileLacking, &loader,
+                     [&loader, ids] { loader.Want(ids); });
+    loader.Want(ids);
+}
+
+// The two most wanted tiles come a byte a second: each request ends at its deadline, frees its
+// slot for the others, and is made again later; two failures are no reason to leave the server.
+TEST_F(TileLoaderTest, TilesTrickledAByteASecondHoldUpNoneOfTheOthers) {
+    const std::vector<TileId> ids = InView();
+    const QSet<QString> slow = {PathOf(ids[0]), PathOf(ids[1])};
+    server.slow = [&](const QString& path) { return slow.contains(path); };
+    TileSources s = Sources();
+    s.requestDeadlineMs = 300;
+    s.retryMs = 1000;
+    TileLoader loader(s);
+    int trouble = 0;
+    QObject::connect(&loader, &TileLoader::serverTrouble, [&] { ++trouble; });
+    KeepWanting(loader, ids);
+    // Each slow one holds a slot for 0.3 s: far more than enough here.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return std::all_of(ids.begin() + 2, ids.end(),
+                               [&](const TileId& t) { return loader.Find(t) != nullptr; });
+        },
+        30000));
+    EXPECT_TRUE(loader.Lacks(ids[0]));
+    EXPECT_TRUE(loader.Lacks(ids[1]));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            loader.Want(ids);
+            return server.paths.value(PathOf(ids[0])) >= 2;
+        },
+        30000));
+    EXPECT_EQ(trouble, 0);
+}
+
+// A server that answers nothing in time: after several failures in a row the loader leaves it
+// alone for the back-off, says so once, asks again after it and takes its tiles once it answers.
+TEST_F(TileLoaderTest, AServerThatKeepsFailingIsLeftAloneForAWhileSaidOnce) {
+    const std::vector<TileId> ids = InView();
+    bool slow = true;
+    server.slow = [&](const QString&) { return slow; };
+    TileSources s = Sources();
+    s.requestDeadlineMs = 200;
+    s.retryMs = 100;
+    s.backoffMs = 1500;
+    TileLoader loader(s);
+    QStringList said;
+    qint64 saidAtMs = 0;
+    QObject::connect(&loader, &TileLoader::serverTrouble, [&](const QString& text) {
+        said << text;
+        saidAtMs = QDateTime::currentMSecsSinceEpoch();
+    });
+    KeepWanting(loader, ids);
+    ASSERT_TRUE(WaitFor([&] { return !said.isEmpty(); }, 30000));
+    EXPECT_TRUE(said[0].contains("slow or unreachable")) << said[0].toStdString();
+    EXPECT_LE(server.Requests(), kTileFailuresBeforeBackoff + 1);
+    // Asked again after the back-off, failing on.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            loader.Want(ids);
+            return !server.askedAtMs.isEmpty() &&
+                   server.askedAtMs.back() > saidAtMs + s.backoffMs + 400;
+        },
+        30000));
+    for (qint64 at : server.askedAtMs)  // one already on its way may come just after
+        EXPECT_FALSE(at > saidAtMs + 100 && at < saidAtMs + s.backoffMs - 100) << at - saidAtMs;
+    EXPECT_EQ(said.size(), 1);
+    slow = false;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            loader.Want(ids);
+            return std::all_of(ids.begin(), ids.end(),
+                               [&](const TileId& t) { return loader.Find(t) != nullptr; });
+        },
+        30000));
+}
+
+qint64 FolderBytes(const std::filesystem::path& folder) {
+    qint64 bytes = 0;
+    std::error_code ec;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(folder, ec))
+        if (f.is_regular_file(ec)) bytes += static_cast<qint64>(f.file_size(ec));
+    return bytes;
+}
+
+// Tiles just under the largest a tile may be, and one over it, with a small cache: the large one
+// is refused and never cached, and the cache folder (tiles being fetched included) never holds
+// more than its limit and one tile.
+TEST_F(TileLoaderTest, LargeTilesAreRefusedAndTheCacheKeepsToItsLimit) {
+    const std::vector<TileId> ids = InView();
+    ASSERT_GE(ids.size(), 9u);
+    const QString tooLarge = PathOf(ids[3]);
+    server.size = [&](const QString& path) {
+        return path == tooLarge ? kTileMaxBytes + 500000 : kTileMaxBytes - 100000;
+    };
+    TileSources s = Sources();
+    constexpr qint64 kLimit = 8LL * 1024 * 1024;
+    s.cacheBytes = kLimit;
+    const std::filesystem::path cache = dir.path / "cache";
+    TileLoader loader(s);
+    qint64 most = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] { most = std::max(most, FolderBytes(cache)); });
+    watch.start(5);
+    QObject::connect(&loader, &TileLoader::tileLoaded,
+                     [&] { most = std::max(most, FolderBytes(cache)); });
+    KeepWanting(loader, ids);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (const TileId& t : ids)
+                if (!loader.Find(t) && !(PathOf(t) == tooLarge && loader.Lacks(t))) return false;
+            return true;
+        },
+        60000));
+    EXPECT_EQ(loader.Find(ids[3]), nullptr);
+    EXPECT_GT(most, kLimit / 2);
+    EXPECT_LE(most, kLimit + kTileMaxBytes);
+    QNetworkDiskCache look;
+    look.setCacheDirectory(s.cacheDir);
+    QString url = server.UrlTemplate();
+    url.replace("/{z}/{x}/{y}.png", tooLarge);
+    EXPECT_FALSE(look.metaData(QUrl(url)).isValid());
 }
 
 }  // namespace

@@ -6,12 +6,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QToolButton>
 
 #include <chrono>
@@ -258,6 +261,89 @@ TEST(ChaseWindow, GpsMakesTheCarHomeAndLocatorShowsItsSquareReadOnly) {
     EXPECT_EQ(next.findChild<QLineEdit*>("gpsed")->text(), "127.0.0.1:1");
     EXPECT_TRUE(next.findChild<QCheckBox*>("gpscb")->isChecked());
     EXPECT_TRUE(next.findChild<QLineEdit*>("myloced")->isReadOnly());
+}
+
+// The car's fix lost: its last position stays home, counted in the panel and said on the status
+// bar, until the hold is over; then the typed locator is home again, said too.
+TEST(ChaseWindow, ALostFixIsHeldAndCountedThenTheLocatorIsHomeAgain) {
+    test_support::TempDir dir;
+    TForm1 w;
+    w.FormCreate();
+    ChasePanel* panel = AddChasePanel(w, {}, (dir.path / "pelmora.ini").string());
+    auto* dvllb = w.findChild<QLabel*>("dvllb");
+    auto* carlb = panel->findChild<QLabel*>("carlb");
+    w.findChild<QLineEdit*>("myloced")->setText("JO31AA");
+    w.findChild<QLineEdit*>("gpsed")->setText("127.0.0.1:1");  // no gpsd: fixes come from here
+    w.findChild<QCheckBox*>("gpscb")->setChecked(true);
+    auto feed = [&](const std::string& r) {
+        w.tcpclientRead(QByteArray(r.data(), static_cast<qsizetype>(r.size())));
+    };
+    const double lat = 49.51, lon = 8.47;
+    feed(ProbeAt(0, lat, lon));  // the first record primes the displays
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    CarFix fix;
+    fix.mode = CarFixMode::ThreeD;
+    fix.position = {lat, lon};
+    fix.speedKmh = 50;
+    fix.trackDeg = 45;
+    fix.arrivalMs = now - kCarFixMaxAgeMs - 2000;  // older than a fix may be
+    w.gpsFix(fix);
+    EXPECT_EQ(w.statusBar()->currentMessage(), "car GPS: no fix, holding the last position");
+    EXPECT_TRUE(carlb->text().startsWith("GPS: kein Fix seit 1")) << carlb->text().toStdString();
+    feed(ProbeAt(2, lat, lon));
+    EXPECT_EQ(dvllb->text(), "0.0 km ");  // from the held position, right under the probe
+    EXPECT_TRUE(panel->findChild<QLabel*>("carprobelb")->text().startsWith("0.00 km"));
+
+    fix.arrivalMs = now - 301000;  // past the hold of 300 s
+    w.gpsFix(fix);
+    EXPECT_EQ(w.statusBar()->currentMessage(),
+              "car GPS: no fix for 300 s, home is the locator again");
+    feed(ProbeAt(4, lat, lon));
+    EXPECT_NE(dvllb->text(), "0.0 km ");  // from JO31AA's corner
+    EXPECT_TRUE(carlb->text().startsWith("GPS: kein Fix seit 30")) << carlb->text().toStdString();
+}
+
+// The window stopped longer than the no-data alarm's time while the server went on sending: the
+// panel's next look at the data's age takes what waits at the link first, so no alarm rises.
+TEST(ChaseWindow, RecordsWaitingAtTheLinkCountBeforeTheDataAge) {
+    test_support::TempDir dir;
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    QObject::connect(&server, &QTcpServer::newConnection,
+                     [&] { peer = server.nextPendingConnection(); });
+    TForm1 w;
+    w.FormCreate();
+    ChaseOptions offline;
+    offline.tilesUrl = kNoTiles;
+    ChasePanel* panel = AddChasePanel(w, offline, (dir.path / "pelmora.ini").string());
+    std::int64_t nowMs = 0;
+    panel->SetClock([&] { return nowMs; });
+    int beeps = 0;
+    panel->SetBeep([&] { ++beeps; });
+    w.findChild<QComboBox*>("servercombo")
+        ->setCurrentText(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+    w.conbtnClick();
+    ASSERT_TRUE(test_support::WaitFor([&] { return peer && w.Link().Connected(); }));
+    auto send = [&](int n) {
+        const std::string r = ProbeAt(n, 49.5, 8.5);
+        peer->write(r.data(), static_cast<qint64>(r.size()));
+        peer->flush();
+    };
+    send(0);
+    ASSERT_TRUE(test_support::WaitFor([&] { return w.Core().Records() == 1; }));
+
+    send(4);  // on its way while the window's loop does not run
+    nowMs += 120000;
+    panel->Tick();
+    EXPECT_EQ(w.Core().Records(), 2u);
+    EXPECT_EQ(beeps, 0);
+    EXPECT_TRUE(panel->findChild<QPushButton*>("alarmbt")->isHidden());
+    nowMs += 120000;  // nothing waits now: a silence of the server sounds
+    panel->Tick();
+    EXPECT_EQ(beeps, 1);
 }
 
 }  // namespace

@@ -453,9 +453,23 @@ TEST_F(MonitorWindowTest, GpsSentencesToTheSerialPort) {
     EXPECT_TRUE(win_->statusBar()->currentMessage().contains("not a valid integer"));
     EXPECT_TRUE(win_->SerComm().Active());
 
+    auto* navilb = Child<QLabel>("navilb");
+    EXPECT_EQ(navilb->text(), "Navi verbunden");
     pty.CloseMaster();  // the device goes away: the port closes itself and the window says so
-    EXPECT_TRUE(WaitFor([&] { return win_->statusBar()->currentMessage() == "COMPORT INACTIVE"; }));
+    EXPECT_TRUE(WaitFor([&] {
+        return win_->statusBar()->currentMessage().startsWith(
+            QString::fromStdString("navigation device " + pty.slave_path + " gone"));
+    }));
     EXPECT_FALSE(win_->SerComm().Active());
+    EXPECT_TRUE(navilb->text().startsWith("Navi fehlt")) << navilb->text().toStdString();
+
+    // The operator's open of a port that is not there is said as it always was, and not tried
+    // again.
+    comped->setText("/nonexistent/navi");
+    Child<QPushButton>("Button1")->click();
+    EXPECT_EQ(win_->statusBar()->currentMessage(),
+              "Unable to open specified device /nonexistent/navi (2), No such file or directory");
+    EXPECT_FALSE(navilb->isVisibleTo(win_.get()));
 }
 
 }  // namespace
