@@ -202,6 +202,14 @@
         <source>Sprache ab dem nächsten Start: %1</source>
         <translation>Language from the next start: %1</translation>
     </message>
+    <message>
+        <source>Sinkrate Boden</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Annahmen</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>monitor::FlightsList</name>

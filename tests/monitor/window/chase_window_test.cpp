@@ -340,7 +340,7 @@ TEST(ChaseWindow, RecordsWaitingAtTheLinkCountBeforeTheDataAge) {
     panel->Tick();
     EXPECT_EQ(w.Core().Records(), 2u);
     EXPECT_EQ(beeps, 0);
-    EXPECT_TRUE(panel->findChild<QPushButton*>("alarmbt")->isHidden());
+    EXPECT_TRUE(w.findChild<QPushButton*>("alarmbt")->isHidden());
     nowMs += 120000;  // nothing waits now: a silence of the server sounds
     panel->Tick();
     EXPECT_EQ(beeps, 1);
