@@ -31,9 +31,13 @@ std::optional<double> Bearing(const std::optional<Geodesic>& g, int decimals) {
 
 }  // namespace
 
+long TurnDegrees(double headingDeg, double bearingDeg) {
+    const long turn = std::lround(std::remainder(bearingDeg - headingDeg, 360.0));
+    return turn == -180 ? 180 : turn;
+}
+
 std::string TurnText(double headingDeg, double bearingDeg) {
-    long turn = std::lround(std::remainder(bearingDeg - headingDeg, 360.0));
-    if (turn == -180) turn = 180;
+    const long turn = TurnDegrees(headingDeg, bearingDeg);
     if (turn == 0) return "geradeaus";
     return std::to_string(std::labs(turn)) + (turn > 0 ? "° rechts" : "° links");
 }

@@ -50,7 +50,9 @@ using common::ElevationDeg;
 using common::Geodesic;
 using common::GeodesicBetween;
 
-// The turn from `headingDeg` to `bearingDeg`: "30° rechts", "12° links", "geradeaus".
+// The turn from `headingDeg` to `bearingDeg` in whole degrees, right positive, -180 to 180
+// taken as 180; and as "30° rechts", "12° links", "geradeaus".
+long TurnDegrees(double headingDeg, double bearingDeg);
 std::string TurnText(double headingDeg, double bearingDeg);
 
 // The last fix and the car's own track. Fixes without a position clear the current one.
