@@ -204,11 +204,35 @@
     </message>
     <message>
         <source>Sinkrate Boden</source>
-        <translation type="unfinished"></translation>
+        <translation>Ground sink rate</translation>
     </message>
     <message>
         <source>Annahmen</source>
-        <translation type="unfinished"></translation>
+        <translation>Assumptions</translation>
+    </message>
+    <message>
+        <source>geradeaus</source>
+        <translation>straight ahead</translation>
+    </message>
+    <message>
+        <source>%1° rechts</source>
+        <translation>%1° right</translation>
+    </message>
+    <message>
+        <source>%1° links</source>
+        <translation>%1° left</translation>
+    </message>
+    <message>
+        <source>in %1 min %2 s, %3 UTC (Vorhersage)</source>
+        <translation>in %1 min %2 s, %3 UTC (predicted)</translation>
+    </message>
+    <message>
+        <source> (Vorhersage)</source>
+        <translation> (predicted)</translation>
+    </message>
+    <message>
+        <source>GPS: kein Fix seit %1 s</source>
+        <translation>GPS: no fix for %1 s</translation>
     </message>
 </context>
 <context>
@@ -312,6 +336,113 @@
     </message>
 </context>
 <context>
+    <name>monitor::PredictionRows</name>
+    <message>
+        <source>Modell</source>
+        <translation>model</translation>
+    </message>
+    <message>
+        <source>gemessen + Modell</source>
+        <translation>measured + model</translation>
+    </message>
+    <message>
+        <source>gemessen</source>
+        <translation>measured</translation>
+    </message>
+    <message>
+        <source>%1 m/s, Standardgesetz</source>
+        <translation>%1 m/s, standard law</translation>
+    </message>
+    <message>
+        <source>%1 m/s, gelernt (Exponent %2)</source>
+        <translation>%1 m/s, learnt (exponent %2)</translation>
+    </message>
+    <message>
+        <source>steigt %1 m/s bis %2 m, sinkt %3 m/s am Boden</source>
+        <translation>rises %1 m/s to %2 m, sinks %3 m/s at the ground</translation>
+    </message>
+    <message>
+        <source>sinkt wie gemessen</source>
+        <translation>sinks as measured</translation>
+    </message>
+    <message>
+        <source>%1; Winde %2</source>
+        <translation>%1; winds %2</translation>
+    </message>
+    <message>
+        <source>Platzhöhe, die die Vorhersage vor dem Platzer annimmt</source>
+        <translation>Burst altitude the prediction assumes before the burst</translation>
+    </message>
+    <message>
+        <source>Platzhöhe</source>
+        <translation>Burst altitude</translation>
+    </message>
+    <message>
+        <source>Sinkrate am Boden, die die Vorhersage vor dem Platzer annimmt; in dünnerer Luft schneller (Standardgesetz)</source>
+        <translation>Sink rate at the ground the prediction assumes before the burst; faster in thinner air (standard law)</translation>
+    </message>
+    <message>
+        <source>Sinkrate</source>
+        <translation>Sink rate</translation>
+    </message>
+    <message>
+        <source>keine</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>GRIB-Datei eines Wettermodells: u, v und geopotentielle Höhe auf Druckflächen; vor der Jagd holen, das Programm lädt nichts herunter</source>
+        <translation>GRIB file of a weather model: u, v and geopotential height on pressure levels; fetch it before the chase, the program downloads nothing</translation>
+    </message>
+    <message>
+        <source>GRIB-Datei wählen</source>
+        <translation>Choose a GRIB file</translation>
+    </message>
+    <message>
+        <source>Modellwinde</source>
+        <translation>Model winds</translation>
+    </message>
+    <message>
+        <source>GRIB (*.grib2 *.grb2 *.grib *.grb);;Alle Dateien (*)</source>
+        <translation>GRIB (*.grib2 *.grb2 *.grib *.grb);;All files (*)</translation>
+    </message>
+    <message>
+        <source>Steigrate der Vorhersage vor dem Start</source>
+        <translation>Ascent rate the prediction before launch assumes</translation>
+    </message>
+    <message>
+        <source>Steigrate</source>
+        <translation>Ascent rate</translation>
+    </message>
+    <message>
+        <source>Startort und Startzeit: Breite,Länge,JJJJ-MM-TTTHH:MMZ (UTC)</source>
+        <translation>Launch site and time: lat,lon,YYYY-MM-DDTHH:MMZ (UTC)</translation>
+    </message>
+    <message>
+        <source>Vorhersage</source>
+        <translation>Predict</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Launch</translation>
+    </message>
+    <message>
+        <source>Start: Breite,Länge,JJJJ-MM-TTTHH:MMZ, nicht &quot;%1&quot;</source>
+        <translation>Launch: lat,lon,YYYY-MM-DDTHH:MMZ, not &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>Die Vorhersage braucht Modellwinde (GRIB-Datei)</source>
+        <translation>The prediction needs model winds (a GRIB file)</translation>
+    </message>
+    <message>
+        <source>Keine Modellwinde bei %1, %2 m, %3 UTC</source>
+        <translation>No model winds at %1, %2 m, %3 UTC</translation>
+    </message>
+    <message>
+        <source>Landung %1 UTC nach %2 h %3 min: %4, %5 km, %6° vom eigenen Standort</source>
+        <translation>Landing %1 UTC after %2 h %3 min: %4, %5 km, %6° from home</translation>
+    </message>
+</context>
+<context>
     <name>monitor::TForm1</name>
     <message>
         <source>Standort des Autos von gpsd</source>
@@ -409,6 +540,18 @@
     <message>
         <source>O</source>
         <translation>E</translation>
+    </message>
+    <message>
+        <source>Navi verbunden</source>
+        <translation>Navigation device connected</translation>
+    </message>
+    <message>
+        <source>Navi fehlt, neuer Versuch alle %1 s</source>
+        <translation>Navigation device missing, tried again every %1 s</translation>
+    </message>
+    <message>
+        <source>Navi nicht zu öffnen, neuer Versuch alle %1 s</source>
+        <translation>Navigation device cannot be opened, tried again every %1 s</translation>
     </message>
 </context>
 </TS>

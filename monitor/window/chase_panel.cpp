@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 
 #include "common/geo.h"
 #include "common/gui/night_theme.h"
@@ -75,6 +76,14 @@ std::int64_t SteadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// The car's turn towards the landing point in the window's language.
+QString Turn(double headingDeg, double bearingDeg) {
+    const long turn = TurnDegrees(headingDeg, bearingDeg);
+    if (turn == 0) return ChasePanel::tr("geradeaus");
+    return (turn > 0 ? ChasePanel::tr("%1° rechts") : ChasePanel::tr("%1° links"))
+        .arg(std::labs(turn));
 }
 
 }  // namespace
@@ -606,14 +615,14 @@ void ChasePanel::UpdateDisplays() {
     } else if (const auto& p = s.prediction) {
         // During the ascent: the whole flight predicted.
         const int left = static_cast<int>(std::lround(p->secondsToLanding));
-        tlandlb_->setText(QStringLiteral("in %1 min %2 s, %3 UTC (Vorhersage)")
+        tlandlb_->setText(tr("in %1 min %2 s, %3 UTC (Vorhersage)")
                               .arg(left / 60)
                               .arg(left % 60, 2, 10, QLatin1Char('0'))
                               .arg(TimeOfDay(p->landingTimeS)));
         landlb_->setText(Q(common::LatLonToLocator(p->point.lon, p->point.lat).value_or("")) +
                          QStringLiteral("   ") + Coordinate(p->point.lat, 'N', 'S') +
                          QStringLiteral("  ") + Coordinate(p->point.lon, 'E', 'W') +
-                         QStringLiteral(" (Vorhersage)"));
+                         tr(" (Vorhersage)"));
         const Geodesic g = common::GeodesicBetween(Analytics().EffectiveHome(), p->point);
         landdistlb_->setText(Fixed(g.km, 1) + QStringLiteral(" km, ") + Degrees(g.bearingDeg));
     } else {
@@ -632,7 +641,8 @@ void ChasePanel::UpdateDisplays() {
                             : QStringLiteral("-"));
     carlandlb_->setText(
         distance(car.toLanding) +
-        (car.turnToLanding ? QStringLiteral(", ") + Q(*car.turnToLanding) : QString()));
+        (car.turnToLanding ? QStringLiteral(", ") + Turn(*car.headingDeg, car.toLanding->bearingDeg)
+                           : QString()));
     QString moving = QStringLiteral("-");
     if (car.fix && car.fix->speedKmh) {
         moving = Fixed(*car.fix->speedKmh, 0) + QStringLiteral(" km/h");
@@ -642,8 +652,7 @@ void ChasePanel::UpdateDisplays() {
     }
     // The figures above are then from the last position, held for a while.
     const auto noFixS = carNoFix_ ? carNoFix_() : std::nullopt;
-    if (noFixS)
-        moving = QStringLiteral("GPS: kein Fix seit %1 s").arg(static_cast<long long>(*noFixS));
+    if (noFixS) moving = tr("GPS: kein Fix seit %1 s").arg(static_cast<long long>(*noFixS));
     carlb_->setText(moving);
     carlb_->setStyleSheet(noFixS ? QStringLiteral("color: #e00000;") : QString());
     flightslist_->Refresh(Home());

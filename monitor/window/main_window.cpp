@@ -587,11 +587,11 @@ void TForm1::ShowNavigationState() {
     const NavigationDevice::State state = navi_.GetState();
     navilb->setVisible(state != NavigationDevice::State::None);
     const bool open = state == NavigationDevice::State::Open;
-    const QString every =
-        QStringLiteral(", neuer Versuch alle %1 s").arg(kNavigationRetryMs / 1000);
-    navilb->setText(open                      ? QStringLiteral("Navi verbunden")
-                    : navi_.Problem().empty() ? QStringLiteral("Navi fehlt") + every
-                                              : QStringLiteral("Navi nicht zu öffnen") + every);
+    const int every = kNavigationRetryMs / 1000;
+    navilb->setText(open ? tr("Navi verbunden")
+                    : navi_.Problem().empty()
+                        ? tr("Navi fehlt, neuer Versuch alle %1 s").arg(every)
+                        : tr("Navi nicht zu öffnen, neuer Versuch alle %1 s").arg(every));
     navilb->setToolTip(QString::fromStdString(navi_.Path()) +
                        (navi_.Problem().empty()
                             ? QString()

@@ -27,13 +27,13 @@ QString Fixed(double v, int decimals) {
 QString WindsText(WindsUsed w) {
     switch (w) {
         case WindsUsed::Model:
-            return QStringLiteral("Modell");
+            return PredictionRows::tr("Modell");
         case WindsUsed::Mixed:
-            return QStringLiteral("gemessen + Modell");
+            return PredictionRows::tr("gemessen + Modell");
         case WindsUsed::Measured:
             break;
     }
-    return QStringLiteral("gemessen");
+    return PredictionRows::tr("gemessen");
 }
 
 QString Coordinates(const LatLonDeg& p) {
@@ -46,20 +46,21 @@ QString Coordinates(const LatLonDeg& p) {
 
 QString DescentLawText(const FlightState& s) {
     if (!s.descentLaw) return QStringLiteral("-");
-    const QString rate = Fixed(s.descentLaw->seaLevelMps, 1) + QStringLiteral(" m/s, ");
-    if (!s.descentLearnt) return rate + QStringLiteral("Standardgesetz");
-    return rate + QStringLiteral("gelernt (Exponent %1)").arg(Fixed(s.descentLaw->exponent, 2));
+    const QString rate = Fixed(s.descentLaw->seaLevelMps, 1);
+    if (!s.descentLearnt) return PredictionRows::tr("%1 m/s, Standardgesetz").arg(rate);
+    return PredictionRows::tr("%1 m/s, gelernt (Exponent %2)")
+        .arg(rate, Fixed(s.descentLaw->exponent, 2));
 }
 
 QString AssumptionsText(const Prediction& p) {
     QString text;
     if (p.kind == PredictionKind::Ascent)
-        text = QStringLiteral("steigt %1 m/s bis %2 m, sinkt %3 m/s am Boden")
+        text = PredictionRows::tr("steigt %1 m/s bis %2 m, sinkt %3 m/s am Boden")
                    .arg(Fixed(p.ascentMps, 1), Fixed(p.burstAltM.value_or(0), 0),
                         Fixed(p.descent.seaLevelMps, 1));
     else
-        text = QStringLiteral("sinkt wie gemessen");
-    return text + QStringLiteral("; Winde ") + WindsText(p.winds);
+        text = PredictionRows::tr("sinkt wie gemessen");
+    return PredictionRows::tr("%1; Winde %2").arg(text, WindsText(p.winds));
 }
 
 PredictionRows::PredictionRows(ChaseSettings& file, ChaseSettings& effective, MonitorCore& core,
@@ -78,10 +79,9 @@ int PredictionRows::AddRows(QGridLayout& grid, int row) {
     burstalted_->setRange(1000, 50000);
     burstalted_->setSingleStep(500);
     burstalted_->setSuffix(QStringLiteral(" m"));
-    burstalted_->setToolTip(
-        QStringLiteral("Platzhöhe, die die Vorhersage vor dem Platzer annimmt"));
+    burstalted_->setToolTip(tr("Platzhöhe, die die Vorhersage vor dem Platzer annimmt"));
     burstalted_->setValue(static_cast<int>(std::lround(effective_.analytics.burstAltM)));
-    grid.addWidget(new QLabel(QStringLiteral("Platzhöhe"), parent_), row, 0);
+    grid.addWidget(new QLabel(tr("Platzhöhe"), parent_), row, 0);
     grid.addWidget(burstalted_, row++, 1);
     connect(burstalted_, &QSpinBox::valueChanged, this, [this](int m) {
         file_.analytics.burstAltM = effective_.analytics.burstAltM = m;
@@ -95,10 +95,10 @@ int PredictionRows::AddRows(QGridLayout& grid, int row) {
     descented_->setSingleStep(0.5);
     descented_->setSuffix(QStringLiteral(" m/s"));
     descented_->setToolTip(
-        QStringLiteral("Sinkrate am Boden, die die Vorhersage vor dem Platzer annimmt; "
-                       "in dünnerer Luft schneller (Standardgesetz)"));
+        tr("Sinkrate am Boden, die die Vorhersage vor dem Platzer annimmt; "
+           "in dünnerer Luft schneller (Standardgesetz)"));
     descented_->setValue(effective_.analytics.descentRateMps);
-    grid.addWidget(new QLabel(QStringLiteral("Sinkrate"), parent_), row, 0);
+    grid.addWidget(new QLabel(tr("Sinkrate"), parent_), row, 0);
     grid.addWidget(descented_, row++, 1);
     connect(descented_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
         file_.analytics.descentRateMps = effective_.analytics.descentRateMps = v;
@@ -107,17 +107,17 @@ int PredictionRows::AddRows(QGridLayout& grid, int row) {
 
     windsed_ = new QLineEdit(QString::fromStdString(effective_.windsPath), parent_);
     windsed_->setObjectName(QStringLiteral("windsed"));
-    windsed_->setPlaceholderText(QStringLiteral("keine"));
-    windsed_->setToolTip(QStringLiteral(
-        "GRIB-Datei eines Wettermodells: u, v und geopotentielle Höhe auf Druckflächen; "
-        "vor der Jagd holen, das Programm lädt nichts herunter"));
+    windsed_->setPlaceholderText(tr("keine"));
+    windsed_->setToolTip(
+        tr("GRIB-Datei eines Wettermodells: u, v und geopotentielle Höhe auf Druckflächen; "
+           "vor der Jagd holen, das Programm lädt nichts herunter"));
     windsbt_ = new QPushButton(QStringLiteral("…"), parent_);
     windsbt_->setObjectName(QStringLiteral("windsbt"));
-    windsbt_->setToolTip(QStringLiteral("GRIB-Datei wählen"));
+    windsbt_->setToolTip(tr("GRIB-Datei wählen"));
     auto* windsRow = new QHBoxLayout;
     windsRow->addWidget(windsed_, 1);
     windsRow->addWidget(windsbt_);
-    grid.addWidget(new QLabel(QStringLiteral("Modellwinde"), parent_), row, 0);
+    grid.addWidget(new QLabel(tr("Modellwinde"), parent_), row, 0);
     grid.addLayout(windsRow, row++, 1);
     windslb_ = new QLabel(parent_);
     windslb_->setObjectName(QStringLiteral("windslb"));
@@ -134,8 +134,8 @@ int PredictionRows::AddRows(QGridLayout& grid, int row) {
             [this, setFile] { setFile(windsed_->text()); });
     connect(windsbt_, &QPushButton::clicked, this, [this, setFile] {
         const QString path = QFileDialog::getOpenFileName(
-            parent_, QStringLiteral("Modellwinde"), windsed_->text(),
-            QStringLiteral("GRIB (*.grib2 *.grb2 *.grib *.grb);;Alle Dateien (*)"));
+            parent_, tr("Modellwinde"), windsed_->text(),
+            tr("GRIB (*.grib2 *.grb2 *.grib *.grb);;Alle Dateien (*)"));
         if (path.isEmpty()) return;
         windsed_->setText(path);
         setFile(path);
@@ -147,9 +147,9 @@ int PredictionRows::AddRows(QGridLayout& grid, int row) {
     ascented_->setDecimals(1);
     ascented_->setSingleStep(0.5);
     ascented_->setSuffix(QStringLiteral(" m/s"));
-    ascented_->setToolTip(QStringLiteral("Steigrate der Vorhersage vor dem Start"));
+    ascented_->setToolTip(tr("Steigrate der Vorhersage vor dem Start"));
     ascented_->setValue(effective_.analytics.ascentRateMps);
-    grid.addWidget(new QLabel(QStringLiteral("Steigrate"), parent_), row, 0);
+    grid.addWidget(new QLabel(tr("Steigrate"), parent_), row, 0);
     grid.addWidget(ascented_, row++, 1);
     connect(ascented_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
         file_.analytics.ascentRateMps = effective_.analytics.ascentRateMps = v;
@@ -158,14 +158,13 @@ int PredictionRows::AddRows(QGridLayout& grid, int row) {
 
     launched_ = new QLineEdit(DefaultLaunch(), parent_);
     launched_->setObjectName(QStringLiteral("launched"));
-    launched_->setToolTip(
-        QStringLiteral("Startort und Startzeit: Breite,Länge,JJJJ-MM-TTTHH:MMZ (UTC)"));
-    predictbt_ = new QPushButton(QStringLiteral("Vorhersage"), parent_);
+    launched_->setToolTip(tr("Startort und Startzeit: Breite,Länge,JJJJ-MM-TTTHH:MMZ (UTC)"));
+    predictbt_ = new QPushButton(tr("Vorhersage"), parent_);
     predictbt_->setObjectName(QStringLiteral("predictbt"));
     auto* launchRow = new QHBoxLayout;
     launchRow->addWidget(launched_, 1);
     launchRow->addWidget(predictbt_);
-    grid.addWidget(new QLabel(QStringLiteral("Start"), parent_), row, 0);
+    grid.addWidget(new QLabel(tr("Start"), parent_), row, 0);
     grid.addLayout(launchRow, row++, 1);
     predictlb_ = new QLabel(parent_);
     predictlb_->setObjectName(QStringLiteral("predictlb"));
@@ -208,25 +207,23 @@ void PredictionRows::Predict() {
     const auto launch = ParseLaunch(launched_->text().trimmed().toStdString());
     QString text;
     if (!launch) {
-        text = QStringLiteral("Start: Breite,Länge,JJJJ-MM-TTTHH:MMZ, nicht \"%1\"")
-                   .arg(launched_->text());
+        text = tr("Start: Breite,Länge,JJJJ-MM-TTTHH:MMZ, nicht \"%1\"").arg(launched_->text());
     } else if (!winds_) {
-        text = QStringLiteral("Die Vorhersage braucht Modellwinde (GRIB-Datei)");
+        text = tr("Die Vorhersage braucht Modellwinde (GRIB-Datei)");
     } else {
         TrajectoryPoint stopped;
         const auto t =
             PredictLaunch(*winds_, launch->point, launch->unixS, effective_.analytics, &stopped);
         if (!t) {
-            text = QStringLiteral("Keine Modellwinde bei %1, %2 m, %3 UTC")
+            text = tr("Keine Modellwinde bei %1, %2 m, %3 UTC")
                        .arg(Coordinates(stopped.position), Fixed(stopped.altitudeM, 0),
                             QString::fromStdString(UtcText(stopped.timeS).substr(11, 5)));
         } else {
             launch_ = MakePrediction(*t, LaunchPlan(effective_.analytics), launch->unixS);
             const int minutes = static_cast<int>(std::lround(launch_->secondsToLanding / 60));
             const common::Geodesic g = common::GeodesicBetween(home_(), launch_->point);
-            text = QStringLiteral(
-                       "Landung %1 UTC nach %2 h %3 min: %4, %5 km, %6° vom eigenen "
-                       "Standort")
+            text = tr("Landung %1 UTC nach %2 h %3 min: %4, %5 km, %6° vom eigenen "
+                      "Standort")
                        .arg(QString::fromStdString(UtcText(launch_->landingTimeS).substr(11, 8)))
                        .arg(minutes / 60)
                        .arg(minutes % 60, 2, 10, QLatin1Char('0'))

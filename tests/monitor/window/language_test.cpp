@@ -80,6 +80,7 @@ TEST_F(WindowLanguage, EnglishByChoiceAsBuiltOtherwiseNumbersWithADotInAGermanLo
         EXPECT_TRUE(Shows("Distanz zum Ballon"));
         EXPECT_TRUE(Shows("Flugphase"));
         EXPECT_EQ(Text("phaselb"), "Abstieg");
+        EXPECT_EQ(Text("assumelb"), "sinkt wie gemessen; Winde gemessen");
         EXPECT_EQ(Banner(), QStringList{"Flug A: PLATZER in 30000 m"});
         EXPECT_EQ(Text("landingkmed"), "10.0 km");
         EXPECT_EQ(Text("fullmapbt"), "Karte im Vollbild");
@@ -94,6 +95,7 @@ TEST_F(WindowLanguage, EnglishByChoiceAsBuiltOtherwiseNumbersWithADotInAGermanLo
         EXPECT_TRUE(Shows("Distance to the balloon"));
         EXPECT_TRUE(Shows("Flight phase"));
         EXPECT_EQ(Text("phaselb"), "descent");
+        EXPECT_EQ(Text("assumelb"), "sinks as measured; winds measured");
         EXPECT_EQ(Banner(), QStringList{"Flight A: BURST at 30000 m"});
         EXPECT_EQ(Text("landingkmed"), "10.0 km");
         EXPECT_TRUE(Text("landdistlb").contains(QRegularExpression("^\\d+\\.\\d km, \\d+°$")));
