@@ -160,6 +160,9 @@ void ChasePanel::AddValues(QVBoxLayout& outer) {
         auto* v = new QLabel(QStringLiteral("-"), this);
         v->setObjectName(QLatin1String(name));
         v->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // A long value (the assumptions, a predicted landing) takes a second line rather than
+        // widening the column over the map or running out of it.
+        v->setWordWrap(true);
         QFont f = v->font();
         f.setBold(true);
         v->setFont(f);

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -223,11 +224,18 @@ TEST_F(ChasePanelTest, PredictsFromTheAscentOnAndBeforeLaunch) {
     panel_->show();
     auto* plot = Control<GroundTrackPlot>("trackimg");
     EXPECT_FALSE(plot->ShownLanding());
+    auto narrowest = [this] {
+        panel_->layout()->activate();  // as the event loop would before asking
+        return panel_->minimumSizeHint().width();
+    };
+    const int before = narrowest();
 
     Fly(o, 1200);
     EXPECT_TRUE(Text("landlb").endsWith("(Vorhersage)")) << Text("landlb").toStdString();
     EXPECT_EQ(Text("assumelb"),
               "steigt 5.0 m/s bis 30000 m, sinkt 5.0 m/s am Boden; Winde gemessen");
+    // The long values take a second line, never the map's width.
+    EXPECT_EQ(narrowest(), before);
     EXPECT_EQ(Text("sinklb"), "-");
     ASSERT_TRUE(panel_->Analytics().State().prediction);
     EXPECT_EQ(plot->ShownLanding(), panel_->Analytics().State().prediction->point);
