@@ -212,8 +212,8 @@ TEST_F(ChasePanelTest, KeepsWhatTheUserChangesButNotTheCommandLine) {
 }
 
 // During the ascent the predicted landing with what it assumes, kept settings for it; after the
-// burst the sink rate learnt; before launch "Vorhersage" with a model's winds from a GRIB2 file
-// ecCodes' own grib_filter writes.
+// burst the sink rate learnt and the car's turn towards the landing; before launch "Vorhersage"
+// with a model's winds from a GRIB2 file ecCodes' own grib_filter writes.
 TEST_F(ChasePanelTest, PredictsFromTheAscentOnAndBeforeLaunch) {
     const probegen::FlightOptions o;
     frames_ = probegen::SimulateFlight(o);
@@ -250,6 +250,23 @@ TEST_F(ChasePanelTest, PredictsFromTheAscentOnAndBeforeLaunch) {
         << Text("sinklb").toStdString();
     EXPECT_EQ(Text("assumelb"), "sinkt wie gemessen; Winde gemessen");
     EXPECT_FALSE(Text("landlb").endsWith("(Vorhersage)"));
+
+    // The car's turn towards the landing point, as the window words it.
+    CarFix car;
+    car.mode = CarFixMode::TwoD;
+    car.position = {t.landingLat - 0.1, t.landingLon + 0.1};
+    car.speedKmh = 60;
+    panel_->SetCar([&car] { return std::optional(car); }, nullptr);
+    ASSERT_TRUE(panel_->Analytics().State().landing);
+    const double toLanding =
+        common::GeodesicBetween(car.position, panel_->Analytics().State().landing->point)
+            .bearingDeg;
+    for (const auto& [turn, said] : {std::pair{30, "30° rechts"}, std::pair{-30, "30° links"}}) {
+        car.trackDeg = toLanding - turn;
+        panel_->CarMoved();
+        EXPECT_TRUE(Text("carlandlb").endsWith(said)) << Text("carlandlb").toStdString();
+    }
+    panel_->SetCar({}, nullptr);
 
     // Before launch: nothing without a model, then with one blowing 10 m/s from the west.
     Control<QLineEdit>("launched")->setText("50.1,8.7,2026-12-08T08:00Z");
