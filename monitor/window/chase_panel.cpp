@@ -36,6 +36,7 @@
 #include "monitor/window/flights_list.h"
 #include "monitor/window/map_pane.h"
 #include "monitor/window/prediction_rows.h"
+#include "monitor/window/wheel_guard.h"
 
 namespace monitor {
 
@@ -101,6 +102,7 @@ ChasePanel::ChasePanel(MonitorCore& core, const ChaseSettings& fileSettings,
     setObjectName(QStringLiteral("chasepanel"));
     ApplySettings();
     BuildControls();
+    GuardWheel(this);
     MakeTiles();
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("agetimer"));

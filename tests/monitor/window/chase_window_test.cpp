@@ -7,15 +7,18 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <chrono>
 #include <cstdio>
@@ -190,6 +193,36 @@ std::string ProbeAt(int n, double lat, double lon) {
                   (lon - static_cast<int>(lon)) * 60);
     f.lon = text;
     return testing::Record(f);
+}
+
+// Scrolling the column over a spin box scrolls the column; the limit changes only once clicked.
+TEST(ChaseWindow, TheWheelOverTheColumnNeverChangesALimitUnseen) {
+    test_support::TempDir dir;
+    TForm1 w;
+    w.FormCreate();
+    ChaseOptions offline;
+    offline.tilesUrl = kNoTiles;
+    AddChasePanel(w, offline, (dir.path / "pelmora.ini").string());
+    w.resize(1280, 800);
+    w.show();
+    auto* km = w.findChild<QDoubleSpinBox*>("landingkmed");
+    auto* column = w.findChild<QScrollArea*>("valuescolumn");
+    ASSERT_TRUE(km && column);
+    QApplication::processEvents();
+    const double before = km->value();
+    const int scrolled = column->verticalScrollBar()->value();
+    auto wheel = [&] {
+        const QPointF at(km->width() / 2.0, km->height() / 2.0);
+        QWheelEvent e(at, km->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(km, &e);
+    };
+    wheel();
+    EXPECT_EQ(km->value(), before);
+    EXPECT_GT(column->verticalScrollBar()->value(), scrolled);
+    km->setFocus();
+    wheel();
+    EXPECT_LT(km->value(), before);
 }
 
 TEST(ChaseWindow, GpsMakesTheCarHomeAndLocatorShowsItsSquareReadOnly) {
