@@ -554,4 +554,23 @@
         <translation>Navigation device cannot be opened, tried again every %1 s</translation>
     </message>
 </context>
+<context>
+    <name>monitor::TileLoader</name>
+    <message>
+        <source>MBTiles-Datei &quot;%1&quot;: %2</source>
+        <translation>MBTiles file &quot;%1&quot;: %2</translation>
+    </message>
+    <message>
+        <source>MBTiles-Datei &quot;%1&quot; hat keine Kacheln: %2</source>
+        <translation>MBTiles file &quot;%1&quot; has no tiles: %2</translation>
+    </message>
+    <message>
+        <source>MBTiles-Datei &quot;%1&quot; nicht gefunden</source>
+        <translation>MBTiles file &quot;%1&quot; not found</translation>
+    </message>
+    <message>
+        <source>MBTiles: Qt-SQLite-Treiber fehlt (libqt6sql6-sqlite)</source>
+        <translation>MBTiles: the Qt SQLite driver is missing (libqt6sql6-sqlite)</translation>
+    </message>
+</context>
 </TS>

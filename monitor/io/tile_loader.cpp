@@ -1,6 +1,7 @@
 #include "monitor/io/tile_loader.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QImageReader>
@@ -188,13 +189,16 @@ class TileWorker : public QThread {
         std::optional<QSqlQuery> query;
         if (!db.open()) {
             opened.text =
-                QStringLiteral("MBTiles-Datei \"%1\": %2").arg(path_, db.lastError().text());
+                QCoreApplication::translate("monitor::TileLoader", "MBTiles-Datei \"%1\": %2")
+                    .arg(path_, db.lastError().text());
         } else {
             query.emplace(db);
             if (!query->prepare(QStringLiteral("SELECT tile_data FROM tiles WHERE zoom_level = ? "
                                                "AND tile_column = ? AND tile_row = ?"))) {
-                opened.text = QStringLiteral("MBTiles-Datei \"%1\" hat keine Kacheln: %2")
-                                  .arg(path_, query->lastError().text());
+                opened.text =
+                    QCoreApplication::translate("monitor::TileLoader",
+                                                "MBTiles-Datei \"%1\" hat keine Kacheln: %2")
+                        .arg(path_, query->lastError().text());
                 query.reset();
             } else {
                 opened.ok = true;
@@ -263,9 +267,12 @@ TileLoader::TileLoader(const TileSources& sources, QObject* parent)
     // What can be told without opening the file is told at once.
     if (path.isEmpty()) {
     } else if (!QFileInfo(path).isFile()) {
-        fileProblem_ = QStringLiteral("MBTiles-Datei \"%1\" nicht gefunden").arg(path);
+        fileProblem_ = QCoreApplication::translate("monitor::TileLoader",
+                                                   "MBTiles-Datei \"%1\" nicht gefunden")
+                           .arg(path);
     } else if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
-        fileProblem_ = QStringLiteral("MBTiles: Qt-SQLite-Treiber fehlt (libqt6sql6-sqlite)");
+        fileProblem_ = QCoreApplication::translate(
+            "monitor::TileLoader", "MBTiles: Qt-SQLite-Treiber fehlt (libqt6sql6-sqlite)");
     } else {
         file = path;
         file_ = FileState::Opening;
